@@ -1,0 +1,1 @@
+#include "Orb/InterfaceRef.h"

@@ -1,0 +1,24 @@
+#pragma once
+// Process-wide hooks through which other host libraries share the sessions of every transport.
+#include <boost/function.hpp>
+#include <boost/json/object.hpp>
+#include <cstdint>
+#include <string>
+
+#include "basetransport/Session.h"
+
+namespace basetransport {
+
+// Messages (notifications) whose "method" starts with `methodPrefix` go to `handler` instead of
+// the session's message handler. Runs on a transport worker thread of the receiving session.
+using ExtensionHandler = boost::function<void(SessionPtr const&, boost::json::object const&)>;
+void RegisterExtension(std::string const& methodPrefix, ExtensionHandler handler);
+void UnregisterExtension(std::string const& methodPrefix);
+
+// Runs once for every session of any transport in this process that ends, on a transport
+// thread, after the session's own close handlers.
+using SessionEndObserverID = std::uint64_t;
+SessionEndObserverID AddSessionEndObserver(boost::function<void(SessionPtr const&)> observer);
+void RemoveSessionEndObserver(SessionEndObserverID id);
+
+}  // namespace basetransport

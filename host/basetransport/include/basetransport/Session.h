@@ -1,0 +1,58 @@
+#pragma once
+// A session: one connection between a client and a server process, carrying JSON-RPC 2.0
+// messages, one per line, over TCP on 127.0.0.1.
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/function.hpp>
+#include <boost/json/object.hpp>
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
+
+namespace basetransport {
+
+// Result code of a transport callback.
+using TransportError = std::int32_t;
+
+// Version carried by the handshake; a peer with another version is refused with a clear error.
+constexpr std::int64_t kProtocolVersion = 1;
+// A message larger than this ends its session.
+constexpr std::size_t kMaxMessageBytes = 64u * 1024u * 1024u;
+
+class Session : public boost::enable_shared_from_this<Session> {
+public:
+    virtual ~Session() = default;
+
+    // True once the session can no longer carry messages.
+    virtual bool IsClosed() const = 0;
+    // Equal values mean the same session (unique within the process).
+    virtual std::int64_t GetID() const = 0;
+    // Ends the session; idempotent. In-flight work is failed as for any other end.
+    virtual void Close() = 0;
+
+    // Queues one message for sending; never blocks on the peer. False when the session is closed.
+    // Records this session as the last one this thread sent on (see TakeLastSessionSentOnThisThread).
+    virtual bool SendMessage(boost::json::object const& message) = 0;
+
+    // The peer's process id as given in the handshake (0 if unknown).
+    virtual std::int64_t GetPeerProcessID() const = 0;
+
+    // Receives every message of the session that no extension claims (see Extensions.h).
+    // Runs on a transport worker thread; may block: the transport keeps another worker reading.
+    // Messages of one session are delivered in order, but the handler for a later message may
+    // start while an earlier one is still blocked.
+    using MessageHandler =
+        boost::function<void(boost::shared_ptr<Session> const&, boost::json::object&)>;
+    virtual void SetMessageHandler(MessageHandler handler) = 0;
+
+    // Called once when the session ends (after IsClosed() turns true), on a transport thread.
+    using CloseHandler = boost::function<void(boost::shared_ptr<Session> const&)>;
+    virtual void AddCloseHandler(CloseHandler handler) = 0;
+};
+
+using SessionPtr = boost::shared_ptr<Session>;
+
+// The session on which the calling thread last sent a message, taken (cleared) by the call.
+// The shared-data layer uses it to learn which session a data request went out on.
+SessionPtr TakeLastSessionSentOnThisThread();
+
+}  // namespace basetransport

@@ -1,0 +1,52 @@
+#pragma once
+// Finding or starting named server processes, and the process-wide socket transport.
+//
+// Servers register in a per-user directory ($CORVIDHOST_REGISTRY_DIR if set, else
+// $XDG_RUNTIME_DIR/corvidhost, else <tmp>/corvidhost-<uid>; mode 0700). One entry per server name
+// holds its process id, host, port and secret token, written atomically by the server once it
+// listens and removed by it on exit.
+#include <boost/function.hpp>
+#include <boost/shared_ptr.hpp>
+#include <cstdint>
+#include <string>
+
+#include "basekit/Strings.h"
+#include "basetransport/SocketTransport.h"
+
+namespace hostlinkmanager {
+namespace serverregistry {
+
+// Announces a server. Port 0 means that no server can be reached.
+struct ServerConnection {
+    basekit::UTF8String host;
+    std::uint16_t port = 0;
+    std::int64_t processID = 0;
+};
+
+}  // namespace serverregistry
+}  // namespace hostlinkmanager
+
+namespace hostlink {
+
+using hostlinkmanager::serverregistry::ServerConnection;
+
+// The process-wide transport. The tokens of servers found or started through
+// CreateNamedServerConnection are given to it before the connection callback runs.
+boost::shared_ptr<basetransport::SocketTransport> GetSharedTransport();
+
+// Finds a live server registered under serverName (entry present, process alive, connectable), or
+// starts executablePath to be it. Two processes starting the same name at once get one server.
+// Returns 0 when the executable cannot be started (missing, not executable); otherwise a non-zero
+// ticket, and onConnection then runs exactly once on a hostlink thread: with the server's host
+// and port, or with port 0 when the process exited or failed before announcing itself (or did not
+// announce itself within a minute). instanceName is recorded in the entry.
+using ConnectionCallback = boost::function<void(ServerConnection const&)>;
+std::int64_t CreateNamedServerConnection(basekit::UTF16String const& serverName,
+                                         basekit::UTF16String const& executablePath,
+                                         basekit::UTF16String const& instanceName,
+                                         ConnectionCallback onConnection);
+
+// The registry directory in use (created with mode 0700 if missing).
+std::string RegistryDirectory();
+
+}  // namespace hostlink

@@ -30,7 +30,7 @@ public:
     // Conversion from a holder of another type (through QueryInterfaceNoRef).
     template <class U, class J, class = std::enable_if_t<!std::is_same<T, U>::value>>
     InterfaceRef(InterfaceRef<U, J> const& other) {
-        T* found = Query(other.get());
+        T* found = Query<U, J>(other.get());
         if (found) {
             AsUnknown(found)->AddRef();
             mObject = found;
@@ -38,7 +38,7 @@ public:
     }
     template <class U, class J, class = std::enable_if_t<!std::is_same<T, U>::value>>
     InterfaceRef(InterfaceRef<U, J>&& other) {
-        T* found = Query(other.get());
+        T* found = Query<U, J>(other.get());
         if (found) {
             mObject = found;
             other.Detach();
@@ -96,21 +96,32 @@ public:
     }
 
 private:
-    template <class U>
-    static OrbUnknown* AsUnknown(U* object) noexcept {
-        return static_cast<OrbUnknown*>(object);
+    // The OrbUnknown of `object`, reached through interface J when U derives from it, so that a
+    // class implementing several interfaces (each with its own OrbUnknown base) is unambiguous.
+    template <class U, class J>
+    static OrbUnknown* ToUnknown(U* object) noexcept {
+        if constexpr (std::is_base_of<J, U>::value) {
+            return static_cast<OrbUnknown*>(static_cast<J*>(object));
+        } else {
+            return static_cast<OrbUnknown*>(object);
+        }
     }
+    static OrbUnknown* AsUnknown(T* object) noexcept { return ToUnknown<T, I>(object); }
 
-    template <class U>
+    template <class U, class J>
     static T* Query(U* source) {
         if (!source) {
             return nullptr;
         }
         OrbUnknown* out = nullptr;
-        if (AsUnknown(source)->QueryInterfaceNoRef(T::kIID, &out) < 0 || !out) {
+        if (ToUnknown<U, J>(source)->QueryInterfaceNoRef(T::kIID, &out) < 0 || !out) {
             return nullptr;
         }
-        return static_cast<T*>(out);
+        if constexpr (std::is_base_of<I, T>::value) {
+            return static_cast<T*>(static_cast<I*>(out));
+        } else {
+            return static_cast<T*>(out);
+        }
     }
 
     T* mObject = nullptr;

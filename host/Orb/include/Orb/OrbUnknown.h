@@ -27,4 +27,4 @@ public:
                                              OrbUnknown** out) = 0;
 };
 
-constexpr basekit::utility::Guid const& IID_OrbUnknown = OrbUnknown::kIID;
+inline constexpr basekit::utility::Guid const& IID_OrbUnknown = OrbUnknown::kIID;

@@ -14,6 +14,7 @@
 #include "basekit/Strings.h"
 #include "basekit/serialization/Variant.h"
 #include "basekit/utility/Guid.h"
+#include "basekit/utility/Text.h"
 
 namespace basekit {
 namespace serialization {
@@ -94,15 +95,6 @@ struct JSONConvert<UTF8String> {
     static boost::any ToJSON(UTF8String const& v) { return v; }
     static UTF8String FromJSON(boost::any const& v) { return boost::any_cast<UTF8String>(v); }
 };
-
-// UTF-16 <-> UTF-8 conversion lives in basekit/utility/Text.h; declared here to keep this header
-// self-contained.
-}  // namespace serialization
-namespace utility {
-UTF8String UTF16to8(UTF16String const& text);
-UTF16String UTF8to16(UTF8String const& text);
-}  // namespace utility
-namespace serialization {
 
 template <>
 struct JSONConvert<UTF16String> {

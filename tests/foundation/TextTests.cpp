@@ -1,0 +1,82 @@
+// Text conversion and the UTF-8 string streams.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "basekit/utility/StringStream.h"
+#include "basekit/utility/Text.h"
+
+using basekit::UTF16String;
+using basekit::UTF8String;
+using namespace basekit::utility;
+
+TEST(Text, RoundTripsEveryEncodingLength) {
+    // 1-, 2-, 3- and 4-byte sequences (the last one a surrogate pair in UTF-16).
+    UTF8String const utf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAC";
+    UTF16String const utf16 = u"A\u00E9\u20AC\U0001F3AC";
+    EXPECT_EQ(UTF8to16(utf8), utf16);
+    EXPECT_EQ(UTF16to8(utf16), utf8);
+    EXPECT_EQ(UTF8to16(UTF8String("a\0b", 3)), UTF16String(u"a\0b", 3));
+}
+
+TEST(Text, IllFormedUTF8BecomesReplacementCharacters) {
+    struct Case {
+        UTF8String input;
+        UTF16String expected;
+    };
+    Case const cases[] = {
+        {"\x80", u"\uFFFD"},                      // lone continuation byte
+        {"a\xC3", u"a\uFFFD"},                    // truncated at the end
+        {"\xE2\x82x", u"\uFFFDx"},                // broken 3-byte sequence: one U+FFFD, then x
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong '/'
+        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong 3-byte form
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+        {"\xFF", u"\uFFFD"},
+    };
+    for (auto const& c : cases) {
+        EXPECT_EQ(UTF8to16(c.input), c.expected) << "input size " << c.input.size();
+    }
+}
+
+TEST(Text, UnpairedSurrogatesBecomeReplacementCharacters) {
+    UTF16String const lone_high{u'x', static_cast<char16_t>(0xD83C), u'y'};
+    UTF16String const lone_low{static_cast<char16_t>(0xDC00)};
+    UTF16String const high_at_end{static_cast<char16_t>(0xD800)};
+    EXPECT_EQ(UTF16to8(lone_high), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(UTF16to8(lone_low), "\xEF\xBF\xBD");
+    EXPECT_EQ(UTF16to8(high_at_end), "\xEF\xBF\xBD");
+}
+
+TEST(Text, AsciiWidensExactlyTheGivenLength) {
+    EXPECT_EQ(AsciiToUTF16("abcdef", 3), u"abc");
+    EXPECT_EQ(AsciiToUTF16("a\0b", 3), UTF16String(u"a\0b", 3));
+    EXPECT_EQ(AsciiToUTF16("\xE9", 1), u"\uFFFD");
+    EXPECT_EQ(AsciiToUTF16(nullptr, 5), u"");
+    EXPECT_EQ(AsciiToUTF16("plain"), u"plain");
+}
+
+TEST(StringStream, ParsesLikeTheStartupTimeout) {
+    auto parse = [](UTF8String const& text, bool& ok) {
+        basekit::iUTF8StringStream stream(text);
+        std::int32_t value = -7;
+        ok = static_cast<bool>(stream >> value);
+        return value;
+    };
+    bool ok = false;
+    EXPECT_EQ(parse("30000", ok), 30000);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(parse("  \t1500ms", ok), 1500);  // leading blanks skipped, stops at 'm'
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(parse("-20", ok), -20);
+    EXPECT_EQ(parse("abc", ok), 0);  // no number: fail state and 0
+    EXPECT_FALSE(ok);
+    parse("", ok);  // nothing to read: fail state (the target is left alone)
+    EXPECT_FALSE(ok);
+}
+
+TEST(StringStream, FormatsWithoutGrouping) {
+    basekit::oUTF8StringStream out;
+    out << 1234567 << ' ' << std::uint64_t{18446744073709551615ull};
+    EXPECT_EQ(out.str(), "1234567 18446744073709551615");
+}

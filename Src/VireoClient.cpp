@@ -1,0 +1,240 @@
+// The client object: construction, the connection step, presence and the members that belong to
+// no other service.
+#include <boost/scope_exit.hpp>
+
+#include "RequestPatterns.h"
+#include "VireoClientImpl.h"
+#include "basekit/debug/DebugDatabase.h"
+#include "basekit/serialization/JSONConvert.h"
+
+namespace VireoClient {
+
+using basekit::serialization::BuildCall;
+using basekit::serialization::VariantArray;
+using basekit::serialization::VariantPtr;
+
+std::atomic<std::int32_t>& PresenceState() {
+    static std::atomic<std::int32_t> state{kPresenceUnknown};
+    return state;
+}
+
+namespace {
+constexpr char kDisableKey[] = "QT.DisableVireo";
+
+// The member "value" of an answer object, or nothing.
+VariantPtr AnswerValue(VariantPtr const& answer) {
+    if (!answer) {
+        return VariantPtr();
+    }
+    return basekit::serialization::GetVariantInObject(*answer, "value");
+}
+}  // namespace
+
+VireoClient::VireoClient() = default;
+
+VireoClient::~VireoClient() {
+    // Uninitialise only a use of the server manager that this client made: a client that never
+    // initialised it must not take away another user's count.
+    if (mServerManager && mInitializedServerManager) {
+        mServerManager->UninitializeClient();
+    }
+}
+
+boost::shared_ptr<basemarshal::RPCClient> VireoClient::TakeRPCClient() {
+    if (!mServerManager) {
+        throw Orb::NullInterfaceException();
+    }
+    return mServerManager->GetRPCClient();
+}
+
+void VireoClient::ConnectionRequest(const char* method,
+                                    boost::function<void(VariantPtr const&)> store,
+                                    basekit::threads::Gate& gate, bool wait) {
+    gate.Close();
+    auto rpc = TakeRPCClient();
+    if (!rpc) {
+        gate.Open();
+        return;
+    }
+    InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
+    basekit::threads::Gate* const target = &gate;
+    rpc->SendRequest(
+        BuildCall(method, VariantArray()),
+        [self, store, target](VariantPtr const& answer, std::int64_t) {
+            // The gate opens on every way out of the handler, a malformed answer included.
+            BOOST_SCOPE_EXIT_ALL(target) { target->Open(); };
+            store(answer);
+        },
+        [self, target](long, basekit::UTF16String const&, std::int64_t) { target->Open(); }, 0);
+    if (wait) {
+        gate.PassThrough(-1);
+    }
+}
+
+void VireoClient::Connect(InterfaceRef<VireoServerManager, IVireoServerManager> const& serverManager,
+                          bool unique) {
+    basekit::threads::RecursiveLock lock(mConnectionMutex);
+    if (mServerManager) {
+        return;
+    }
+    mCodecDialogShowing = false;
+    mServerProcessID = 0;
+    mServerManager = serverManager;
+
+    if (PresenceState().load() != kPresenceAbsent && mServerManager) {
+        std::int32_t const result = mServerManager->InitializeClient(unique);
+        mInitializedServerManager = true;
+        if (result >= 0 && !unique) {
+            if (PresenceState().load() == kPresenceUnknown) {
+                ConnectionRequest(
+                    "IsQuicktimePresent",
+                    [](VariantPtr const& answer) {
+                        VariantPtr value = AnswerValue(answer);
+                        bool const present =
+                            value && basekit::serialization::JSONConvert<bool>::FromJSON(*value);
+                        PresenceState().store(present ? kPresencePresent : kPresenceAbsent);
+                    },
+                    mCatalogueGate, true);
+            }
+            if (PresenceState().load() == kPresencePresent) {
+                InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
+                VireoClient* client = this;
+                ConnectionRequest(
+                    "GetQuicktimeImportCodecs",
+                    [client](VariantPtr const& answer) {
+                        std::vector<std::uint32_t> codecs;
+                        if (VariantPtr value = AnswerValue(answer)) {
+                            codecs = basekit::serialization::JSONConvert<
+                                std::vector<std::uint32_t>>::FromJSON(*value);
+                        }
+                        basekit::threads::RecursiveLock listsLock(client->mListsMutex);
+                        client->mImportCodecs.swap(codecs);
+                    },
+                    mCatalogueGate, true);
+                // The export catalogues are read once their records are known to the library;
+                // until then their requests are still made, so the server sees the same
+                // connection sequence.
+                ConnectionRequest(
+                    "GetQuicktimeExportVideoCodecs", [](VariantPtr const&) {}, mCatalogueGate,
+                    true);
+                ConnectionRequest(
+                    "GetQuicktimeExportAudioCodecs", [](VariantPtr const&) {}, mCatalogueGate,
+                    true);
+                ConnectionRequest(
+                    "GetQTServerProcessID",
+                    [client](VariantPtr const& answer) {
+                        VariantPtr value = AnswerValue(answer);
+                        client->mServerProcessID =
+                            value ? basekit::serialization::JSONConvert<std::uint32_t>::FromJSON(
+                                        *value)
+                                  : 0u;
+                    },
+                    mCatalogueGate, true);
+                mFileTypesRequested = true;
+                ConnectionRequest(
+                    "QTGetImportableFileExtensions",
+                    [client](VariantPtr const& answer) {
+                        ImportableFileExtensions items;
+                        VariantPtr value = AnswerValue(answer);
+                        if (value) {
+                            for (VariantPtr const& element :
+                                 boost::any_cast<VariantArray const&>(*value)) {
+                                if (!element) {
+                                    throw boost::bad_any_cast();
+                                }
+                                auto const& object =
+                                    basekit::serialization::AsObject(*element);
+                                VireoServer::ImportableFileExtensionItem item;
+                                basekit::serialization::ReadField(
+                                    object, "inImportableFileExtensionItem.extension",
+                                    item.extension);
+                                basekit::serialization::ReadField(
+                                    object, "inImportableFileExtensionItem.description",
+                                    item.description);
+                                items.push_back(std::move(item));
+                            }
+                        }
+                        basekit::threads::RecursiveLock listsLock(client->mListsMutex);
+                        client->mImportableFileExtensions.swap(items);
+                    },
+                    mFileTypesGate, false);
+            }
+        }
+    }
+
+    basekit::threads::RecursiveLock namesLock(mCodecNamesMutex);
+    for (auto const& codec : mExportVideoCodecs) {
+        mCodecNames[codec.subType] = codec.name;
+    }
+    for (auto const& codec : mExportAudioCodecs) {
+        mCodecNames[codec.codecID] = codec.name;
+    }
+}
+
+bool VireoClient::IsQuicktimeAvailable() {
+    if (basekit::debug::DebugDatabase::Instance().GetEntry(kDisableKey, "") == "true") {
+        return false;
+    }
+    return PresenceState().load() == kPresencePresent;
+}
+
+void VireoClient::GetImportCodecs(std::vector<std::uint32_t>& codecs) {
+    basekit::threads::RecursiveLock lock(mListsMutex);
+    codecs = mImportCodecs;
+}
+
+void VireoClient::GetExportVideoCodecs(std::vector<VireoServer::CodecData>& codecs) {
+    basekit::threads::RecursiveLock lock(mListsMutex);
+    codecs = mExportVideoCodecs;
+}
+
+void VireoClient::GetExportAudioCodecs(std::vector<VireoServer::AudioCodecData>& codecs) {
+    basekit::threads::RecursiveLock lock(mListsMutex);
+    codecs = mExportAudioCodecs;
+}
+
+ImportableFileExtensions VireoClient::GetImportableFileExtensions() {
+    // Only a client that asked for the file types waits for them; on any other the gate would
+    // never open, so the empty list is the answer at once.
+    if (mFileTypesRequested.load()) {
+        mFileTypesGate.PassThrough(-1);
+    }
+    basekit::threads::RecursiveLock lock(mListsMutex);
+    return mImportableFileExtensions;
+}
+
+void VireoClient::GetQuicktimeCodecName(std::uint32_t fourcc, basekit::UTF16String& name) {
+    {
+        basekit::threads::RecursiveLock lock(mCodecNamesMutex);
+        auto it = mCodecNames.find(fourcc);
+        if (it != mCodecNames.end()) {
+            name = it->second;
+            return;
+        }
+    }
+    auto rpc = TakeRPCClient();
+    VariantArray arguments{basekit::serialization::ToVariant(
+        static_cast<std::int64_t>(static_cast<std::int32_t>(fourcc)))};
+    patterns::Synchronous<basekit::UTF16String>(
+        rpc, BuildCall("GetQuicktimeCodecName", arguments), name,
+        [](VariantPtr const& answer, basekit::UTF16String& decoded) {
+            VariantPtr value = AnswerValue(answer);
+            decoded = value ? basekit::serialization::JSONConvert<basekit::UTF16String>::FromJSON(
+                                  *value)
+                            : basekit::UTF16String();
+        });
+    basekit::threads::RecursiveLock lock(mCodecNamesMutex);
+    mCodecNames[fourcc] = name;
+}
+
+void VireoClient::SetQTFlushIterval(std::int32_t interval) {
+    auto rpc = TakeRPCClient();
+    if (!rpc) {
+        return;
+    }
+    mFlushInterval = interval;
+    patterns::Notify(rpc, BuildCall("SetQTFlushIterval",
+                                    VariantArray{basekit::serialization::ToVariant(interval)}));
+}
+
+}  // namespace VireoClient

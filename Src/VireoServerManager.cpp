@@ -1,0 +1,213 @@
+#include "VireoServerManager.h"
+
+#include <boost/bind/bind.hpp>
+#include <boost/make_shared.hpp>
+#include <csignal>
+#include <sstream>
+
+#include "Orb/DirectoryRegistry.h"
+#include "Orb/PathUtils.h"
+#include "basekit/debug/Debug.h"
+#include "basekit/debug/DebugDatabase.h"
+#include "basekit/threads/Gate.h"
+#include "basekit/utility/Text.h"
+#include "crossprocess/CrossProcess.h"
+
+namespace VireoClient {
+
+namespace {
+
+constexpr char16_t kServerBaseName[] = u"corvidhost VireoServer";
+constexpr char16_t kPrivateNameSeparator[] = u" ";
+constexpr char16_t kExecutableFirstChoice[] = u"32\\Corvid Vireo Server.exe";
+constexpr char16_t kExecutableSecondChoice[] = u"Corvid Vireo Server.exe";
+constexpr char kStartupTimeoutKey[] = "VireoServerManager.StartupTimeout";
+constexpr char kStartupTimeoutDefault[] = "30000";
+constexpr char16_t kRPCClientName[] = u"VireoClient";
+
+// Decimal int32 with leading blanks skipped, stopping at the first character that is not part
+// of the number; text that does not begin with a number gives 0.
+std::int32_t ParseTimeout(basekit::UTF8String const& text) {
+    std::istringstream stream(text);
+    std::int32_t value = 0;
+    if (!(stream >> value)) {
+        return 0;
+    }
+    return value;
+}
+
+bool gLaunchAssertIgnored = false;
+
+}  // namespace
+
+// One connection attempt. The announcement callback may come after InitializeClient has given
+// up waiting; the attempt decides, under its own lock, whether the session it makes is taken by
+// InitializeClient or closed at once, so no session without an RPC client is ever left behind.
+struct VireoServerManager::ConnectionAttempt {
+    std::mutex mutex;
+    basekit::threads::Gate gate{false};
+    boost::shared_ptr<basetransport::SocketTransport> transport;
+    basetransport::SessionPtr session;
+    bool abandoned = false;
+};
+
+namespace {
+
+// Runs on a hostlink thread; takes no lock of the manager.
+void OnServerConnection(InterfaceRef<VireoServerManager, IVireoServerManager> const& /*keepAlive*/,
+                        boost::shared_ptr<VireoServerManager::ConnectionAttempt> const& attempt,
+                        hostlink::ServerConnection const& connection) {
+    basetransport::SessionPtr session;
+    if (connection.port != 0 && attempt->transport) {
+        session = attempt->transport->ClientStart(connection.host, connection.port);
+    }
+    bool late = false;
+    {
+        std::lock_guard<std::mutex> lock(attempt->mutex);
+        if (attempt->abandoned) {
+            late = true;
+        } else {
+            attempt->session = session;
+        }
+    }
+    if (late && session) {
+        session->Close();
+    }
+    attempt->gate.Open();
+}
+
+}  // namespace
+
+VireoServerManager::VireoServerManager() = default;
+
+VireoServerManager::~VireoServerManager() {
+    mTransport.reset();
+    mSession.reset();
+    mRPCClient.reset();
+}
+
+std::int32_t VireoServerManager::InitializeClient(bool unique) {
+    basekit::threads::RecursiveLock lock(mMutex);
+    ++mInitCount;
+    if (mSession && !mSession->IsClosed()) {
+        return 0;
+    }
+
+    if (!mCrossProcessInitialized) {
+        crossprocess::InitializeClient();
+        mCrossProcessInitialized = true;
+    }
+    mTransport = hostlink::GetSharedTransport();
+
+    basekit::UTF16String const appDir =
+        Orb::DirectoryRegistry::FindDirectory(Orb::MakeString("application"));
+    basekit::UTF16String executable = appDir + kExecutableFirstChoice;
+    if (!Orb::PathUtils::ExistsOnDisk(executable)) {
+        executable = Orb::PathUtils::CombinePaths(appDir, kExecutableSecondChoice);
+        if (!Orb::PathUtils::ExistsOnDisk(executable)) {
+            return kServerStartFailed;
+        }
+    }
+
+    if (mTransport) {
+        if (!mSessionHandlerID.IsNull()) {
+            mTransport->RemoveSessionHandler(mSessionHandlerID);
+        }
+        mSessionHandlerID = mTransport->AddSessionHandler(&VireoServerManager::SessionEndedHandler);
+    }
+
+    auto attempt = boost::make_shared<ConnectionAttempt>();
+    attempt->transport = mTransport;
+
+    basekit::UTF16String name = kServerBaseName;
+    if (unique) {
+        name += kPrivateNameSeparator;
+        name += basekit::utility::Guid::CreateUnique().AsString();
+    }
+
+    InterfaceRef<VireoServerManager, IVireoServerManager> self = GetServerManagerRef();
+    hostlink::ConnectionCallback callback =
+        boost::bind(&OnServerConnection, self, attempt, boost::placeholders::_1);
+    std::int64_t const ticket =
+        hostlink::CreateNamedServerConnection(name, executable, name, callback);
+    if (ticket == 0) {
+        basekit::UTF8String message = "Unable to launch ";
+        message += basekit::utility::UTF16to8(executable);
+        message += "\nCreateNamedServerConnection returned an error!\r\n";
+        // The report is silent once its ignore flag has been set.
+        if (basekit::debug::BreakAfterAssertDialog(
+                gLaunchAssertIgnored, "false", message, "Src/VireoServerManager", 203,
+                "VireoClient::VireoServerManager::InitializeClient", true) &&
+            basekit::debug::IsDebuggerAttached()) {
+            std::raise(SIGTRAP);
+        }
+        return kServerStartFailed;
+    }
+
+    std::int32_t const timeout = ParseTimeout(basekit::debug::DebugDatabase::Instance().GetEntry(
+        kStartupTimeoutKey, kStartupTimeoutDefault));
+    attempt->gate.PassThrough(timeout);
+
+    basetransport::SessionPtr session;
+    {
+        std::lock_guard<std::mutex> attemptLock(attempt->mutex);
+        session = attempt->session;
+        attempt->abandoned = true;
+    }
+    if (!session) {
+        return kServerStartFailed;
+    }
+    mSession = session;
+    mRPCClient = boost::make_shared<basemarshal::RPCClient>(mSession, kRPCClientName);
+    return 0;
+}
+
+void VireoServerManager::UninitializeClient() {
+    basekit::threads::RecursiveLock lock(mMutex);
+    // A count of 0 stays 0: an unmatched call must not take away another user's connection.
+    if (mInitCount == 0) {
+        return;
+    }
+    if (--mInitCount != 0) {
+        return;
+    }
+    mRPCClient.reset();
+    if (mSession) {
+        basetransport::SessionPtr session;
+        session.swap(mSession);
+        session->Close();
+    }
+    if (mTransport) {
+        if (!mSessionHandlerID.IsNull()) {
+            mTransport->RemoveSessionHandler(mSessionHandlerID);
+        }
+        mSessionHandlerID = basetransport::SessionHandlerID();
+        mTransport.reset();
+    }
+    if (mCrossProcessInitialized) {
+        crossprocess::UninitializeClient();
+        mCrossProcessInitialized = false;
+    }
+}
+
+boost::shared_ptr<basemarshal::RPCClient> VireoServerManager::GetRPCClient() {
+    basekit::threads::RecursiveLock lock(mMutex);
+    return mRPCClient;
+}
+
+void VireoServerManager::OnSessionEnded(basetransport::SessionPtr const& session) {
+    basekit::threads::RecursiveLock lock(mMutex);
+    if (mSession && session && session->GetID() == mSession->GetID()) {
+        mSession.reset();
+    }
+}
+
+basetransport::TransportError VireoServerManager::SessionEndedHandler(
+    basetransport::SessionPtr session) {
+    InterfaceRef<VireoServerManager, IVireoServerManager> manager(
+        VireoSingletonServerManager::Get());
+    manager->OnSessionEnded(session);
+    return 0;
+}
+
+}  // namespace VireoClient

@@ -1,0 +1,37 @@
+#pragma once
+// The library's exported functions.
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "Orb/InterfaceRef.h"
+#include "VireoClient/IVireoClient.h"
+#include "VireoClient/IVireoImporter.h"
+#include "VireoClient/IVireoServerManager.h"
+#include "VireoServer/ServiceRecords.h"
+#include "basekit/Strings.h"
+
+#define VIREO_API __attribute__((visibility("default")))
+
+namespace VireoClient {
+
+// The process-wide shared client, connected to the shared server (started if needed).
+VIREO_API InterfaceRef<IVireoClient, IVireoClient> Create();
+// A private client with a server process of its own; also makes sure the shared client exists.
+VIREO_API InterfaceRef<IVireoClient, IVireoClient> CreateUniqueInstance();
+// The shared server manager, not initialised.
+VIREO_API InterfaceRef<IVireoServerManager, IVireoServerManager> CreateServerManagerInstance();
+
+// Opens a movie through the shared client. 0 with `importer` set, or an error code with
+// `importer` empty.
+VIREO_API long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool flag3,
+                          InterfaceRef<IVireoImporter, IVireoImporter>& importer);
+
+VIREO_API long TrimFile(VireoServer::TrimMovieParams const& params);
+
+VIREO_API bool GetExternalReferencesList(basekit::UTF16String const& path,
+                                         std::map<std::uint32_t, basekit::UTF16String> const& first,
+                                         std::map<std::uint32_t, basekit::UTF16String> const& second,
+                                         std::vector<basekit::UTF16String>& references);
+
+}  // namespace VireoClient

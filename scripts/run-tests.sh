@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds a preset (default, asan or tsan) and runs the whole test suite under it.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+preset="${1:-default}"
+"$root/scripts/build.sh" "$preset"
+cd "$root"
+case "$preset" in
+  asan) export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" ;;
+  tsan) export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" ;;
+esac
+ctest --preset "$preset"

@@ -1,0 +1,74 @@
+// vireo audio FILE --output out.wav: all of the movie's audio, as 32-bit float WAV.
+#include <sndfile.h>
+
+#include <boost/program_options.hpp>
+#include <iostream>
+
+#include "Commands.h"
+#include "Movie.h"
+
+namespace po = boost::program_options;
+
+namespace vireo {
+
+int RunAudio(std::vector<std::string> const& args) {
+    po::options_description options("vireo audio FILE [options]");
+    options.add_options()("help,h", "show this help")(
+        "output,o", po::value<std::string>()->default_value("audio.wav"), "WAV file to write")(
+        "file", po::value<std::string>(), "movie file");
+    po::positional_options_description positional;
+    positional.add("file", 1);
+    po::variables_map vm;
+    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
+    po::notify(vm);
+    if (vm.count("help") || !vm.count("file")) {
+        std::cout << options;
+        return vm.count("help") ? 0 : 2;
+    }
+    std::string const path = vm["file"].as<std::string>();
+    ImporterRef importer = OpenMovie(path);
+    if (!importer) {
+        return 1;
+    }
+    auto const& audio = importer->GetAudioProperties();
+    if (audio.ChannelCount <= 0 || audio.SampleRate <= 0) {
+        std::cerr << "vireo: " << path << ": the movie has no audio\n";
+        return 1;
+    }
+
+    SF_INFO info{};
+    info.samplerate = static_cast<int>(audio.SampleRate + 0.5);
+    info.channels = audio.ChannelCount;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    std::string const output = vm["output"].as<std::string>();
+    SNDFILE* file = sf_open(output.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        std::cerr << "vireo: " << output << ": " << sf_strerror(nullptr) << "\n";
+        return 1;
+    }
+
+    Progress progress("audio", audio.Duration);
+    long long frames = 0;
+    importer->RestartMovieAudio();
+    std::vector<float> block;
+    for (;;) {
+        // An empty block means the end of the audio (or a failure): the importer leaves the
+        // vector untouched then, so it is cleared before each read.
+        block.clear();
+        importer->GetMovieAudio(block);
+        if (block.empty()) {
+            break;
+        }
+        sf_count_t const count = static_cast<sf_count_t>(block.size() / audio.ChannelCount);
+        sf_writef_float(file, block.data(), count);
+        frames += count;
+        progress.Update(frames);
+    }
+    progress.Finish();
+    sf_close(file);
+    std::cout << "wrote " << frames << " sample frames (" << audio.ChannelCount
+              << " channels) to " << output << "\n";
+    return 0;
+}
+
+}  // namespace vireo

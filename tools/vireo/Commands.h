@@ -1,0 +1,15 @@
+#pragma once
+// The sub-commands of the vireo command-line host. Each returns the process exit code.
+#include <string>
+#include <vector>
+
+namespace vireo {
+
+int RunInfo(std::vector<std::string> const& args);
+int RunFrame(std::vector<std::string> const& args);
+int RunAudio(std::vector<std::string> const& args);
+
+// Opens `path` through the library; prints a clear error and returns false on failure.
+struct OpenedMovie;
+
+}  // namespace vireo

@@ -1,0 +1,89 @@
+// vireo frame FILE [--frame N | --time SECONDS] [--format F] [--size WxH] --output out.png
+#include <boost/program_options.hpp>
+#include <cmath>
+#include <iostream>
+
+#include "Commands.h"
+#include "Image.h"
+#include "Kino/VideoFrame.h"
+#include "Movie.h"
+
+namespace po = boost::program_options;
+
+namespace vireo {
+
+int RunFrame(std::vector<std::string> const& args) {
+    po::options_description options("vireo frame FILE [options]");
+    options.add_options()("help,h", "show this help")(
+        "frame,n", po::value<long long>(), "frame number, from 0 (default 0)")(
+        "time,t", po::value<double>(), "time in seconds (instead of --frame)")(
+        "format,f", po::value<std::string>()->default_value("BGRA"),
+        "pixel format: BGRA, 2vuy or b64a")("width", po::value<int>()->default_value(0),
+                                               "output width (0: the movie's)")(
+        "height", po::value<int>()->default_value(0), "output height (0: the movie's)")(
+        "output,o", po::value<std::string>()->default_value("frame.png"), "PNG file to write")(
+        "file", po::value<std::string>(), "movie file");
+    po::positional_options_description positional;
+    positional.add("file", 1);
+    po::variables_map vm;
+    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
+    po::notify(vm);
+    if (vm.count("help") || !vm.count("file")) {
+        std::cout << options;
+        return vm.count("help") ? 0 : 2;
+    }
+    std::string const path = vm["file"].as<std::string>();
+    std::uint32_t const fourcc = FourCCFromText(vm["format"].as<std::string>());
+    if (fourcc == 0) {
+        std::cerr << "vireo: --format takes four characters, such as BGRA\n";
+        return 2;
+    }
+    ImporterRef importer = OpenMovie(path);
+    if (!importer) {
+        return 1;
+    }
+    auto const& video = importer->GetVideoProperties();
+    if (video.Width <= 0 || video.Scale <= 0) {
+        std::cerr << "vireo: " << path << ": the movie has no video\n";
+        return 1;
+    }
+    // The server takes the frame's time in the movie's video time scale.
+    long long time = 0;
+    if (vm.count("time")) {
+        time = std::llround(vm["time"].as<double>() * video.Scale);
+    } else if (vm.count("frame")) {
+        time = vm["frame"].as<long long>() * video.SampleSize;
+    }
+    if (time < 0 || time > INT32_MAX) {
+        std::cerr << "vireo: the requested time is outside the movie\n";
+        return 1;
+    }
+
+    InterfaceRef<Kino::IVideoFrame> frame;
+    long const result = importer->GetMovieVideo(
+        static_cast<std::int32_t>(time), VireoServer::PixelFormat(fourcc, 0),
+        vm["width"].as<int>(), vm["height"].as<int>(), frame);
+    if (result != 0 || !frame) {
+        std::cerr << "vireo: " << path << ": the frame could not be read (error " << result
+                  << ")\n";
+        return 1;
+    }
+    FrameView view;
+    view.fourcc = frame->GetPixelFormat();
+    view.width = static_cast<int>(frame->GetWidth());
+    view.height = static_cast<int>(frame->GetHeight());
+    view.rowBytes = frame->GetRowBytes();
+    view.pixels = static_cast<const std::uint8_t*>(frame->GetPixels());
+    std::string error;
+    std::string const output = vm["output"].as<std::string>();
+    if (!WritePNG(view, output, error)) {
+        std::cerr << "vireo: " << output << ": " << error << "\n";
+        return 1;
+    }
+    std::cout << "wrote " << view.width << "x" << view.height << " "
+              << FourCCText(view.fourcc) << " frame at time " << time << "/" << video.Scale
+              << " to " << output << "\n";
+    return 0;
+}
+
+}  // namespace vireo

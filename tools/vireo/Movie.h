@@ -1,0 +1,35 @@
+#pragma once
+// Opening a movie through the library's exported ImportFile, with readable errors.
+#include <string>
+
+#include "Orb/InterfaceRef.h"
+#include "VireoClient/IVireoImporter.h"
+
+namespace vireo {
+
+using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
+
+// Opens `path`; on failure prints "vireo: <path>: <reason>" to standard error and returns an
+// empty holder.
+ImporterRef OpenMovie(std::string const& path);
+
+// Text of a four-character code ('avc1'); codes with unprintable bytes as 0xXXXXXXXX.
+std::string FourCCText(std::uint32_t code);
+// The code of four characters of text; 0 when the text is not four characters.
+std::uint32_t FourCCFromText(std::string const& text);
+
+// One line of a progress bar on standard error, redrawn in place; finished with a newline.
+class Progress {
+public:
+    Progress(std::string label, long long total);
+    void Update(long long done);
+    void Finish();
+
+private:
+    std::string mLabel;
+    long long mTotal;
+    int mLastPercent = -1;
+    bool mShown;
+};
+
+}  // namespace vireo

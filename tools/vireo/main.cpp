@@ -1,0 +1,54 @@
+// vireo: a command-line host of the VireoClient library.
+#include <boost/program_options/errors.hpp>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+
+namespace {
+
+void PrintUsage() {
+    std::cout << "usage: vireo <command> FILE [options]\n\n"
+                 "commands:\n"
+                 "  info FILE [--json]                      the movie's video, audio and timecode\n"
+                 "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
+                 "  audio FILE [--output out.wav]           all audio, written as WAV\n\n"
+                 "Run 'vireo <command> --help' for the options of a command.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintUsage();
+        return 2;
+    }
+    std::string const command = argv[1];
+    std::vector<std::string> const args(argv + 2, argv + argc);
+    try {
+        if (command == "info") {
+            return vireo::RunInfo(args);
+        }
+        if (command == "frame") {
+            return vireo::RunFrame(args);
+        }
+        if (command == "audio") {
+            return vireo::RunAudio(args);
+        }
+        if (command == "--help" || command == "-h" || command == "help") {
+            PrintUsage();
+            return 0;
+        }
+        std::cerr << "vireo: unknown command '" << command << "'\n";
+        PrintUsage();
+        return 2;
+    } catch (boost::program_options::error const& e) {
+        std::cerr << "vireo: " << e.what() << "\n";
+        return 2;
+    } catch (std::exception const& e) {
+        std::cerr << "vireo: " << e.what() << "\n";
+        return 1;
+    }
+}

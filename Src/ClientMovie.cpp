@@ -130,11 +130,10 @@ bool VireoClient::GetMovieAudio(Guid const& movieId, AudioCallback const& onAudi
     request->onAudio = onAudio;
     InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
 
-    crossprocess::DataHandler onData = [self, request](Guid const&,
-                                                       crossprocess::BinaryReferencePtr reference,
-                                                       long status) {
-        OnAudioData(request, std::move(reference), status);
-    };
+    crossprocess::DataHandler onData =
+        [self, request](Guid const&, crossprocess::BinaryReferencePtr reference, long status) {
+            OnAudioData(request, std::move(reference), status);
+        };
     auto onError = [self, request](long, basekit::UTF16String const&, std::int64_t) {
         OnAudioData(request, crossprocess::BinaryReferencePtr(), -1);
     };

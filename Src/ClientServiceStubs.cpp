@@ -23,7 +23,9 @@ void VireoClient::ConvertQTAtomContainerSettingsToCodecSettings(
     TakeRPCClient();
 }
 
-void VireoClient::BringVideoCodecDialogToForeground() { TakeRPCClient(); }
+void VireoClient::BringVideoCodecDialogToForeground() {
+    TakeRPCClient();
+}
 
 std::int32_t VireoClient::StartExport(Guid const&, VireoServer::StartExportData const&) {
     TakeRPCClient();
@@ -47,7 +49,9 @@ bool VireoClient::ExportServerProgressPulse(Guid const&, ExportProgressCallback 
     return false;
 }
 
-void VireoClient::ExportServerShouldCancel(Guid const&) { TakeRPCClient(); }
+void VireoClient::ExportServerShouldCancel(Guid const&) {
+    TakeRPCClient();
+}
 
 bool VireoClient::ExportCompleted(Guid const&, std::int32_t, ExportCompletionCallback const&) {
     TakeRPCClient();
@@ -82,7 +86,9 @@ void VireoClient::QTVOutBlitFrame(InterfaceRef<Kino::IVideoFrame>,
                                   VireoServer::QTVOutOperationResult&) {
     TakeRPCClient();
 }
-void VireoClient::QTVOutEndBlitting(VireoServer::QTVOutOperationResult&) { TakeRPCClient(); }
+void VireoClient::QTVOutEndBlitting(VireoServer::QTVOutOperationResult&) {
+    TakeRPCClient();
+}
 void VireoClient::QTVOutEndUsingComponent(VireoServer::QTVOutOperationResult&) {
     TakeRPCClient();
 }

@@ -24,21 +24,21 @@ bool VireoClient::GetMovieVideo(Guid const& movieId, std::int32_t videoArg1,
     }
     InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
 
-    crossprocess::DataHandler onData = [self](Guid const& id,
-                                              crossprocess::BinaryReferencePtr reference,
-                                              long status) {
-        self->OnFrameData(id, reference, status, 0);
-    };
+    crossprocess::DataHandler onData =
+        [self](Guid const& id, crossprocess::BinaryReferencePtr reference, long status) {
+            self->OnFrameData(id, reference, status, 0);
+        };
     auto onResult = [self, requestId](VariantPtr const& answer, std::int64_t) {
         self->OnGetMovieVideoResult(answer, requestId);
     };
     auto onError = [self, requestId](long, basekit::UTF16String const&, std::int64_t) {
         self->OnFrameData(requestId, crossprocess::BinaryReferencePtr(), -1, 0);
     };
-    VariantArray arguments{ToVariant(movieId),   ToVariant(requestId), ToVariant(
-                                                                         static_cast<std::int64_t>(
-                                                                             videoArg1)),
-                           ToVariant(format),    ToVariant(static_cast<std::int64_t>(videoArg2)),
+    VariantArray arguments{ToVariant(movieId),
+                           ToVariant(requestId),
+                           ToVariant(static_cast<std::int64_t>(videoArg1)),
+                           ToVariant(format),
+                           ToVariant(static_cast<std::int64_t>(videoArg2)),
                            ToVariant(static_cast<std::int64_t>(videoArg3))};
     VariantPtr call = BuildCall("GetMovieVideo", arguments);
     boost::function<void()> start = [rpc, call, onResult, onError] {
@@ -64,7 +64,8 @@ void VireoClient::OnGetMovieVideoResult(VariantPtr const& answer, Guid const& re
     }
     // The withdrawn notification is dropped by the shared-data layer, so the refusal below is
     // the only completion the caller can see.
-    crossprocess::CancelAllOutstandingNotifications(requestId, crossprocess::kNotificationCancelled);
+    crossprocess::CancelAllOutstandingNotifications(requestId,
+                                                    crossprocess::kNotificationCancelled);
     OnFrameData(requestId, crossprocess::BinaryReferencePtr(), 0, value);
 }
 
@@ -108,9 +109,9 @@ bool VireoClient::CancelMovieVideo(Guid const& movieId, Guid const& requestId) {
             return false;
         }
     }
-    patterns::Notify(TakeRPCClient(), BuildCall("CancelMovieVideo", VariantArray{ToVariant(movieId),
-                                                                               ToVariant(
-                                                                                   requestId)}));
+    patterns::Notify(
+        TakeRPCClient(),
+        BuildCall("CancelMovieVideo", VariantArray{ToVariant(movieId), ToVariant(requestId)}));
     return true;
 }
 

@@ -36,8 +36,8 @@ long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool f
     created->Setup(result.MovieIdentifier, client, result.MovieProperties);
     OrbUnknown* out = nullptr;
     if (created->QueryInterface(IVireoImporter::kIID, &out) >= 0 && out) {
-        importer = InterfaceRef<IVireoImporter, IVireoImporter>::Adopt(
-            static_cast<IVireoImporter*>(out));
+        importer =
+            InterfaceRef<IVireoImporter, IVireoImporter>::Adopt(static_cast<IVireoImporter*>(out));
     }
     return 0;
 }

@@ -8,7 +8,8 @@ namespace VireoClient {
 
 using basekit::utility::Guid;
 
-// ---- Shared and private server managers ----------------------------------------------------------
+// ---- Shared and private server managers
+// ----------------------------------------------------------
 
 void VireoSingletonServerManager::AddRef() {
     objectmodel::SharedObject<VireoSingletonServerManager>::AddRef();
@@ -32,7 +33,9 @@ InterfaceRef<VireoSingletonServerManager> VireoSingletonServerManager::Get() {
     return objectmodel::SharedObject<VireoSingletonServerManager>::Get();
 }
 
-void VireoUniqueServerManager::AddRef() { mRefCount.fetch_add(1, std::memory_order_relaxed); }
+void VireoUniqueServerManager::AddRef() {
+    mRefCount.fetch_add(1, std::memory_order_relaxed);
+}
 void VireoUniqueServerManager::Release() {
     if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         delete this;
@@ -54,10 +57,15 @@ InterfaceRef<VireoUniqueServerManager> VireoUniqueServerManager::Make() {
     return InterfaceRef<VireoUniqueServerManager>(new VireoUniqueServerManager());
 }
 
-// ---- Shared and private clients ------------------------------------------------------------------
+// ---- Shared and private clients
+// ------------------------------------------------------------------
 
-void VireoSingletonClient::AddRef() { objectmodel::SharedObject<VireoSingletonClient>::AddRef(); }
-void VireoSingletonClient::Release() { objectmodel::SharedObject<VireoSingletonClient>::Release(); }
+void VireoSingletonClient::AddRef() {
+    objectmodel::SharedObject<VireoSingletonClient>::AddRef();
+}
+void VireoSingletonClient::Release() {
+    objectmodel::SharedObject<VireoSingletonClient>::Release();
+}
 std::int32_t VireoSingletonClient::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
     return objectmodel::AnswerQuery(
         this, id, out,
@@ -73,7 +81,9 @@ InterfaceRef<VireoSingletonClient> VireoSingletonClient::Get() {
     return objectmodel::SharedObject<VireoSingletonClient>::Get();
 }
 
-void VireoUniqueClient::AddRef() { mRefCount.fetch_add(1, std::memory_order_relaxed); }
+void VireoUniqueClient::AddRef() {
+    mRefCount.fetch_add(1, std::memory_order_relaxed);
+}
 void VireoUniqueClient::Release() {
     if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         delete this;
@@ -94,7 +104,8 @@ InterfaceRef<VireoUniqueClient> VireoUniqueClient::Make() {
     return InterfaceRef<VireoUniqueClient>(new VireoUniqueClient());
 }
 
-// ---- Factories ------------------------------------------------------------------------------------
+// ---- Factories
+// ------------------------------------------------------------------------------------
 
 InterfaceRef<IVireoClient, IVireoClient> Create() {
     InterfaceRef<VireoClient, IVireoClient> client(VireoSingletonClient::Get());

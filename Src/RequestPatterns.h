@@ -36,8 +36,8 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
         record = decoded;
         rendezvous.Wait();
     };
-    basemarshal::RPCClient::ErrorHandler onError =
-        [&](long, basekit::UTF16String const&, std::int64_t) { rendezvous.Wait(); };
+    basemarshal::RPCClient::ErrorHandler onError = [&](long, basekit::UTF16String const&,
+                                                       std::int64_t) { rendezvous.Wait(); };
     rpc->SendRequest(call, onResult, onError, 0);
     rendezvous.Wait();
     return true;
@@ -61,7 +61,9 @@ inline void Notify(RPCClientPtr const& rpc, VariantPtr const& call) {
 }
 
 // The argument array of a call.
-inline basekit::serialization::VariantArray Arguments() { return {}; }
+inline basekit::serialization::VariantArray Arguments() {
+    return {};
+}
 template <class... Rest>
 basekit::serialization::VariantArray Arguments(VariantPtr first, Rest... rest) {
     basekit::serialization::VariantArray array{std::move(first), std::move(rest)...};

@@ -62,7 +62,9 @@ void VireoClient::ConnectionRequest(const char* method,
         BuildCall(method, VariantArray()),
         [self, store, target](VariantPtr const& answer, std::int64_t) {
             // The gate opens on every way out of the handler, a malformed answer included.
-            BOOST_SCOPE_EXIT_ALL(target) { target->Open(); };
+            BOOST_SCOPE_EXIT_ALL(target) {
+                target->Open();
+            };
             store(answer);
         },
         [self, target](long, basekit::UTF16String const&, std::int64_t) { target->Open(); }, 0);
@@ -71,8 +73,8 @@ void VireoClient::ConnectionRequest(const char* method,
     }
 }
 
-void VireoClient::Connect(InterfaceRef<VireoServerManager, IVireoServerManager> const& serverManager,
-                          bool unique) {
+void VireoClient::Connect(
+    InterfaceRef<VireoServerManager, IVireoServerManager> const& serverManager, bool unique) {
     basekit::threads::RecursiveLock lock(mConnectionMutex);
     if (mServerManager) {
         return;
@@ -142,8 +144,7 @@ void VireoClient::Connect(InterfaceRef<VireoServerManager, IVireoServerManager> 
                                 if (!element) {
                                     throw boost::bad_any_cast();
                                 }
-                                auto const& object =
-                                    basekit::serialization::AsObject(*element);
+                                auto const& object = basekit::serialization::AsObject(*element);
                                 VireoServer::ImportableFileExtensionItem item;
                                 basekit::serialization::ReadField(
                                     object, "inImportableFileExtensionItem.extension",
@@ -219,9 +220,9 @@ void VireoClient::GetQuicktimeCodecName(std::uint32_t fourcc, basekit::UTF16Stri
         rpc, BuildCall("GetQuicktimeCodecName", arguments), name,
         [](VariantPtr const& answer, basekit::UTF16String& decoded) {
             VariantPtr value = AnswerValue(answer);
-            decoded = value ? basekit::serialization::JSONConvert<basekit::UTF16String>::FromJSON(
-                                  *value)
-                            : basekit::UTF16String();
+            decoded =
+                value ? basekit::serialization::JSONConvert<basekit::UTF16String>::FromJSON(*value)
+                      : basekit::UTF16String();
         });
     basekit::threads::RecursiveLock lock(mCodecNamesMutex);
     mCodecNames[fourcc] = name;

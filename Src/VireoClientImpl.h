@@ -16,11 +16,15 @@
 namespace VireoClient {
 
 // Process-wide presence of the media engine: 0 unknown, 1 present, 2 absent.
-enum PresenceState : std::int32_t { kPresenceUnknown = 0, kPresencePresent = 1, kPresenceAbsent = 2 };
+enum PresenceState : std::int32_t {
+    kPresenceUnknown = 0,
+    kPresencePresent = 1,
+    kPresenceAbsent = 2
+};
 std::atomic<std::int32_t>& PresenceState();
 
 class VireoClient : public IVireoClient {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{C0C98739-9E66-40EA-8EDC-3F52970D174D}"};
 
     // The connection step; a client connects once.
@@ -54,7 +58,8 @@ public:
                                ExportFrameCallback const& onFrame) override;
     bool CompressAndWriteAudio(basekit::utility::Guid const& exporterId,
                                basekit::utility::Guid const& audioId, std::int64_t firstSample,
-                               std::int64_t sampleCount, ExportAudioCallback const& onAudio) override;
+                               std::int64_t sampleCount,
+                               ExportAudioCallback const& onAudio) override;
     bool ExportServerProgressPulse(basekit::utility::Guid const& exporterId,
                                    ExportProgressCallback const& onProgress) override;
     void ExportServerShouldCancel(basekit::utility::Guid const& exporterId) override;
@@ -74,7 +79,8 @@ public:
                        basekit::utility::Guid const& requestId) override;
     bool CancelMovieVideo(basekit::utility::Guid const& movieId,
                           basekit::utility::Guid const& requestId) override;
-    bool GetMovieAudio(basekit::utility::Guid const& movieId, AudioCallback const& onAudio) override;
+    bool GetMovieAudio(basekit::utility::Guid const& movieId,
+                       AudioCallback const& onAudio) override;
     void RestartMovieAudio(basekit::utility::Guid const& movieId) override;
     bool TrimMovie(VireoServer::TrimMovieParams const& params, TrimCallback const& onDone) override;
     void GetQTVOutComponents(std::vector<VireoServer::QTVOutComponent>& components) override;
@@ -95,14 +101,14 @@ public:
     void OnGetMovieVideoResult(basekit::serialization::VariantPtr const& answer,
                                basekit::utility::Guid const& requestId);
 
-protected:
+  protected:
     VireoClient();
     ~VireoClient() override;
 
     // The RPC client of the server manager; throws Orb::NullInterfaceException without one.
     boost::shared_ptr<basemarshal::RPCClient> TakeRPCClient();
 
-private:
+  private:
     friend struct ConnectionRequests;
 
     // Sends a connection-step request and waits at `gate` until its answer, error or the absence
@@ -133,7 +139,7 @@ private:
 
 // The process-wide shared client.
 class VireoSingletonClient final : public VireoClient {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{FA9DD991-DB74-471E-BBEA-5376A1169C0B}"};
 
     void AddRef() override;
@@ -150,7 +156,7 @@ public:
 
 // A private client, with a server process of its own.
 class VireoUniqueClient final : public VireoClient {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{2A6E54A5-F05A-4B21-82DD-21DE0637B5BE}"};
 
     void AddRef() override;
@@ -161,7 +167,7 @@ public:
 
     static InterfaceRef<VireoUniqueClient> Make();
 
-private:
+  private:
     VireoUniqueClient() = default;
     ~VireoUniqueClient() override = default;
     std::atomic<std::uint32_t> mRefCount{0};

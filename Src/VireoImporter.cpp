@@ -9,7 +9,9 @@ namespace VireoClient {
 
 using basekit::utility::Guid;
 
-InterfaceRef<VireoImporter> VireoImporter::Make() { return InterfaceRef<VireoImporter>(new VireoImporter()); }
+InterfaceRef<VireoImporter> VireoImporter::Make() {
+    return InterfaceRef<VireoImporter>(new VireoImporter());
+}
 
 VireoImporter::~VireoImporter() {
     if (mClient) {
@@ -21,7 +23,9 @@ VireoImporter::~VireoImporter() {
     }
 }
 
-void VireoImporter::AddRef() { mRefCount.fetch_add(1, std::memory_order_relaxed); }
+void VireoImporter::AddRef() {
+    mRefCount.fetch_add(1, std::memory_order_relaxed);
+}
 
 void VireoImporter::Release() {
     if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
@@ -70,7 +74,9 @@ void VireoImporter::QuietMovie() {
     client->QuietMovie(mMovieIdentifier, boost::function<void()>());
 }
 
-void VireoImporter::UnquietMovie() { Client()->UnquietMovie(mMovieIdentifier); }
+void VireoImporter::UnquietMovie() {
+    Client()->UnquietMovie(mMovieIdentifier);
+}
 
 VireoServer::VideoProperties const& VireoImporter::GetVideoProperties() {
     return mMovieProperties.video;
@@ -109,8 +115,9 @@ bool VireoImporter::RequestMovieVideo(
     std::int32_t videoArg3,
     boost::function<void(InterfaceRef<Kino::IVideoFrame>, long)> const& onFrame,
     Guid const& requestId) {
-    FrameCallback callback = [onFrame](InterfaceRef<Kino::IVideoFrame> const& received,
-                                       long code) { onFrame(received, code); };
+    FrameCallback callback = [onFrame](InterfaceRef<Kino::IVideoFrame> const& received, long code) {
+        onFrame(received, code);
+    };
     return Client()->GetMovieVideo(mMovieIdentifier, videoArg1, format, videoArg2, videoArg3,
                                    callback, requestId);
 }
@@ -133,10 +140,16 @@ void VireoImporter::GetMovieAudio(std::vector<float>& samples) {
     }
 }
 
-void VireoImporter::RestartMovieAudio() { Client()->RestartMovieAudio(mMovieIdentifier); }
+void VireoImporter::RestartMovieAudio() {
+    Client()->RestartMovieAudio(mMovieIdentifier);
+}
 
-Guid VireoImporter::GetMovieIdentifier() { return mMovieIdentifier; }
+Guid VireoImporter::GetMovieIdentifier() {
+    return mMovieIdentifier;
+}
 
-InterfaceRef<IVireoImporter> VireoImporter::GetSelfRef() { return InterfaceRef<IVireoImporter>(this); }
+InterfaceRef<IVireoImporter> VireoImporter::GetSelfRef() {
+    return InterfaceRef<IVireoImporter>(this);
+}
 
 }  // namespace VireoClient

@@ -10,7 +10,7 @@
 namespace VireoClient {
 
 class VireoImporter final : public IVireoImporter {
-public:
+  public:
     static InterfaceRef<VireoImporter> Make();
 
     void AddRef() override;
@@ -26,10 +26,11 @@ public:
     long GetMovieVideo(std::int32_t videoArg1, VireoServer::PixelFormat format,
                        std::int32_t videoArg2, std::int32_t videoArg3,
                        InterfaceRef<Kino::IVideoFrame>& frame) override;
-    bool RequestMovieVideo(std::int32_t videoArg1, VireoServer::PixelFormat format,
-                           std::int32_t videoArg2, std::int32_t videoArg3,
-                           boost::function<void(InterfaceRef<Kino::IVideoFrame>, long)> const& onFrame,
-                           basekit::utility::Guid const& requestId) override;
+    bool RequestMovieVideo(
+        std::int32_t videoArg1, VireoServer::PixelFormat format, std::int32_t videoArg2,
+        std::int32_t videoArg3,
+        boost::function<void(InterfaceRef<Kino::IVideoFrame>, long)> const& onFrame,
+        basekit::utility::Guid const& requestId) override;
     bool CancelMovieVideo(basekit::utility::Guid const& requestId) override;
     void GetMovieAudio(std::vector<float>& samples) override;
     void RestartMovieAudio() override;
@@ -41,7 +42,7 @@ public:
     void Setup(basekit::utility::Guid const& movieId, InterfaceRef<IVireoClient> const& client,
                VireoServer::MovieProperties const& properties);
 
-private:
+  private:
     VireoImporter() = default;
     ~VireoImporter() override;
 

@@ -14,7 +14,7 @@
 namespace VireoClient {
 
 class VireoServerManager : public IVireoServerManager {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{03C8CE3B-8FCD-49C1-8DBC-3DCC54EB9C20}"};
 
     std::int32_t InitializeClient(bool unique) override;
@@ -33,11 +33,11 @@ public:
 
     struct ConnectionAttempt;
 
-protected:
+  protected:
     VireoServerManager();
     ~VireoServerManager() override;
 
-private:
+  private:
     basekit::threads::RecursiveMutex mMutex;
     std::uint32_t mInitCount = 0;
     boost::shared_ptr<basemarshal::RPCClient> mRPCClient;
@@ -49,7 +49,7 @@ private:
 
 // The shared server manager: one per process while it has references.
 class VireoSingletonServerManager final : public VireoServerManager {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{38AC7E05-7296-4B38-AE3D-775B25410B20}"};
 
     void AddRef() override;
@@ -67,7 +67,7 @@ public:
 
 // A private server manager: serves one private client with a server process of its own.
 class VireoUniqueServerManager final : public VireoServerManager {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{38D3749E-97A2-4661-8BD1-ECF5B000D5FA}"};
 
     void AddRef() override;
@@ -78,7 +78,7 @@ public:
 
     static InterfaceRef<VireoUniqueServerManager> Make();
 
-private:
+  private:
     VireoUniqueServerManager() = default;
     ~VireoUniqueServerManager() override = default;
     std::atomic<std::uint32_t> mRefCount{0};

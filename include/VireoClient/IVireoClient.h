@@ -39,7 +39,7 @@ using TrimCallback = boost::function<void(long)>;
 using ImportableFileExtensions = std::vector<VireoServer::ImportableFileExtensionItem>;
 
 class IVireoClient : public OrbUnknown {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{85A3E3F7-E890-4049-8274-FFB5617AD9ED}"};
 
     // 5: false when "QT.DisableVireo" is "true", otherwise whether the engine is present.

@@ -17,7 +17,7 @@ class IVideoFrame;
 namespace VireoClient {
 
 class IVireoImporter : public OrbUnknown {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{8AEAEF25-2F6B-4E16-A4D4-8B97109AB905}"};
 
     // 5: quiets the movie's audio in the server and waits for the answer (bounded when there is

@@ -11,7 +11,7 @@ namespace VireoClient {
 constexpr std::int32_t kServerStartFailed = static_cast<std::int32_t>(0xA00F0001u);
 
 class IVireoServerManager : public OrbUnknown {
-public:
+  public:
     static constexpr basekit::utility::Guid kIID{"{9A537625-0E93-4601-A109-B05752BA8844}"};
 
     // 5: 0 when the manager has, or now has, a connection; kServerStartFailed otherwise. Blocks up

@@ -29,9 +29,9 @@ VIREO_API long ImportFile(basekit::UTF16String const& path, bool flag1, bool fla
 
 VIREO_API long TrimFile(VireoServer::TrimMovieParams const& params);
 
-VIREO_API bool GetExternalReferencesList(basekit::UTF16String const& path,
-                                         std::map<std::uint32_t, basekit::UTF16String> const& first,
-                                         std::map<std::uint32_t, basekit::UTF16String> const& second,
-                                         std::vector<basekit::UTF16String>& references);
+VIREO_API bool GetExternalReferencesList(
+    basekit::UTF16String const& path, std::map<std::uint32_t, basekit::UTF16String> const& first,
+    std::map<std::uint32_t, basekit::UTF16String> const& second,
+    std::vector<basekit::UTF16String>& references);
 
 }  // namespace VireoClient

@@ -36,26 +36,27 @@ TEST(WireMovie, AnswerWithoutValueOrWithEmptyValueGivesDefaults) {
 TEST(WireMovie, FullAnswerDecodesEveryGroup) {
     boost::any format = Object({{"fourcc", std::uint64_t(0x42475241)}});
     VariantArray formats{MakeVariant(format)};
-    boost::any video = Object({{"Width", std::int64_t(1920)},
-                               {"Height", std::uint64_t(1080)},
-                               {"Scale", std::int64_t(30000)},
-                               {"SampleSize", std::int64_t(1001)},
-                               {"CodecFourCC", std::uint64_t(0x61766331)},
-                               {"PAR", Object({{"numerator", std::int64_t(10)},
-                                               {"denominator", std::int64_t(11)}})},
-                               {"SupportedPixelFormats", formats},
-                               {"HasPulldown", true}});
+    boost::any video = Object(
+        {{"Width", std::int64_t(1920)},
+         {"Height", std::uint64_t(1080)},
+         {"Scale", std::int64_t(30000)},
+         {"SampleSize", std::int64_t(1001)},
+         {"CodecFourCC", std::uint64_t(0x61766331)},
+         {"PAR", Object({{"numerator", std::int64_t(10)}, {"denominator", std::int64_t(11)}})},
+         {"SupportedPixelFormats", formats},
+         {"HasPulldown", true}});
     VariantArray layout{MakeVariant(std::uint64_t(1)), MakeVariant(std::int64_t(2))};
     boost::any audio = Object({{"ChannelCount", std::int64_t(2)},
                                {"SampleRate", std::uint64_t(48000)},
                                {"Duration", std::int64_t(1) << 40},
                                {"ChannelLayout", layout}});
-    boost::any timecode = Object({{"HasTimecode", true}, {"OriginalTime", std::string("01:00:00:00")}});
+    boost::any timecode =
+        Object({{"HasTimecode", true}, {"OriginalTime", std::string("01:00:00:00")}});
     boost::any properties = Object({{"Video", video}, {"Audio", audio}, {"Timecode", timecode}});
-    boost::any value = Object({{"MovieIdentifier",
-                                std::string("{4F9CB3F7-C5DF-4F33-B5A5-784CDF9C3FB9}")},
-                               {"ImporterSDKErrorResult", std::int64_t(0)},
-                               {"MovieProperties", properties}});
+    boost::any value =
+        Object({{"MovieIdentifier", std::string("{4F9CB3F7-C5DF-4F33-B5A5-784CDF9C3FB9}")},
+                {"ImporterSDKErrorResult", std::int64_t(0)},
+                {"MovieProperties", properties}});
     OpenMovieFromFileResult r = Decode(Object({{"value", value}}));
 
     EXPECT_EQ(r.MovieIdentifier.AsUTF8String(), "{4F9CB3F7-C5DF-4F33-B5A5-784CDF9C3FB9}");
@@ -100,13 +101,16 @@ TEST(WireMovie, RequiredArraysAndWrongKindsFailWithBadCast) {
     // A boolean where an integer is expected, and text where a boolean is expected.
     EXPECT_THROW(Decode(Object({{"value", Object({{"ImporterSDKErrorResult", true}})}})),
                  boost::bad_any_cast);
-    boost::any textFlag = Object(
-        {{"MovieProperties", Object({{"Timecode", Object({{"HasTimecode", std::string("yes")}})}})}});
+    boost::any textFlag =
+        Object({{"MovieProperties",
+                 Object({{"Timecode", Object({{"HasTimecode", std::string("yes")}})}})}});
     EXPECT_THROW(Decode(Object({{"value", textFlag}})), boost::bad_any_cast);
     // An empty formats array is fine.
-    boost::any empty = Object(
-        {{"MovieProperties", Object({{"Video", Object({{"SupportedPixelFormats", VariantArray()}})}})}});
-    EXPECT_TRUE(Decode(Object({{"value", empty}})).MovieProperties.video.SupportedPixelFormats.empty());
+    boost::any empty =
+        Object({{"MovieProperties",
+                 Object({{"Video", Object({{"SupportedPixelFormats", VariantArray()}})}})}});
+    EXPECT_TRUE(
+        Decode(Object({{"value", empty}})).MovieProperties.video.SupportedPixelFormats.empty());
 }
 
 TEST(WireMovie, PixelFormatRoundTripsAsUnsignedIntegers) {

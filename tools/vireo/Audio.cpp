@@ -66,8 +66,8 @@ int RunAudio(std::vector<std::string> const& args) {
     }
     progress.Finish();
     sf_close(file);
-    std::cout << "wrote " << frames << " sample frames (" << audio.ChannelCount
-              << " channels) to " << output << "\n";
+    std::cout << "wrote " << frames << " sample frames (" << audio.ChannelCount << " channels) to "
+              << output << "\n";
     return 0;
 }
 

@@ -14,12 +14,12 @@ namespace vireo {
 
 int RunFrame(std::vector<std::string> const& args) {
     po::options_description options("vireo frame FILE [options]");
-    options.add_options()("help,h", "show this help")(
-        "frame,n", po::value<long long>(), "frame number, from 0 (default 0)")(
+    options.add_options()("help,h", "show this help")("frame,n", po::value<long long>(),
+                                                      "frame number, from 0 (default 0)")(
         "time,t", po::value<double>(), "time in seconds (instead of --frame)")(
         "format,f", po::value<std::string>()->default_value("BGRA"),
         "pixel format: BGRA, 2vuy or b64a")("width", po::value<int>()->default_value(0),
-                                               "output width (0: the movie's)")(
+                                            "output width (0: the movie's)")(
         "height", po::value<int>()->default_value(0), "output height (0: the movie's)")(
         "output,o", po::value<std::string>()->default_value("frame.png"), "PNG file to write")(
         "file", po::value<std::string>(), "movie file");
@@ -61,8 +61,8 @@ int RunFrame(std::vector<std::string> const& args) {
 
     InterfaceRef<Kino::IVideoFrame> frame;
     long const result = importer->GetMovieVideo(
-        static_cast<std::int32_t>(time), VireoServer::PixelFormat(fourcc, 0),
-        vm["width"].as<int>(), vm["height"].as<int>(), frame);
+        static_cast<std::int32_t>(time), VireoServer::PixelFormat(fourcc, 0), vm["width"].as<int>(),
+        vm["height"].as<int>(), frame);
     if (result != 0 || !frame) {
         std::cerr << "vireo: " << path << ": the frame could not be read (error " << result
                   << ")\n";
@@ -80,9 +80,8 @@ int RunFrame(std::vector<std::string> const& args) {
         std::cerr << "vireo: " << output << ": " << error << "\n";
         return 1;
     }
-    std::cout << "wrote " << view.width << "x" << view.height << " "
-              << FourCCText(view.fourcc) << " frame at time " << time << "/" << video.Scale
-              << " to " << output << "\n";
+    std::cout << "wrote " << view.width << "x" << view.height << " " << FourCCText(view.fourcc)
+              << " frame at time " << time << "/" << video.Scale << " to " << output << "\n";
     return 0;
 }
 

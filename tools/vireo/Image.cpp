@@ -16,7 +16,9 @@ constexpr std::uint32_t FourCC(char a, char b, char c, char d) {
            (static_cast<std::uint32_t>(c) << 8) | static_cast<std::uint32_t>(d);
 }
 
-std::uint8_t Clamp8(int v) { return static_cast<std::uint8_t>(std::min(255, std::max(0, v))); }
+std::uint8_t Clamp8(int v) {
+    return static_cast<std::uint8_t>(std::min(255, std::max(0, v)));
+}
 
 // One row of 8-bit RGBA from a row of the frame.
 void RowToRGBA8(FrameView const& f, int y, std::uint8_t* out) {

@@ -22,9 +22,8 @@ boost::json::object VideoJSON(VireoServer::VideoProperties const& v) {
         {"Duration", v.Duration},
         {"Scale", v.Scale},
         {"SampleSize", v.SampleSize},
-        {"PAR",
-         boost::json::object{{"numerator", v.PAR.GetNumerator()},
-                             {"denominator", v.PAR.GetDenominator()}}},
+        {"PAR", boost::json::object{{"numerator", v.PAR.GetNumerator()},
+                                    {"denominator", v.PAR.GetDenominator()}}},
         {"FieldType", v.FieldType},
         {"Width", v.Width},
         {"Height", v.Height},
@@ -52,9 +51,12 @@ boost::json::object AudioJSON(VireoServer::AudioProperties const& a) {
         layout.push_back(code);
     }
     return boost::json::object{
-        {"TrackCount", a.TrackCount},       {"ChannelCount", a.ChannelCount},
-        {"Duration", a.Duration},           {"SampleRate", a.SampleRate},
-        {"SDKSampleType", a.SDKSampleType}, {"QTFormatID", FourCCText(static_cast<std::uint32_t>(a.QTFormatID))},
+        {"TrackCount", a.TrackCount},
+        {"ChannelCount", a.ChannelCount},
+        {"Duration", a.Duration},
+        {"SampleRate", a.SampleRate},
+        {"SDKSampleType", a.SDKSampleType},
+        {"QTFormatID", FourCCText(static_cast<std::uint32_t>(a.QTFormatID))},
         {"ChannelLayout", layout},
     };
 }

@@ -29,8 +29,8 @@ std::string DescribeOpenError(long code) {
 
 ImporterRef OpenMovie(std::string const& path) {
     ImporterRef importer;
-    long const result = VireoClient::ImportFile(basekit::utility::UTF8to16(path), false, false,
-                                                false, importer);
+    long const result =
+        VireoClient::ImportFile(basekit::utility::UTF8to16(path), false, false, false, importer);
     if (result != 0 || !importer) {
         std::cerr << "vireo: " << path << ": " << DescribeOpenError(result) << "\n";
         return ImporterRef();

@@ -20,12 +20,12 @@ std::uint32_t FourCCFromText(std::string const& text);
 
 // One line of a progress bar on standard error, redrawn in place; finished with a newline.
 class Progress {
-public:
+  public:
     Progress(std::string label, long long total);
     void Update(long long done);
     void Finish();
 
-private:
+  private:
     std::string mLabel;
     long long mTotal;
     int mLastPercent = -1;

@@ -1,0 +1,112 @@
+// Faults: a server killed while callers wait, a client process killed under its private server.
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
+#include "Kino/VideoFrame.h"
+#include "LibraryFixture.h"
+#include "LibraryPeer.h"
+
+namespace librarytest {
+namespace {
+
+TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStartsAnother) {
+    UseScript(ConnectingScript(R"("GetQuicktimeCodecName": {"stall": true})"));
+    ClientRef client = VireoClient::Create();
+    ASSERT_TRUE(client->IsQuicktimeAvailable());
+    std::vector<pid_t> const servers = Servers();
+    ASSERT_EQ(servers.size(), 1u);
+
+    constexpr int kThreads = 8;
+    std::atomic<int> returned{0};
+    std::vector<basekit::UTF16String> names(kThreads, u"before");
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&, i] {
+            client->GetQuicktimeCodecName(0x41000000u + static_cast<std::uint32_t>(i), names[i]);
+            ++returned;
+        });
+    }
+    ASSERT_TRUE(WaitForLogCount("GetQuicktimeCodecName", kThreads));
+    EXPECT_EQ(returned.load(), 0);
+
+    auto const killed = std::chrono::steady_clock::now();
+    kill(servers[0], SIGKILL);
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 1000ms);
+    for (auto const& name : names) {
+        EXPECT_EQ(name, u"before");  // an error answer leaves the caller's string as it was
+    }
+
+    // The next initialisation finds no live server and starts a new one.
+    auto manager = VireoClient::CreateServerManagerInstance();
+    EXPECT_EQ(manager->InitializeClient(false), 0);
+    std::vector<pid_t> const after = Servers();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0], servers[0]);
+    manager->UninitializeClient();
+}
+
+TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
+    UseScript(ConnectingScript(R"("GetMovieVideo": {"result": {"value": 0}},
+                                  "GetMovieAudio": {"stall": true},
+                                  "QuietMovie": {"stall": true})"));
+    ClientRef client = VireoClient::Create();
+    std::vector<pid_t> const servers = Servers();
+    ASSERT_EQ(servers.size(), 1u);
+    basekit::utility::Guid const movie = basekit::utility::Guid::CreateUnique();
+
+    // Accepted, but the data never comes: the frame request fails when the server dies.
+    std::atomic<int> frameCalls{0};
+    std::atomic<long> frameResult{1};
+    ASSERT_TRUE(client->GetMovieVideo(
+        movie, 0, VireoServer::PixelFormat(Kino::kPixelFormat_BGRA, 0), 0, 0,
+        [&](InterfaceRef<Kino::IVideoFrame> const& frame, long result) {
+            EXPECT_FALSE(frame);
+            frameResult = result;
+            ++frameCalls;
+        },
+        basekit::utility::Guid::CreateUnique()));
+    // Both the RPC error and the shared-data layer report the end of the session for an audio
+    // request that is still waiting; the caller hears of it once.
+    std::atomic<int> audioCalls{0};
+    ASSERT_TRUE(client->GetMovieAudio(movie, [&](long count, float const* data) {
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(data, nullptr);
+        ++audioCalls;
+    }));
+    std::atomic<int> quietCalls{0};
+    client->QuietMovie(movie, [&] { ++quietCalls; });
+    ASSERT_TRUE(WaitForLogCount("QuietMovie", 1));
+    ASSERT_TRUE(WaitForLogCount("GetMovieAudio", 1));
+
+    kill(servers[0], SIGKILL);
+    EXPECT_TRUE(vireotest::WaitUntil(
+        [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; }, 1000ms));
+    std::this_thread::sleep_for(100ms);  // a second completion would show up by now
+    EXPECT_EQ(frameCalls.load(), 1);
+    EXPECT_EQ(frameResult.load(), -1);
+    EXPECT_EQ(audioCalls.load(), 1);
+    EXPECT_EQ(quietCalls.load(), 1);
+}
+
+TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
+    UseServer(vireotest::ServerKind::Real);
+    PeerProcess peer(PeerMode::Unique);
+    ASSERT_TRUE(peer.WaitReady());
+    std::vector<pid_t> const servers = Servers();
+    ASSERT_EQ(servers.size(), 2u);  // the shared one and the private one
+    ASSERT_EQ(mRegistry.CountEntries(), 2);
+
+    peer.Kill();
+    // The private server ends within a second and removes its entry; the shared one stays for
+    // its idle grace.
+    EXPECT_TRUE(vireotest::WaitUntil([&] { return Servers().size() == 1; }, 1500ms));
+    EXPECT_TRUE(vireotest::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 1500ms));
+}
+
+}  // namespace
+}  // namespace librarytest

@@ -1,0 +1,105 @@
+#pragma once
+// A fixture for tests of the library against a real or scripted server: a private registry, an
+// application directory holding the server executable, clean process-wide state, and helpers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "ObjectModel.h"
+#include "Orb/DirectoryRegistry.h"
+#include "TestSupport.h"
+#include "VireoClient/VireoClient.h"
+#include "VireoClientImpl.h"
+#include "VireoServerManager.h"
+#include "basekit/debug/Debug.h"
+#include "basekit/debug/DebugDatabase.h"
+#include "basekit/utility/Text.h"
+
+namespace librarytest {
+
+using namespace std::chrono_literals;
+using ClientRef = InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoClient>;
+using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
+
+inline bool SharedClientExists() {
+    return VireoClient::objectmodel::SharedObject<VireoClient::VireoSingletonClient>::Exists();
+}
+inline bool SharedManagerExists() {
+    return VireoClient::objectmodel::SharedObject<
+        VireoClient::VireoSingletonServerManager>::Exists();
+}
+
+class LibraryTest : public ::testing::Test {
+  protected:
+    // kind: which server the application directory holds; none: an empty directory.
+    void UseServer(vireotest::ServerKind kind) {
+        mApp = std::make_unique<vireotest::AppDirectory>(kind);
+        Orb::DirectoryRegistry::RegisterDirectory(u"application",
+                                                  basekit::utility::UTF8to16(mApp->Dir()));
+    }
+    void UseEmptyApplicationDirectory() {
+        mEmptyApp = std::make_unique<vireotest::TempDir>("vireo-noserver");
+        Orb::DirectoryRegistry::RegisterDirectory(u"application",
+                                                  basekit::utility::UTF8to16(mEmptyApp->Path()));
+    }
+    void UseScript(std::string const& json) {
+        mScript = std::make_unique<vireotest::ScriptFile>(json);
+        UseServer(vireotest::ServerKind::Scripted);
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(SharedClientExists()) << "a shared client is left from an earlier test";
+        VireoClient::PresenceState().store(VireoClient::kPresenceUnknown);
+        auto& settings = basekit::debug::DebugDatabase::Instance();
+        settings.RemoveEntry("QT.DisableVireo");
+        settings.SetEntry("VireoServerManager.StartupTimeout", "10000");
+    }
+
+    void TearDown() override {
+        Orb::DirectoryRegistry::UnregisterDirectory(u"application");
+        basekit::debug::DebugDatabase::Instance().RemoveEntry("VireoServerManager.StartupTimeout");
+    }
+
+    // Process ids of the servers started with this test's registry.
+    std::vector<pid_t> Servers() const { return mRegistry.ServerProcesses(); }
+    std::size_t LogCount(std::string const& method) const {
+        std::size_t n = 0;
+        for (auto const& line : mScript->ReadLog()) {
+            auto it = line.find("method");
+            if (it != line.end() && it->value().is_string() && it->value().as_string() == method) {
+                ++n;
+            }
+        }
+        return n;
+    }
+    bool WaitForLogCount(std::string const& method, std::size_t count) const {
+        return vireotest::WaitUntil([&] { return LogCount(method) >= count; }, 5000ms);
+    }
+
+    vireotest::TempRegistry mRegistry;
+    std::unique_ptr<vireotest::AppDirectory> mApp;
+    std::unique_ptr<vireotest::TempDir> mEmptyApp;
+    std::unique_ptr<vireotest::ScriptFile> mScript;
+};
+
+// A script whose connection step succeeds, with more methods added by the caller (a JSON text of
+// members, without braces, or empty).
+inline std::string ConnectingScript(std::string const& moreMethods = "") {
+    std::string methods =
+        R"("IsQuicktimePresent": {"result": {"value": true}},
+           "GetQuicktimeImportCodecs": {"result": {"value": [1, 2]}},
+           "GetQuicktimeExportVideoCodecs": {"result": {"value": []}},
+           "GetQuicktimeExportAudioCodecs": {"result": {"value": []}},
+           "GetQTServerProcessID": {"result": {"value": 4242}},
+           "QTGetImportableFileExtensions": {"result": {"value": []}},
+           "SetQTFlushIterval": {},
+           "CloseMovie": {})";
+    if (!moreMethods.empty()) {
+        methods += "," + moreMethods;
+    }
+    return "{\"methods\": {" + methods + "}}";
+}
+
+}  // namespace librarytest

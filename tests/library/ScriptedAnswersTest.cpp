@@ -1,0 +1,252 @@
+// Answers the real server would not give: errors, missing values, wrong kinds, refusals.
+#include <atomic>
+#include <thread>
+
+#include "Kino/VideoFrame.h"
+#include "LibraryFixture.h"
+
+namespace librarytest {
+namespace {
+
+using basekit::utility::Guid;
+
+constexpr char kMovieId[] = "{11111111-2222-3333-4444-555555555555}";
+
+std::string OpenAnswer(int code) {
+    return R"("OpenMovieFromFile": {"result": {"value": {"MovieIdentifier": ")" +
+           std::string(kMovieId) + R"(", "ImporterSDKErrorResult": )" + std::to_string(code) +
+           R"(, "MovieProperties": {"Video": {"Width": 64, "SupportedPixelFormats": []}}}}})";
+}
+
+TEST_F(LibraryTest, PresenceErrorLeavesTheStateUnknownAndIsAskedAgain) {
+    UseScript(R"({"methods": {"IsQuicktimePresent": {"error": {"code": -5, "message": "no"}}}})");
+    ClientRef client = VireoClient::Create();
+    EXPECT_EQ(VireoClient::PresenceState().load(), VireoClient::kPresenceUnknown);
+    EXPECT_FALSE(client->IsQuicktimeAvailable());
+    client.reset();
+    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    client = VireoClient::Create();
+    EXPECT_TRUE(WaitForLogCount("IsQuicktimePresent", 2));
+    // No catalogue is asked for while presence is unknown.
+    EXPECT_EQ(LogCount("GetQuicktimeImportCodecs"), 0u);
+}
+
+TEST_F(LibraryTest, AbsentEngineIsRememberedByLaterClients) {
+    UseScript(R"({"methods": {"IsQuicktimePresent": {"result": {"value": false}}}})");
+    ClientRef client = VireoClient::Create();
+    EXPECT_EQ(VireoClient::PresenceState().load(), VireoClient::kPresenceAbsent);
+    EXPECT_FALSE(client->IsQuicktimeAvailable());
+    client.reset();
+    // The answer handler may still hold the client for a moment.
+    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    std::size_t const sessions = LogCount("IsQuicktimePresent");
+    client = VireoClient::Create();
+    // The second client skips the connection altogether.
+    EXPECT_EQ(LogCount("IsQuicktimePresent"), sessions);
+    EXPECT_FALSE(client->OpenMovieFromFile(u"/a.mov", false, false, false, [](auto const&) {}));
+}
+
+TEST_F(LibraryTest, DisableSettingIsExactAndCaseSensitive) {
+    UseScript(ConnectingScript());
+    ClientRef client = VireoClient::Create();
+    EXPECT_TRUE(client->IsQuicktimeAvailable());
+    basekit::debug::DebugDatabase::Instance().SetEntry("QT.DisableVireo", "TRUE");
+    EXPECT_TRUE(client->IsQuicktimeAvailable());
+    basekit::debug::DebugDatabase::Instance().SetEntry("QT.DisableVireo", "true");
+    EXPECT_FALSE(client->IsQuicktimeAvailable());
+}
+
+TEST_F(LibraryTest, ConnectionStepReadsCataloguesAndSurvivesAMalformedOne) {
+    UseScript(R"({"methods": {
+        "IsQuicktimePresent": {"result": {"value": true}},
+        "GetQuicktimeImportCodecs": {"result": {"value": "not an array"}},
+        "GetQuicktimeExportVideoCodecs": {"error": {"code": 1, "message": "x"}},
+        "GetQuicktimeExportAudioCodecs": {"result": {}},
+        "GetQTServerProcessID": {"result": {"value": 77}},
+        "QTGetImportableFileExtensions": {"delayMs": 200, "result": {"value": [
+            {"inImportableFileExtensionItem.extension": "mov",
+             "inImportableFileExtensionItem.description": "QuickTime movie"}]}}}})");
+    ClientRef client = VireoClient::Create();  // must not hang on the malformed catalogue
+    std::vector<std::uint32_t> codecs{9};
+    client->GetImportCodecs(codecs);
+    EXPECT_TRUE(codecs.empty());
+    EXPECT_EQ(LogCount("GetQTServerProcessID"), 1u);
+    // The file types wait for their (late) answer.
+    auto types = client->GetImportableFileExtensions();
+    ASSERT_EQ(types.size(), 1u);
+    EXPECT_EQ(types[0].extension, u"mov");
+    EXPECT_EQ(types[0].description, u"QuickTime movie");
+}
+
+TEST_F(LibraryTest, CodecNamesAreAskedOnceAndCached) {
+    UseScript(ConnectingScript(R"("GetQuicktimeCodecName": [{"result": {"value": "H.264"}},
+                                                           {"result": {"value": "other"}}])"));
+    ClientRef client = VireoClient::Create();
+    basekit::UTF16String name;
+    client->GetQuicktimeCodecName(0x61766331, name);
+    EXPECT_EQ(name, u"H.264");
+    client->GetQuicktimeCodecName(0x61766331, name);
+    EXPECT_EQ(name, u"H.264");
+    EXPECT_EQ(LogCount("GetQuicktimeCodecName"), 1u);
+}
+
+TEST_F(LibraryTest, OpenAnswersBecomeImportResults) {
+    UseScript(ConnectingScript(R"("OpenMovieFromFile": [
+        {"result": {}},
+        {"error": {"code": -1, "message": "failed"}},
+        {"result": {"value": "wrong kind"}},
+        {"result": {"value": {"ImporterSDKErrorResult": 7}}}])"));
+    ClientRef client = VireoClient::Create();
+    // An answer without "value": success with an all-zero identifier.
+    ImporterRef importer;
+    EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", true, false, true, importer), 0);
+    ASSERT_TRUE(importer);
+    EXPECT_TRUE(importer->GetMovieIdentifier().IsNull());
+    // An error answer and a malformed answer: 5, and the out-parameter is emptied first.
+    EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 5);
+    EXPECT_FALSE(importer);
+    EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 5);
+    // The server's own code passes through, and nothing is closed.
+    EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 7);
+    EXPECT_FALSE(importer);
+    // Only the importer of the first open closed its movie.
+    EXPECT_TRUE(WaitForLogCount("CloseMovie", 1));
+    auto log = mScript->ReadLog();
+    auto opens = std::count_if(log.begin(), log.end(), [](auto const& line) {
+        auto it = line.find("method");
+        return it != line.end() && it->value() == "OpenMovieFromFile";
+    });
+    EXPECT_EQ(opens, 4);
+}
+
+TEST_F(LibraryTest, ReleasingAnImporterClosesItsMovieOnce) {
+    UseScript(ConnectingScript(OpenAnswer(0)));
+    ClientRef client = VireoClient::Create();
+    ImporterRef importer;
+    ASSERT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 0);
+    EXPECT_EQ(importer->GetMovieIdentifier(), Guid(kMovieId));
+    EXPECT_EQ(importer->GetVideoProperties().Width, 64);
+    // QueryInterfaceNoRef: the importer's identifiers only, no reference added.
+    OrbUnknown* out = reinterpret_cast<OrbUnknown*>(1);
+    EXPECT_EQ(importer->QueryInterfaceNoRef(VireoClient::IVireoClient::kIID, &out),
+              Orb::kUnknownInterface);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(importer->QueryInterfaceNoRef(VireoClient::IVireoImporter::kIID, &out), 0);
+    EXPECT_EQ(out, static_cast<OrbUnknown*>(importer.get()));
+    ImporterRef copy = importer;
+    importer.reset();
+    EXPECT_EQ(LogCount("CloseMovie"), 0u);
+    copy.reset();
+    ASSERT_TRUE(WaitForLogCount("CloseMovie", 1));
+    std::this_thread::sleep_for(50ms);
+    auto log = mScript->ReadLog();
+    std::size_t closes = 0;
+    for (auto const& line : log) {
+        auto it = line.find("method");
+        if (it != line.end() && it->value() == "CloseMovie") {
+            ++closes;
+            EXPECT_EQ(line.at("params").as_array().at(0), kMovieId);
+        }
+    }
+    EXPECT_EQ(closes, 1u);
+}
+
+TEST_F(LibraryTest, RefusedFramesReportTheServersCodeNeverSuccess) {
+    UseScript(ConnectingScript(OpenAnswer(0) + R"(,
+        "GetMovieVideo": {"result": {"value": 9}})"));
+    ClientRef client = VireoClient::Create();
+    ImporterRef importer;
+    ASSERT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 0);
+    // The refusal withdraws the data notification; the withdrawn notification must never
+    // complete the request first with 0 and no frame.
+    for (int i = 0; i < 50; ++i) {
+        InterfaceRef<Kino::IVideoFrame> frame;
+        EXPECT_EQ(importer->GetMovieVideo(i, VireoServer::PixelFormat(Kino::kPixelFormat_BGRA, 0),
+                                          0, 0, frame),
+                  9);
+        EXPECT_FALSE(frame);
+    }
+}
+
+TEST_F(LibraryTest, RequestsInFlightCompleteIndependentlyAndCancelOnce) {
+    UseScript(ConnectingScript(OpenAnswer(0) + R"(,
+        "GetMovieVideo": [{"delayMs": 150, "result": {"value": 3}},
+                          {"result": {"value": 4}}, {"stall": true}],
+        "CancelMovieVideo": {})"));
+    ClientRef client = VireoClient::Create();
+    ImporterRef importer;
+    ASSERT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 0);
+    std::atomic<long> first{0}, second{0};
+    std::atomic<int> calls{0};
+    VireoServer::PixelFormat const bgra(Kino::kPixelFormat_BGRA, 0);
+    Guid const a = Guid::CreateUnique(), b = Guid::CreateUnique(), c = Guid::CreateUnique();
+    ASSERT_TRUE(importer->RequestMovieVideo(
+        0, bgra, 0, 0,
+        [&](InterfaceRef<Kino::IVideoFrame>, long r) {
+            first = r;
+            ++calls;
+        },
+        a));
+    ASSERT_TRUE(importer->RequestMovieVideo(
+        0, bgra, 0, 0,
+        [&](InterfaceRef<Kino::IVideoFrame>, long r) {
+            second = r;
+            ++calls;
+        },
+        b));
+    bool cancelledCalled = false;
+    ASSERT_TRUE(importer->RequestMovieVideo(
+        0, bgra, 0, 0, [&](InterfaceRef<Kino::IVideoFrame>, long) { cancelledCalled = true; }, c));
+    ASSERT_TRUE(vireotest::WaitUntil([&] { return calls == 2; }, 3000ms));
+    EXPECT_EQ(first.load(), 3);
+    EXPECT_EQ(second.load(), 4);
+
+    EXPECT_TRUE(importer->CancelMovieVideo(c));
+    EXPECT_FALSE(importer->CancelMovieVideo(c));  // a second cancel sends nothing
+    ASSERT_TRUE(WaitForLogCount("CancelMovieVideo", 1));
+    importer.reset();
+    client.reset();  // ends the session: the cancelled request must stay silent
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(cancelledCalled);
+    EXPECT_EQ(LogCount("CancelMovieVideo"), 1u);
+}
+
+TEST_F(LibraryTest, RefusedAudioLeavesTheCallersSamples) {
+    UseScript(ConnectingScript(OpenAnswer(0) + R"(,
+        "GetMovieAudio": [{"result": {"value": 0}}, {"result": {}}, {"result": {"value": -3}}],
+        "QuietMovie": {}, "UnquietMovie": {}, "RestartMovieAudio": {})"));
+    ClientRef client = VireoClient::Create();
+    ImporterRef importer;
+    ASSERT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 0);
+    for (int i = 0; i < 3; ++i) {
+        std::vector<float> samples{1.0f, 2.0f};
+        importer->GetMovieAudio(samples);
+        EXPECT_EQ(samples, (std::vector<float>{1.0f, 2.0f}));
+    }
+    importer->QuietMovie();  // returns once answered
+    importer->UnquietMovie();
+    importer->RestartMovieAudio();
+    EXPECT_TRUE(WaitForLogCount("RestartMovieAudio", 1));
+    EXPECT_EQ(LogCount("QuietMovie"), 1u);
+    EXPECT_EQ(LogCount("UnquietMovie"), 1u);
+}
+
+TEST_F(LibraryTest, FlushIntervalReachesTheServerAndPrivateClientsInheritIt) {
+    UseScript(ConnectingScript());
+    ClientRef client = VireoClient::Create();
+    client->SetQTFlushIterval(-25);
+    ASSERT_TRUE(WaitForLogCount("SetQTFlushIterval", 1));
+    auto log = mScript->ReadLog();
+    for (auto const& line : log) {
+        auto it = line.find("method");
+        if (it != line.end() && it->value() == "SetQTFlushIterval") {
+            EXPECT_EQ(line.at("params").as_array().at(0).to_number<std::int64_t>(), -25);
+            EXPECT_TRUE(line.at("notification").as_bool());
+        }
+    }
+    ClientRef unique = VireoClient::CreateUniqueInstance();
+    EXPECT_TRUE(WaitForLogCount("SetQTFlushIterval", 2));
+}
+
+}  // namespace
+}  // namespace librarytest

@@ -6,7 +6,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 bin="$root/build/default/bin"
 samples="$root/build/default/samples"
 "$bin/vireo_make_samples" "$samples" >/dev/null
-movie="$samples/h264_aac_timecode.mov"
+movie="$samples/h264_aac_tc.mov"
 echo "== vireo info $movie"
 "$bin/vireo" info "$movie"
 echo "== vireo frame $movie --frame 12"

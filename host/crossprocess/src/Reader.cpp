@@ -1,0 +1,239 @@
+// The reader's side: cached mappings of peers' segments, publications we hold, and data that
+// peers shared under an id.
+#include <boost/make_shared.hpp>
+#include <chrono>
+
+#include "Counters.h"
+#include "Dispatcher.h"
+#include "Hub.h"
+#include "HubLock.h"
+#include "Messages.h"
+
+namespace crossprocess {
+namespace detail {
+
+using basekit::utility::Guid;
+
+namespace {
+// How long OpenPublishedData waits for the peer's answer; the end of the session ends it sooner.
+constexpr std::chrono::seconds kOpenTimeout{5};
+// Unmatched "unshared" notes kept per session (they only guard against reordering).
+constexpr std::size_t kMaxTombstones = 256;
+}  // namespace
+
+ReaderPublication::~ReaderPublication() {
+    if (!mArmed) {
+        return;
+    }
+    basetransport::SessionPtr session = mSession.lock();
+    if (!session || session->IsClosed()) {
+        return;  // the owner reclaims everything it lent to a session when that session ends
+    }
+    if (HubLockHeld()) {
+        // Never send under the hub's lock.
+        std::uint64_t const pub = mPub;
+        Dispatcher::Instance().Post([session, pub] { Hub::SendRelease(session, pub); });
+    } else {
+        Hub::SendRelease(session, mPub);
+    }
+}
+
+void Hub::SendRelease(basetransport::SessionPtr const& session, std::uint64_t pub) {
+    boost::json::object params;
+    params["pub"] = pub;
+    session->SendMessage(msg::Make(msg::kRelease, std::move(params)));
+}
+
+long Hub::MappingFor(basetransport::SessionPtr const& session, std::string const& block,
+                     std::shared_ptr<MappedSegment>& out) {
+    if (block.empty() || block.size() > msg::kMaxBlockNameLength) {
+        return kStatusCorrupt;
+    }
+    auto const key = std::make_pair(session->GetID(), block);
+    {
+        Lock lock(mMutex);
+        auto it = mMappings.find(key);
+        if (it != mMappings.end()) {
+            out = it->second;
+            return kStatusOK;
+        }
+    }
+    std::shared_ptr<MappedSegment> segment;
+    long const status = MappedSegment::Open(block, session->GetPeerProcessID(), segment);
+    if (status != kStatusOK) {
+        return status;
+    }
+    Lock lock(mMutex);
+    if (session->IsClosed()) {
+        out = segment;  // usable now, but not kept: the session's end already dropped its cache
+        return kStatusOK;
+    }
+    out = mMappings.emplace(key, segment).first->second;
+    return kStatusOK;
+}
+
+void Hub::OnRetire(basetransport::SessionPtr const& session, boost::json::object const& params) {
+    std::string block;
+    if (!msg::GetString(params, "block", block)) {
+        return;
+    }
+    std::shared_ptr<MappedSegment> dropped;
+    Lock lock(mMutex);
+    auto it = mMappings.find(std::make_pair(session->GetID(), block));
+    if (it != mMappings.end()) {
+        dropped = std::move(it->second);
+        mMappings.erase(it);
+    }
+}
+
+void Hub::OnShared(basetransport::SessionPtr const& session, boost::json::object const& params,
+                   bool isAnswer) {
+    std::int64_t const sid = session->GetID();
+    std::uint64_t req = 0;
+    if (isAnswer && !msg::GetU64(params, "req", req)) {
+        return;
+    }
+    Guid id;
+    std::string block;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t pub = 0;
+    bool const hasPub = msg::GetU64(params, "pub", pub);
+    bool const complete =
+        hasPub && msg::GetGuid(params, "id", id) && msg::GetString(params, "block", block) &&
+        msg::GetU64(params, "offset", offset) && msg::GetU64(params, "size", size);
+    auto answered = [&] {  // caller holds mMutex
+        if (isAnswer) {
+            auto it = mPendingOpens.find(req);
+            if (it != mPendingOpens.end() && it->second.sessionId == sid) {
+                it->second.done = true;
+                mOpenAnswered.notify_all();
+            }
+        }
+    };
+    if (!complete) {
+        if (hasPub) {
+            SendRelease(session, pub);
+        }
+        Lock lock(mMutex);
+        answered();  // "unknown id", or a malformed answer: either way the wait is over
+        return;
+    }
+    {
+        Lock lock(mMutex);
+        auto it = mReaderShares.find(std::make_pair(sid, id));
+        if (it != mReaderShares.end() && it->second.pub == pub) {
+            answered();  // the push and the answer name the same hold
+            return;
+        }
+    }
+    std::shared_ptr<MappedSegment> segment;
+    long status = MappingFor(session, block, segment);
+    if (status == kStatusOK && !segment->Covers(offset, size)) {
+        status = kStatusCorrupt;
+    }
+    if (status != kStatusOK) {
+        if (status == kStatusCorrupt) {
+            GetCounters().corruptRejected.fetch_add(1, std::memory_order_relaxed);
+        }
+        SendRelease(session, pub);
+        Lock lock(mMutex);
+        answered();
+        return;
+    }
+    auto publication = std::make_shared<ReaderPublication>(segment, offset, size, pub, session);
+    Graveyard graves;  // destroyed after the lock: releases are sent from there
+    Lock lock(mMutex);
+    answered();
+    auto tomb = mTombstones.find(sid);
+    if (tomb != mTombstones.end()) {
+        for (auto t = tomb->second.begin(); t != tomb->second.end(); ++t) {
+            if (*t == pub) {  // the share already ended: give the hold back at once
+                tomb->second.erase(t);
+                graves.push_back(std::move(publication));
+                return;
+            }
+        }
+    }
+    if (session->IsClosed()) {
+        publication->Disarm();
+        return;
+    }
+    ReaderShare& slot = mReaderShares[std::make_pair(sid, id)];
+    if (slot.publication && slot.pub == pub) {
+        publication->Disarm();  // raced with another message for the same hold
+        return;
+    }
+    if (slot.publication) {
+        graves.push_back(std::move(slot.publication));  // an earlier share of the same id
+    }
+    slot = ReaderShare{pub, std::move(publication)};
+}
+
+void Hub::OnUnshared(basetransport::SessionPtr const& session, boost::json::object const& params) {
+    Guid id;
+    std::uint64_t pub = 0;
+    if (!msg::GetGuid(params, "id", id) || !msg::GetU64(params, "pub", pub)) {
+        return;
+    }
+    std::int64_t const sid = session->GetID();
+    Graveyard graves;
+    Lock lock(mMutex);
+    auto it = mReaderShares.find(std::make_pair(sid, id));
+    if (it != mReaderShares.end() && it->second.pub == pub) {
+        graves.push_back(std::move(it->second.publication));
+        mReaderShares.erase(it);
+        return;
+    }
+    if (session->IsClosed()) {
+        return;
+    }
+    auto& tombs = mTombstones[sid];
+    tombs.push_back(pub);
+    if (tombs.size() > kMaxTombstones) {
+        tombs.pop_front();
+    }
+}
+
+BinaryReferencePtr Hub::Open(basetransport::SessionPtr const& session, Guid const& id) {
+    if (!session) {
+        return BinaryReferencePtr();
+    }
+    std::int64_t const sid = session->GetID();
+    auto const key = std::make_pair(sid, id);
+    std::uint64_t req = 0;
+    {
+        Lock lock(mMutex);
+        auto it = mReaderShares.find(key);
+        if (it != mReaderShares.end()) {
+            return boost::make_shared<ReaderRef>(it->second.publication);
+        }
+        if (session->IsClosed()) {
+            return BinaryReferencePtr();
+        }
+        req = ++mNextRequest;
+        mPendingOpens.emplace(req, PendingOpen{sid, false});
+    }
+    boost::json::object params;
+    params["id"] = id.AsUTF8String();
+    params["req"] = req;
+    bool const sent = session->SendMessage(msg::Make(msg::kOpen, std::move(params)));
+
+    Lock lock(mMutex);
+    if (sent) {
+        auto const deadline = std::chrono::steady_clock::now() + kOpenTimeout;
+        mOpenAnswered.wait_until(lock.Get(), deadline, [&] {
+            auto it = mPendingOpens.find(req);
+            return it == mPendingOpens.end() || it->second.done;
+        });
+    }
+    mPendingOpens.erase(req);
+    auto it = mReaderShares.find(key);
+    if (it == mReaderShares.end()) {
+        return BinaryReferencePtr();
+    }
+    return boost::make_shared<ReaderRef>(it->second.publication);
+}
+
+}  // namespace detail
+}  // namespace crossprocess

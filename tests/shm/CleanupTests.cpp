@@ -1,0 +1,193 @@
+// Segments never outlive both processes; a warm pool creates none.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "Fixture.h"
+#include "Pattern.h"
+#include "Pix/Pix.h"
+#include "Segment.h"
+
+extern char** environ;
+
+namespace shmtest {
+namespace {
+
+using basekit::utility::Guid;
+using json = boost::json::object;
+
+// Runs "shm_peer --leak n": it creates n blocks and kills itself. Returns its (reaped) pid.
+pid_t SpawnLeaker(int n) {
+    std::string const exe = SiblingExecutable("shm_peer");
+    std::string const count = std::to_string(n);
+    std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--leak"),
+                               const_cast<char*>(count.c_str()), nullptr};
+    pid_t pid = -1;
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        return -1;
+    }
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+// A segment named for this process but whose header names an earlier process with the same
+// pid (another start time), as a reused pid would leave it.
+std::string MakeReusedPidLeftover() {
+    using namespace crossprocess::detail;
+    std::uint8_t random[16];
+    std::memcpy(random, Guid::CreateUnique().GetBytes().data(), sizeof(random));
+    std::string const name = MakeSegmentName(getpid(), random);
+    int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    if (fd < 0) {
+        return {};
+    }
+    BlockHeader header{};
+    header.magic = kBlockMagic;
+    header.version = kBlockVersion;
+    header.headerSize = kBlockHeaderSize;
+    header.capacity = 4096;
+    header.ownerPid = getpid();
+    header.ownerStartTime = 1;
+    bool const ok = ftruncate(fd, kBlockHeaderSize + 4096) == 0 &&
+                    pwrite(fd, &header, sizeof(header), 0) == sizeof(header);
+    close(fd);
+    return ok ? name : std::string();
+}
+
+bool Exists(std::string const& name) {
+    struct stat st {};
+    return stat(("/dev/shm" + name).c_str(), &st) == 0;
+}
+
+TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
+    // Extra uninitializations do nothing: the next initialization is still the first.
+    crossprocess::UninitializeClient();
+    crossprocess::UninitializeClient();
+
+    Peer live;
+    ASSERT_TRUE(live.Start());
+    Guid const shared = Guid::CreateUnique();
+    ASSERT_EQ(0, live.Call("share", {{"id", shared.AsUTF8String()}, {"size", 1000}, {"seed", 1}})
+                     .at("result")
+                     .as_int64());
+    auto const liveSegments = SegmentsOf(live.Pid());
+    ASSERT_FALSE(liveSegments.empty());
+
+    pid_t const dead = SpawnLeaker(3);
+    ASSERT_GT(dead, 0);
+    ASSERT_EQ(3u, SegmentsOf(dead).size());
+    std::string const reused = MakeReusedPidLeftover();
+    ASSERT_FALSE(reused.empty());
+    ASSERT_TRUE(Exists(reused));
+
+    EXPECT_TRUE(crossprocess::InitializeClient());
+    EXPECT_TRUE(SegmentsOf(dead).empty());
+    EXPECT_FALSE(Exists(reused));
+    EXPECT_EQ(liveSegments, SegmentsOf(live.Pid()));
+
+    // A leftover never blocks a new block.
+    EXPECT_TRUE(crossprocess::CreateWritableReference(1000));
+    crossprocess::UninitializeClient();
+}
+
+using ShmCleanup = WithPeer;
+
+TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
+    Waiter kept;
+    ASSERT_EQ(
+        0, Request(Guid::CreateUnique(), kept, {{"mode", "data"}, {"size", 200000}, {"seed", 5}}));
+    ASSERT_TRUE(kept.Wait());
+    Waiter dropped;
+    ASSERT_EQ(0, Request(Guid::CreateUnique(), dropped,
+                         {{"mode", "data"}, {"size", 300000}, {"seed", 6}}));
+    ASSERT_TRUE(dropped.Wait());
+    dropped.Reset();
+    pid_t const pid = peer.Pid();
+    ASSERT_GE(SegmentsOf(pid).size(), 2u);
+
+    peer.Kill();
+    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }));
+    auto ref = kept.Ref();
+    ASSERT_TRUE(ref);
+    EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), 5));
+}
+
+TEST_F(ShmCleanup, KilledReaderGivesOurBlocksBack) {
+    basetransport::SessionPtr const session = peer.Session();
+    peer.OnWant([session](json const& want) {
+        Guid const id(want.at("id").as_string().c_str());
+        std::uint64_t const size = want.at("size").to_number<std::uint64_t>();
+        auto ref = crossprocess::CreateWritableReference(size);
+        FillPattern(ref->GetData(), size, want.at("seed").to_number<std::uint64_t>());
+        crossprocess::PublishToSession(session, id, ref, size);
+    });
+    crossprocess::Stats const before = crossprocess::GetStats();
+    Guid const id = Guid::CreateUnique();
+    ASSERT_EQ(0, peer.Call("request", {{"id", id.AsUTF8String()}, {"size", 150000}, {"seed", 9}})
+                     .at("result")
+                     .as_int64());
+    ASSERT_TRUE(peer.WaitReceived("got", 1));
+    auto const got = peer.Received("got").front();
+    EXPECT_EQ(0, got.at("status").as_int64());
+    EXPECT_TRUE(got.at("match").as_bool());
+    EXPECT_EQ(before.blocksLeased + 1, crossprocess::GetStats().blocksLeased);
+    EXPECT_EQ(1u, crossprocess::GetStats().peerHolds);
+
+    peer.Kill();
+    EXPECT_TRUE(Eventually([&] {
+        auto const now = crossprocess::GetStats();
+        return now.blocksLeased == before.blocksLeased && now.peerHolds == 0;
+    }));
+    crossprocess::TrimIdleBlocks();
+    EXPECT_TRUE(SegmentsOf(getpid()).empty());
+}
+
+TEST_F(ShmCleanup, ThousandWarmFramesCreateNoSegments) {
+    // One frame at a time; each is given back before the next is asked for, so the count
+    // below depends on reuse alone, not on how fast releases travel (bench/shm_frame measures
+    // the pipelined case).
+    auto frame = [&](std::uint64_t seed, bool check) {
+        Waiter waiter;
+        Guid const id = Guid::CreateUnique();
+        ASSERT_EQ(0, Request(id, waiter,
+                             {{"mode", "frame"}, {"width", 320}, {"height", 240}, {"seed", seed}}));
+        ASSERT_TRUE(waiter.Wait());
+        ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
+        {
+            InterfaceRef<Kino::IVideoFrame> wrapped;
+            ASSERT_EQ(0, Pix::WrapVideoFrameAroundBinaryReference(waiter.Ref(), id, wrapped));
+            if (check) {
+                EXPECT_TRUE(CheckPattern(wrapped->GetPixels(), wrapped->GetDataSize(), seed));
+            }
+        }
+        waiter.Reset();
+        ASSERT_TRUE(Eventually([&] { return peer.RemoteStats().blocksLeased == 0; }));
+    };
+    for (std::uint64_t i = 0; i < 3; ++i) {
+        frame(i, false);
+    }
+    std::uint64_t const created = peer.RemoteStats().segmentsCreated;
+    std::uint64_t const mapped = crossprocess::GetStats().segmentsMapped;
+    for (std::uint64_t i = 0; i < 1000; ++i) {
+        frame(1000 + i, i % 250 == 0);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+    EXPECT_EQ(created, peer.RemoteStats().segmentsCreated);
+    EXPECT_EQ(mapped, crossprocess::GetStats().segmentsMapped);
+
+    // When the owner retires its idle blocks, we drop our mappings of them.
+    ASSERT_GT(crossprocess::GetStats().cachedMappings, 0u);
+    peer.Call("trim", {});
+    EXPECT_TRUE(Eventually([] { return crossprocess::GetStats().cachedMappings == 0; }));
+    EXPECT_TRUE(SegmentsOf(peer.Pid()).empty());
+}
+
+}  // namespace
+}  // namespace shmtest

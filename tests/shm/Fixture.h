@@ -1,0 +1,34 @@
+#pragma once
+// A test with a connected peer process and this process's crossprocess client started.
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+#include "Harness.h"
+#include "basekit/utility/Guid.h"
+
+namespace shmtest {
+
+class WithPeer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        crossprocess::InitializeClient();
+        ASSERT_TRUE(peer.Start()) << "shm_peer could not be started";
+    }
+    void TearDown() override {
+        peer.Exit();
+        crossprocess::UninitializeClient();
+    }
+
+    // Registers `waiter` for `id`; the start action asks the peer for data as `want` says.
+    long Request(basekit::utility::Guid const& id, Waiter& waiter, boost::json::object want) {
+        want["id"] = id.AsUTF8String();
+        Peer* p = &peer;
+        return crossprocess::GetBinaryDataWithAsyncNotification(
+            id, waiter.Handler(), [p, want] { p->Send("want", want); });
+    }
+
+    Peer peer;
+};
+
+}  // namespace shmtest

@@ -1,0 +1,107 @@
+#pragma once
+// Test harness: a peer process (shm_peer) connected over a real session, and a recorder for
+// data notifications.
+#include <sys/types.h>
+
+#include <boost/json/object.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "basetransport/Session.h"
+#include "basetransport/SocketTransport.h"
+#include "crossprocess/CrossProcess.h"
+#include "crossprocess/Stats.h"
+
+namespace shmtest {
+
+constexpr std::chrono::seconds kWait{5};
+
+// Path of an executable next to the running test.
+std::string SiblingExecutable(const char* name);
+
+// Segment names in /dev/shm that belong to process `pid`.
+std::vector<std::string> SegmentsOf(pid_t pid);
+
+// Polls `condition` until it holds or `limit` passes; true when it held.
+bool Eventually(std::function<bool()> const& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+class Peer {
+  public:
+    Peer() = default;
+    ~Peer();
+    Peer(Peer const&) = delete;
+    Peer& operator=(Peer const&) = delete;
+
+    // Starts shm_peer and connects a session to it. False on any failure.
+    bool Start();
+    basetransport::SessionPtr const& Session() const { return mSession; }
+    pid_t Pid() const { return mPid; }
+
+    // Sends "test.<verb>" with params and a sequence number and waits for its reply (empty
+    // object with "timeout": true when none comes within kWait).
+    boost::json::object Call(std::string const& verb, boost::json::object params);
+    // Sends "test.<verb>" without waiting.
+    void Send(std::string const& verb, boost::json::object params);
+    // What the peer sent with "test.<verb>" (not replies), in order of arrival.
+    std::vector<boost::json::object> Received(std::string const& verb);
+    bool WaitReceived(std::string const& verb, std::size_t count);
+    // Runs on a transport thread for each "test.want" the peer sends (the peer as reader).
+    void OnWant(std::function<void(boost::json::object const&)> handler);
+
+    void Kill();  // SIGKILL, then reap
+    void Exit();  // asks the peer to exit, then reaps (kills it when it does not)
+
+    crossprocess::Stats RemoteStats();
+
+  private:
+    // What the session's handler reaches; it may outlive the Peer by a late message.
+    struct Inbox {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        std::uint64_t nextSeq = 0;
+        std::vector<boost::json::object> messages;
+        std::function<void(boost::json::object const&)> onWant;
+        void OnMessage(boost::json::object const& message);
+    };
+
+    pid_t mPid = -1;
+    boost::shared_ptr<basetransport::SocketTransport> mTransport;
+    basetransport::SessionPtr mSession;
+    std::shared_ptr<Inbox> mInbox = std::make_shared<Inbox>();
+};
+
+// Records the deliveries of one data notification.
+// The handler it makes may outlive the waiter.
+class Waiter {
+  public:
+    Waiter();
+    // A handler that records its calls; the caller's thread counts as the registering thread.
+    crossprocess::DataHandler Handler();
+    // Waits until the handler ran (true) or `limit` passed (false).
+    bool Wait(std::chrono::milliseconds limit = kWait);
+    int Count();
+    long Status();
+    crossprocess::BinaryReferencePtr Ref();
+    bool RanOnRegisteringThread();
+    void Reset();  // drops the reference it kept
+
+  private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable done;
+        int count = 0;
+        long status = 1;
+        crossprocess::BinaryReferencePtr ref;
+        std::thread::id registering;
+        bool onRegistering = false;
+    };
+    std::shared_ptr<State> mState;
+};
+
+}  // namespace shmtest

@@ -40,6 +40,10 @@ boost::shared_ptr<basetransport::SocketTransport> GetSharedTransport();
 // ticket, and onConnection then runs exactly once on a hostlink thread: with the server's host
 // and port, or with port 0 when the process exited or failed before announcing itself (or did not
 // announce itself within a minute). instanceName is recorded in the entry.
+// onConnection runs while this process holds the server name's start-up lock (so that a shared
+// server cannot retire between being found and being connected to): it should connect and
+// return, and must not wait for another connection to the same name. A server that does not
+// announce itself in time is killed. Returns 0 as well when the registry directory is unsafe.
 using ConnectionCallback = boost::function<void(ServerConnection const&)>;
 std::int64_t CreateNamedServerConnection(basekit::UTF16String const& serverName,
                                          basekit::UTF16String const& executablePath,

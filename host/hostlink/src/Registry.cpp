@@ -1,0 +1,278 @@
+// The registry directory, entry files and their contents.
+#include "hostlink/Registry.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/json.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "hostlink/HostLink.h"
+
+namespace hostlink {
+
+namespace {
+
+constexpr std::size_t kMaxEntryBytes = 64 * 1024;
+// Hex names longer than this are shortened (file names are limited to 255 bytes).
+constexpr std::size_t kMaxHexName = 160;
+constexpr std::size_t kHexPrefixBytes = 64;
+
+std::string Hex(unsigned char const* data, std::size_t size) {
+    static char const digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 2);
+    for (std::size_t i = 0; i < size; ++i) {
+        out.push_back(digits[data[i] >> 4]);
+        out.push_back(digits[data[i] & 0xF]);
+    }
+    return out;
+}
+
+std::uint64_t Fnv1a64(std::string const& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+bool WriteAll(int fd, std::string const& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool PrepareRegistryDirectory(std::string const& dir, std::string& error) {
+    if (dir.empty()) {
+        error = "no registry directory";
+        return false;
+    }
+    if (::mkdir(dir.c_str(), 0700) == 0) {
+        // mkdir's mode is reduced by the umask; make sure it is exactly 0700.
+        if (::chmod(dir.c_str(), 0700) != 0) {
+            error = "cannot set the mode of " + dir + ": " + std::strerror(errno);
+            return false;
+        }
+    } else if (errno != EEXIST) {
+        error = "cannot create " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        error = "cannot inspect " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        error = dir + " is not a directory";
+        return false;
+    }
+    if (st.st_uid != ::geteuid()) {
+        error = dir + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        error = dir + " is writable by group or others";
+        return false;
+    }
+    return true;
+}
+
+std::string RegistryDirectory() {
+    std::string dir;
+    if (char const* fromEnv = std::getenv("CORVIDHOST_REGISTRY_DIR"); fromEnv && *fromEnv) {
+        dir = fromEnv;
+    } else if (char const* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
+        dir = std::string(runtime) + "/corvidhost";
+    } else {
+        char const* tmp = std::getenv("TMPDIR");
+        dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvidhost-" +
+              std::to_string(static_cast<unsigned long>(::geteuid()));
+    }
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    std::string error;
+    if (!PrepareRegistryDirectory(dir, error)) {
+        return std::string();
+    }
+    return dir;
+}
+
+std::string EntryFileName(std::string const& serverName) {
+    auto const* bytes = reinterpret_cast<unsigned char const*>(serverName.data());
+    std::string hex = Hex(bytes, serverName.size());
+    if (hex.size() > kMaxHexName) {
+        std::uint64_t hash = Fnv1a64(serverName);
+        unsigned char hashBytes[8];
+        for (int i = 0; i < 8; ++i) {
+            hashBytes[i] = static_cast<unsigned char>(hash >> (56 - 8 * i));
+        }
+        hex = Hex(bytes, kHexPrefixBytes) + "-" + Hex(hashBytes, sizeof hashBytes);
+    }
+    return hex + ".json";
+}
+
+std::string EntryPath(std::string const& registryDir, std::string const& serverName) {
+    return registryDir + "/" + EntryFileName(serverName);
+}
+
+bool ReadEntry(std::string const& entryPath, RegistryEntry& out) {
+    int fd = ::open(entryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return false;
+    }
+    std::string text;
+    char buffer[4096];
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > kMaxEntryBytes) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        return false;
+    }
+    boost::system::error_code ec;
+    boost::json::value value = boost::json::parse(text, ec);
+    if (ec || !value.is_object()) {
+        return false;
+    }
+    auto const& object = value.get_object();
+    auto const* pid = object.if_contains("pid");
+    auto const* host = object.if_contains("host");
+    auto const* port = object.if_contains("port");
+    auto const* token = object.if_contains("token");
+    if (!pid || !pid->is_int64() || !host || !host->is_string() || !port || !port->is_int64() ||
+        !token || !token->is_string()) {
+        return false;
+    }
+    std::int64_t portValue = port->get_int64();
+    if (portValue <= 0 || portValue > 65535 || pid->get_int64() <= 0) {
+        return false;
+    }
+    RegistryEntry entry;
+    entry.pid = pid->get_int64();
+    entry.host = std::string(host->get_string());
+    entry.port = static_cast<std::uint16_t>(portValue);
+    entry.token = std::string(token->get_string());
+    if (auto const* instance = object.if_contains("instance"); instance && instance->is_string()) {
+        entry.instance = std::string(instance->get_string());
+    }
+    if (auto const* name = object.if_contains("name"); name && name->is_string()) {
+        entry.name = std::string(name->get_string());
+    }
+    out = std::move(entry);
+    return true;
+}
+
+bool WriteEntry(std::string const& entryPath, RegistryEntry const& entry) {
+    boost::json::object object;
+    object["pid"] = entry.pid;
+    object["host"] = entry.host;
+    object["port"] = static_cast<std::int64_t>(entry.port);
+    object["token"] = entry.token;
+    object["instance"] = entry.instance;
+    object["name"] = entry.name;
+    std::string text = boost::json::serialize(object);
+    text.push_back('\n');
+
+    std::string temp = entryPath + ".tmp." + std::to_string(static_cast<long>(::getpid()));
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, text);
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), entryPath.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool IsProcessAlive(std::int64_t pid) {
+    if (pid <= 0 || pid > 0x7fffffff) {
+        return false;
+    }
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) {
+        return false;
+    }
+    // A zombie still answers kill(); it is gone for our purposes.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (stat && std::getline(stat, line)) {
+        auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size()) {
+            char state = line[close + 2];
+            return state != 'Z' && state != 'X';
+        }
+    }
+    return true;
+}
+
+std::string ToUTF8(std::u16string const& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+}  // namespace hostlink

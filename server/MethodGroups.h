@@ -1,0 +1,17 @@
+#pragma once
+// The groups of RPC methods the server answers. Each group registers its handlers in the
+// context's dispatch table (context.Rpc().AddMethod) and may use the context's session-end
+// callbacks and worker pool. main() calls every group before the server starts listening.
+#include "ServerContext.h"
+
+namespace vireoserver {
+
+// "IsQuicktimePresent", "GetQTServerProcessID", "SetQTFlushIterval" and the catalogue methods.
+void RegisterSpineMethods(ServerContext& context);
+
+#if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
+// Movie opening, frames and audio (server/movie/), present when that folder is built.
+void RegisterMovieMethods(ServerContext& context);
+#endif
+
+}  // namespace vireoserver

@@ -1,0 +1,95 @@
+// The methods every client uses while it connects: presence of the media engine, the server's
+// process id, the flush interval, and the catalogues (empty until the codec services fill them).
+#include <unistd.h>
+
+#include <boost/any.hpp>
+
+#include "Log.h"
+#include "MethodGroups.h"
+#include "basekit/serialization/JSONConvert.h"
+#include "basekit/serialization/Variant.h"
+
+namespace vireoserver {
+
+namespace {
+
+using basekit::serialization::MakeVariant;
+using basekit::serialization::VariantArray;
+using basekit::serialization::VariantObject;
+using basekit::serialization::VariantPtr;
+
+// {"value": value}: the library reads every single result under "value".
+VariantPtr ValueResult(boost::any value) {
+    VariantObject result;
+    result["value"] = MakeVariant(std::move(value));
+    return MakeVariant(result);
+}
+
+// The first element of an argument array, or an empty pointer.
+VariantPtr FirstArgument(VariantPtr const& params) {
+    if (!params) {
+        return VariantPtr();
+    }
+    auto const* array = boost::any_cast<VariantArray>(params.get());
+    if (!array || array->empty()) {
+        return VariantPtr();
+    }
+    return array->front();
+}
+
+void AddEmptyCatalogue(ServerContext& context, char const* method) {
+    context.Rpc().AddMethod(method, [](basetransport::SessionPtr const&, VariantPtr const&,
+                                       basemarshal::Responder const& responder) {
+        responder.Reply(ValueResult(VariantArray()));
+    });
+}
+
+}  // namespace
+
+void RegisterSpineMethods(ServerContext& context) {
+    auto& rpc = context.Rpc();
+
+    bool const present = context.MediaLibrariesPresent();
+    rpc.AddMethod("IsQuicktimePresent",
+                  [present](basetransport::SessionPtr const&, VariantPtr const&,
+                            basemarshal::Responder const& responder) {
+                      responder.Reply(ValueResult(present));
+                  });
+
+    rpc.AddMethod("GetQTServerProcessID", [](basetransport::SessionPtr const&, VariantPtr const&,
+                                             basemarshal::Responder const& responder) {
+        responder.Reply(ValueResult(static_cast<std::uint64_t>(::getpid())));
+    });
+
+    // The client's preferred interval for flushing what an export has written. Stored for the
+    // export methods; nothing in the server acts on it yet. Sent as a notification; a request
+    // gets an empty result.
+    ServerContext* const shared = &context;
+    rpc.AddMethod(
+        "SetQTFlushIterval", [shared](basetransport::SessionPtr const&, VariantPtr const& params,
+                                      basemarshal::Responder const& responder) {
+            VariantPtr interval = FirstArgument(params);
+            if (!interval) {
+                responder.Error(basemarshal::kErrorInvalidParams, "SetQTFlushIterval: no interval");
+                return;
+            }
+            std::int32_t value;
+            try {
+                value = basekit::serialization::JSONConvert<std::int32_t>::FromJSON(*interval);
+            } catch (boost::bad_any_cast const&) {
+                responder.Error(basemarshal::kErrorInvalidParams,
+                                "SetQTFlushIterval: the interval is not an integer");
+                return;
+            }
+            shared->SetFlushInterval(value);
+            Log("flush interval %d", value);
+            responder.Reply(MakeVariant(VariantObject()));
+        });
+
+    for (char const* method : {"GetQuicktimeImportCodecs", "GetQuicktimeExportVideoCodecs",
+                               "GetQuicktimeExportAudioCodecs", "QTGetImportableFileExtensions"}) {
+        AddEmptyCatalogue(context, method);
+    }
+}
+
+}  // namespace vireoserver

@@ -1,0 +1,36 @@
+// Corvid Vireo Server: the process that runs the media engine for VireoClient.
+//   --name <server name> --registry <dir> --instance <instance> --parent-pid <pid> [--idle-ms <ms>]
+#include <cstdio>
+#include <exception>
+
+#include "Log.h"
+#include "MediaLibraries.h"
+#include "MethodGroups.h"
+#include "ServerApp.h"
+#include "hostlink/ServerSide.h"
+
+int main(int argc, char** argv) {
+    hostlink::server::LaunchOptions options;
+    std::string error;
+    if (!hostlink::server::ParseLaunchOptions(argc, argv, options, error)) {
+        std::fprintf(stderr,
+                     "%s\nusage: %s --name <server name> --registry <dir> [--instance <name>] "
+                     "[--parent-pid <pid>] [--idle-ms <ms>]\n",
+                     error.c_str(), argc > 0 ? argv[0] : "server");
+        return 2;
+    }
+    try {
+        vireoserver::ServerApp app(options);
+        auto& context = app.Context();
+        context.SetMediaLibrariesPresent(vireoserver::ProbeMediaLibraries());
+        vireoserver::RegisterSpineMethods(context);
+#if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
+        vireoserver::RegisterMovieMethods(context);
+#endif
+        return app.Run();
+    } catch (std::exception const& e) {
+        vireoserver::Log("fatal: %s", e.what());
+        hostlink::server::Withdraw(options);
+        return 1;
+    }
+}

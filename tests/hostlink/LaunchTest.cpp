@@ -1,0 +1,195 @@
+// Finding and starting named servers.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "TestHelpers.h"
+#include "TestSupport.h"
+#include "hostlink/HostLink.h"
+#include "hostlink/Registry.h"
+
+extern char** environ;
+
+using namespace hostlinktest;
+using namespace std::chrono_literals;
+using vireotest::AppDirectory;
+using vireotest::ScopedEnv;
+using vireotest::ScriptFile;
+using vireotest::ServerKind;
+using vireotest::TempRegistry;
+
+TEST(Launch, ExecutablesThatCannotRunAreRefusedOrReportedPromptly) {
+    TempRegistry registry;
+    vireotest::TempDir dir("vireo-notexe");
+    std::string const plain = dir.Path() + "/plain";
+    std::ofstream(plain) << "not a program";
+    ::chmod(plain.c_str(), 0644);
+    int calls = 0;
+    for (auto const& path : {dir.Path() + "/missing", plain, dir.Path()}) {
+        EXPECT_EQ(0, hostlink::CreateNamedServerConnection(
+                         Widen(kSharedName), Widen(path), Widen(kSharedName),
+                         [&calls](hostlink::ServerConnection const&) { ++calls; }))
+            << path;
+    }
+
+    // Executable, but it ends at once (or is not a program at all): port 0, well before the
+    // announcement time-out.
+    std::string const garbage = dir.Path() + "/garbage";
+    std::ofstream(garbage) << "\x7f"
+                              "ELF garbage";
+    ::chmod(garbage.c_str(), 0755);
+    for (auto const& path : std::vector<std::string>{"/bin/false", garbage}) {
+        Outcome outcome = Connect(kSharedName, path, 20s);
+        EXPECT_NE(0, outcome.ticket) << path;
+        ASSERT_TRUE(outcome.called) << path;
+        EXPECT_EQ(0, outcome.connection.port) << path;
+    }
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(0, registry.CountEntries());
+}
+
+TEST(Launch, StartsAServerThenFindsTheSameOne) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+
+    Outcome first = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(first.called);
+    ASSERT_NE(0, first.connection.port);
+    EXPECT_EQ("127.0.0.1", first.connection.host);
+    hostlink::RegistryEntry entry;
+    ASSERT_TRUE(registry.ReadEntry(kSharedName, entry));
+    EXPECT_EQ(first.connection.processID, entry.pid);
+    EXPECT_EQ(first.connection.port, entry.port);
+    EXPECT_EQ(kSharedName, entry.instance);
+
+    // The token went to the shared transport: a session can be opened.
+    auto session = OpenSession(first.connection);
+    ASSERT_TRUE(session);
+
+    Outcome second = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(second.called);
+    EXPECT_EQ(first.connection.processID, second.connection.processID);
+    EXPECT_EQ(first.connection.port, second.connection.port);
+    EXPECT_NE(first.ticket, second.ticket);
+    EXPECT_EQ(1u, registry.ServerProcesses().size());
+    session->Close();
+}
+
+TEST(Launch, TwoProcessesStartingOneNameAtOnceGetOneServer) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    // The announcement comes late, so both requests overlap the start.
+    ScriptFile script(R"({"announceDelayMs": 300, "methods": {}})");
+
+    HelperProcess other(kSharedName, app.ExecutablePath(), true);
+    Outcome mine = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(other.ReadReport(30s));
+    ASSERT_TRUE(mine.called);
+    ASSERT_NE(0, mine.connection.port);
+    EXPECT_EQ(mine.connection.processID, other.ServerPid());
+    EXPECT_EQ(mine.connection.port, other.Port());
+    EXPECT_TRUE(other.HasSession());
+    EXPECT_EQ(1u, registry.ServerProcesses().size());
+    EXPECT_EQ(1, registry.CountEntries());
+}
+
+TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    {
+        ScriptFile late(R"({"announceDelayMs": 1200, "methods": {}})");
+        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+        ASSERT_TRUE(outcome.called);
+        EXPECT_NE(0, outcome.connection.port);
+    }
+    {
+        // A server that never announces itself is killed when the time runs out.
+        ScopedEnv timeout("CORVIDHOST_ANNOUNCE_TIMEOUT_MS", "400");
+        ScriptFile silent(R"({"announceDelayMs": 600000, "methods": {}})");
+        std::string const name = PrivateName("silent");
+        Outcome outcome = Connect(name, app.ExecutablePath());
+        ASSERT_TRUE(outcome.called);
+        EXPECT_EQ(0, outcome.connection.port);
+        EXPECT_TRUE(vireotest::WaitUntil([&] { return registry.ServerProcesses().size() == 1; },
+                                         10s));  // the first one only
+    }
+}
+
+TEST(Launch, StaleEntriesAreReplaced) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+    std::string const path = hostlink::EntryPath(registry.Dir(), kSharedName);
+
+    // A process that has ended.
+    pid_t dead = 0;
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    ASSERT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
+    ASSERT_EQ(dead, ::waitpid(dead, nullptr, 0));
+    // A live process (this one) at a port where nothing listens (a server killed after its
+    // port was reused would look like this), and an entry of another name (a hash collision).
+    hostlink::RegistryEntry stale;
+    stale.host = "127.0.0.1";
+    stale.port = 1;
+    stale.token = "old";
+    stale.name = kSharedName;
+    std::vector<hostlink::RegistryEntry> cases(3, stale);
+    cases[0].pid = dead;
+    cases[0].port = 40000;
+    cases[1].pid = ::getpid();
+    cases[2].pid = ::getpid();
+    cases[2].name = "someone else";
+
+    for (auto const& entry : cases) {
+        ASSERT_TRUE(hostlink::WriteEntry(path, entry));
+        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+        ASSERT_TRUE(outcome.called);
+        ASSERT_NE(0, outcome.connection.port);
+        hostlink::RegistryEntry now;
+        ASSERT_TRUE(registry.ReadEntry(kSharedName, now));
+        EXPECT_EQ(outcome.connection.processID, now.pid);
+        EXPECT_NE(stale.token, now.token);
+        ::kill(static_cast<pid_t>(now.pid), SIGKILL);
+        EXPECT_TRUE(vireotest::WaitForProcessExit(static_cast<pid_t>(now.pid), 10s));
+    }
+    // After SIGKILL the entry stays behind, stale; the next request replaces it too.
+    EXPECT_EQ(1, registry.CountEntries());
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    EXPECT_NE(0, outcome.connection.port);
+}
+
+TEST(Launch, ServersInheritNoDescriptorsOfTheirStarter) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+    int leaky[2];
+    ASSERT_EQ(0, ::pipe(leaky));  // deliberately without close-on-exec
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    ASSERT_NE(0, outcome.connection.port);
+    std::string const fdDir = "/proc/" + std::to_string(outcome.connection.processID) + "/fd/";
+    for (int fd : leaky) {
+        std::string const mine = "/proc/self/fd/" + std::to_string(fd);
+        char ours[256] = {};
+        char theirs[256] = {};
+        ASSERT_LT(0, ::readlink(mine.c_str(), ours, sizeof ours - 1));
+        for (int candidate = 0; candidate < 64; ++candidate) {
+            std::string const path = fdDir + std::to_string(candidate);
+            ssize_t n = ::readlink(path.c_str(), theirs, sizeof theirs - 1);
+            if (n > 0) {
+                theirs[n] = '\0';
+                EXPECT_STRNE(ours, theirs) << "server holds our descriptor " << fd;
+            }
+        }
+    }
+    ::close(leaky[0]);
+    ::close(leaky[1]);
+}

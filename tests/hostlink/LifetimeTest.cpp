@@ -1,0 +1,145 @@
+// When servers end, and who may talk to them.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <unistd.h>
+#include <cerrno>
+
+#include <thread>
+
+#include "TestHelpers.h"
+#include "TestSupport.h"
+#include "basetransport/SocketTransport.h"
+#include "hostlink/HostLink.h"
+
+using namespace hostlinktest;
+using namespace std::chrono_literals;
+using vireotest::AppDirectory;
+using vireotest::ScopedEnv;
+using vireotest::ScriptFile;
+using vireotest::ServerKind;
+using vireotest::TempRegistry;
+
+namespace {
+
+// Bounds for things that normally happen within a fraction of a second.
+constexpr auto kEnds = 10s;
+
+pid_t ServerPid(Outcome const& outcome) {
+    return static_cast<pid_t>(outcome.connection.processID);
+}
+
+}  // namespace
+
+TEST(Lifetime, PrivateServerEndsWithItsParentEvenBeforeASession) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+    for (bool withSession : {false, true}) {
+        HelperProcess parent(PrivateName(withSession ? "with" : "without"), app.ExecutablePath(),
+                             withSession);
+        ASSERT_TRUE(parent.ReadReport(30s));
+        ASSERT_NE(0, parent.Port());
+        EXPECT_EQ(withSession, parent.HasSession());
+        ASSERT_TRUE(vireotest::IsProcessRunning(static_cast<pid_t>(parent.ServerPid())));
+        parent.Kill();
+        EXPECT_TRUE(vireotest::WaitForProcessExit(static_cast<pid_t>(parent.ServerPid()), kEnds));
+        EXPECT_EQ(0, registry.CountEntries());
+    }
+}
+
+TEST(Lifetime, PrivateServerEndsWithItsSession) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Real);
+    Outcome outcome = Connect(PrivateName("a1b2"), app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    ASSERT_NE(0, outcome.connection.port);
+    auto session = OpenSession(outcome.connection);
+    ASSERT_TRUE(session);
+    session->Close();
+    EXPECT_TRUE(vireotest::WaitForProcessExit(ServerPid(outcome), kEnds));
+    EXPECT_EQ(0, registry.CountEntries());
+    // Our child, and reaped: no zombie is left.
+    EXPECT_TRUE(vireotest::WaitUntil(
+        [&] { return ::kill(ServerPid(outcome), 0) != 0 && errno == ESRCH; }, kEnds));
+}
+
+TEST(Lifetime, SharedServerStaysWhileUsedAndEndsAfterTheGrace) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Real);
+    ScopedEnv grace("VIREO_SERVER_IDLE_MS", "300");
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    ASSERT_NE(0, outcome.connection.port);
+    auto first = OpenSession(outcome.connection);
+    auto second = OpenSession(outcome.connection);
+    ASSERT_TRUE(first && second);
+
+    first->Close();
+    std::this_thread::sleep_for(700ms);  // over two graces with one session still open
+    EXPECT_TRUE(vireotest::IsProcessRunning(ServerPid(outcome)));
+    EXPECT_EQ(1, registry.CountEntries());
+
+    second->Close();
+    EXPECT_TRUE(vireotest::WaitForProcessExit(ServerPid(outcome), kEnds));
+    EXPECT_EQ(0, registry.CountEntries());
+
+    // The next request starts a new one.
+    Outcome next = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(next.called);
+    EXPECT_NE(0, next.connection.port);
+    EXPECT_NE(outcome.connection.processID, next.connection.processID);
+}
+
+TEST(Lifetime, ServersThatNeverGetASessionEnd) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+    ScopedEnv firstSession("VIREO_SERVER_FIRST_SESSION_MS", "200");
+    Outcome shared = Connect(kSharedName, app.ExecutablePath());
+    Outcome unique = Connect(PrivateName("lonely"), app.ExecutablePath());
+    ASSERT_NE(0, shared.connection.port);
+    ASSERT_NE(0, unique.connection.port);
+    EXPECT_TRUE(vireotest::WaitForProcessExit(ServerPid(shared), kEnds));
+    EXPECT_TRUE(vireotest::WaitForProcessExit(ServerPid(unique), kEnds));
+    EXPECT_EQ(0, registry.CountEntries());
+}
+
+TEST(Lifetime, TerminationSignalsWithdrawTheEntry) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Real);
+    for (int signal : {SIGTERM, SIGINT}) {
+        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+        ASSERT_NE(0, outcome.connection.port);
+        auto session = OpenSession(outcome.connection);
+        ASSERT_TRUE(session);
+        ASSERT_EQ(0, ::kill(ServerPid(outcome), signal));
+        EXPECT_TRUE(vireotest::WaitForProcessExit(ServerPid(outcome), kEnds));
+        EXPECT_EQ(0, registry.CountEntries());
+        EXPECT_TRUE(vireotest::WaitUntil([&] { return session->IsClosed(); }, kEnds));
+    }
+}
+
+TEST(Lifetime, OnlyClientsWithTheTokenAreServed) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Real);
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_NE(0, outcome.connection.port);
+    auto const& host = outcome.connection.host;
+    auto const port = outcome.connection.port;
+
+    auto stranger = basetransport::SocketTransport::Create();
+    EXPECT_FALSE(stranger->ClientStart(host, port));  // no token at all
+    stranger->SetServerToken(host, port, std::string(64, '0'));
+    EXPECT_FALSE(stranger->ClientStart(host, port));  // a wrong one
+    hostlink::RegistryEntry entry;
+    ASSERT_TRUE(registry.ReadEntry(kSharedName, entry));
+    stranger->SetServerToken(host, port, entry.token);
+    auto session = stranger->ClientStart(host, port);  // the one in the entry
+    EXPECT_TRUE(session);
+    EXPECT_TRUE(vireotest::IsProcessRunning(ServerPid(outcome)));
+    if (session) {
+        session->Close();
+    }
+    stranger->Shutdown();
+}

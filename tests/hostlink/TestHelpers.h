@@ -1,0 +1,69 @@
+#pragma once
+// Shared pieces of the hostlink and server tests.
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "basekit/serialization/Variant.h"
+#include "basemarshal/RPCClient.h"
+#include "hostlink/HostLink.h"
+
+namespace hostlinktest {
+
+constexpr char kSharedName[] = "corvidhost VireoServer";
+// A private server's name: the base name, a space and a suffix.
+std::string PrivateName(std::string const& suffix);
+
+std::u16string Widen(std::string const& text);
+
+// What CreateNamedServerConnection reported.
+struct Outcome {
+    std::int64_t ticket = 0;
+    bool called = false;  // the callback ran within the bound
+    hostlink::ServerConnection connection;
+};
+Outcome Connect(std::string const& name, std::string const& executable,
+                std::chrono::milliseconds bound = std::chrono::seconds(30));
+
+// Opens a session on the shared transport to a connection from Connect.
+basetransport::SessionPtr OpenSession(hostlink::ServerConnection const& connection);
+
+// One RPC answer.
+struct Answer {
+    bool answered = false;  // a handler ran within the bound
+    bool ok = false;        // the result handler
+    basekit::serialization::VariantPtr result;
+    long code = 0;
+};
+Answer Call(basemarshal::RPCClient& client, char const* method,
+            basekit::serialization::VariantArray params = {},
+            std::chrono::milliseconds bound = std::chrono::seconds(10));
+
+// hostlink_connect_helper run as another process; its stdin and stdout are pipes.
+class HelperProcess {
+  public:
+    HelperProcess(std::string const& name, std::string const& executable, bool openSession);
+    ~HelperProcess();  // kills it if still running
+    HelperProcess(HelperProcess const&) = delete;
+    HelperProcess& operator=(HelperProcess const&) = delete;
+
+    // The helper's report: false when none came within the bound.
+    bool ReadReport(std::chrono::milliseconds bound);
+    std::uint16_t Port() const { return mPort; }
+    std::int64_t ServerPid() const { return mServerPid; }
+    bool HasSession() const { return mSession; }
+    pid_t Pid() const { return mPid; }
+    void Kill();
+
+  private:
+    pid_t mPid = -1;
+    int mIn = -1;
+    int mOut = -1;
+    std::uint16_t mPort = 0;
+    std::int64_t mServerPid = 0;
+    bool mSession = false;
+};
+
+}  // namespace hostlinktest

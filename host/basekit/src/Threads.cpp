@@ -1,4 +1,5 @@
 #include <chrono>
+#include <thread>
 
 #include "basekit/threads/Gate.h"
 #include "basekit/threads/SyncPoint.h"
@@ -9,8 +10,14 @@ namespace threads {
 SyncPoint::SyncPoint(unsigned parties) : mParties(parties == 0 ? 1 : parties) {}
 
 SyncPoint::~SyncPoint() {
-    std::unique_lock<std::mutex> lock(mMutex);
-    mLeft.wait(lock, [this] { return mInside == 0; });
+    {
+        std::unique_lock<std::mutex> lock(mMutex);
+        mLeft.wait(lock, [this] { return mInside == 0; });
+    }
+    // The last party to arrive wakes the others after unlocking; wait until it has done so.
+    while (mNotifying.load(std::memory_order_acquire) != 0) {
+        std::this_thread::yield();
+    }
 }
 
 bool SyncPoint::Wait() { return Wait(-1); }
@@ -21,7 +28,12 @@ bool SyncPoint::Wait(int timeoutMs) {
     if (++mWaiting == mParties) {
         mWaiting = 0;
         ++mGeneration;
+        // Wake the others after unlocking, so a woken party does not at once block again on
+        // the mutex this thread still holds.
+        mNotifying.fetch_add(1, std::memory_order_relaxed);
+        lock.unlock();
         mArrived.notify_all();
+        mNotifying.fetch_sub(1, std::memory_order_release);
         return true;
     }
     ++mInside;

@@ -17,7 +17,7 @@ constexpr long kErrorMalformedAnswer = -32001;  // the result handler could not 
 constexpr long kErrorNotSent = -32002;          // the call could not be encoded or sent
 
 class RPCClient {
-public:
+  public:
     // Runs on a transport worker thread, never on the sending thread.
     using ResultHandler =
         boost::function<void(basekit::serialization::VariantPtr const& result, std::int64_t)>;
@@ -42,7 +42,7 @@ public:
 
     basetransport::SessionPtr GetSession() const;
 
-private:
+  private:
     struct Impl;
     boost::shared_ptr<Impl> mImpl;
 };

@@ -20,7 +20,7 @@ constexpr long kErrorInternal = -32603;
 // Answers one request, once, from any thread. For a notification every call does nothing.
 // Dropping the last copy without answering sends kErrorInternal, so no client waits for ever.
 class Responder {
-public:
+  public:
     Responder();
     bool IsNotification() const;
     // Sends {"result": result}; the library's methods put their value under "value".
@@ -30,12 +30,12 @@ public:
     struct State;
     explicit Responder(boost::shared_ptr<State> state);
 
-private:
+  private:
     boost::shared_ptr<State> mState;
 };
 
 class RPCServer {
-public:
+  public:
     // Runs on a transport worker thread; may block or keep the Responder and answer later from
     // another thread. An exception escaping the handler becomes an kErrorInternal answer.
     using Handler = boost::function<void(basetransport::SessionPtr const& session,
@@ -48,7 +48,7 @@ public:
     // Starts dispatching the session's messages. Unknown methods get kErrorMethodNotFound.
     void Attach(basetransport::SessionPtr const& session);
 
-private:
+  private:
     struct Impl;
     boost::shared_ptr<Impl> mImpl;
 };

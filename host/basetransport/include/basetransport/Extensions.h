@@ -21,4 +21,8 @@ using SessionEndObserverID = std::uint64_t;
 SessionEndObserverID AddSessionEndObserver(boost::function<void(SessionPtr const&)> observer);
 void RemoveSessionEndObserver(SessionEndObserverID id);
 
+// Runs `task` later on a process-wide worker thread (the pool behind Session::Post for sessions
+// without a transport of their own). Exceptions escaping the task are swallowed.
+void PostToProcessWorkers(boost::function<void()> task);
+
 }  // namespace basetransport

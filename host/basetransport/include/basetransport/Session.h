@@ -5,6 +5,7 @@
 #include <boost/function.hpp>
 #include <boost/json/object.hpp>
 #include <boost/shared_ptr.hpp>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,9 +18,11 @@ using TransportError = std::int32_t;
 constexpr std::int64_t kProtocolVersion = 1;
 // A message larger than this ends its session.
 constexpr std::size_t kMaxMessageBytes = 64u * 1024u * 1024u;
+// Arrays and objects nested deeper than this end the session like an unparsable message.
+constexpr std::size_t kMaxMessageDepth = 512;
 
 class Session : public boost::enable_shared_from_this<Session> {
-public:
+  public:
     virtual ~Session() = default;
 
     // True once the session can no longer carry messages.
@@ -30,7 +33,8 @@ public:
     virtual void Close() = 0;
 
     // Queues one message for sending; never blocks on the peer. False when the session is closed.
-    // Records this session as the last one this thread sent on (see TakeLastSessionSentOnThisThread).
+    // Records this session as the last one this thread sent on (see
+    // TakeLastSessionSentOnThisThread).
     virtual bool SendMessage(boost::json::object const& message) = 0;
 
     // The peer's process id as given in the handshake (0 if unknown).
@@ -39,14 +43,26 @@ public:
     // Receives every message of the session that no extension claims (see Extensions.h).
     // Runs on a transport worker thread; may block: the transport keeps another worker reading.
     // Messages of one session are delivered in order, but the handler for a later message may
-    // start while an earlier one is still blocked.
+    // start while an earlier one is still blocked (still running after the transport's delivery
+    // grace, see SocketTransport::SetDeliveryGrace). Messages that arrive while no handler is
+    // set are kept (the latest 1024) and delivered once one is.
     using MessageHandler =
         boost::function<void(boost::shared_ptr<Session> const&, boost::json::object&)>;
     virtual void SetMessageHandler(MessageHandler handler) = 0;
 
-    // Called once when the session ends (after IsClosed() turns true), on a transport thread.
+    // Called once when the session ends (after IsClosed() turns true), on a transport thread,
+    // after every message received before the end has been delivered. A handler added after
+    // the end still runs once.
     using CloseHandler = boost::function<void(boost::shared_ptr<Session> const&)>;
     virtual void AddCloseHandler(CloseHandler handler) = 0;
+
+    // Runs `task` later on a worker thread of the session's transport (a process-wide worker
+    // pool for sessions that have none); never on the calling thread before Post returns.
+    // An exception escaping the task is swallowed.
+    virtual void Post(boost::function<void()> task);
+
+    // Why the session ended (for diagnostics); empty while it is open.
+    virtual std::string GetCloseReason() const;
 };
 
 using SessionPtr = boost::shared_ptr<Session>;

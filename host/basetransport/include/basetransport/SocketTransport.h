@@ -3,6 +3,7 @@
 // registered handlers when sessions end.
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -13,8 +14,12 @@ namespace basetransport {
 
 using SessionHandlerID = basekit::utility::Guid;
 
+// Error codes of a refused handshake answer.
+constexpr std::int64_t kErrorHandshakeRefused = -32010;  // the token does not match
+constexpr std::int64_t kErrorProtocolVersion = -32011;   // the message names both versions
+
 class SocketTransport {
-public:
+  public:
     // A transport with its own worker threads.
     static boost::shared_ptr<SocketTransport> Create();
     virtual ~SocketTransport() = default;
@@ -40,6 +45,17 @@ public:
                                  boost::function<void(SessionPtr)> onSession) = 0;
     // Stops listening and closes every session of this transport.
     virtual void Shutdown() = 0;
+
+    // How long a server waits for the handshake of a new connection, and how long ClientStart
+    // waits for its connection and the handshake answer (default kDefaultHandshakeTimeout).
+    static constexpr std::chrono::milliseconds kDefaultHandshakeTimeout{5000};
+    virtual void SetHandshakeTimeout(std::chrono::milliseconds timeout) { (void)timeout; }
+
+    // A session hands its messages to their handlers one after another. When a handler has not
+    // returned after this time it is taken to be blocked, and the next message starts beside it
+    // (default kDefaultDeliveryGrace). Applies to sessions made afterwards.
+    static constexpr std::chrono::microseconds kDefaultDeliveryGrace{2000};
+    virtual void SetDeliveryGrace(std::chrono::microseconds grace) { (void)grace; }
 };
 
 }  // namespace basetransport

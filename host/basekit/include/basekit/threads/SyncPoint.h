@@ -2,6 +2,7 @@
 // A rendezvous of a fixed number of parties: each Wait blocks until all parties have arrived,
 // then all go on and the rendezvous can be used again. Destroying a SyncPoint waits until every
 // thread released by it has left Wait, so one on the stack of a caller that leaves first is safe.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +31,7 @@ private:
     unsigned mWaiting = 0;
     unsigned mInside = 0;
     std::uint64_t mGeneration = 0;
+    std::atomic<unsigned> mNotifying{0};
 };
 
 }  // namespace threads

@@ -1,0 +1,148 @@
+#include "MessageCodec.h"
+
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/serialize.hpp>
+#include <boost/json/value_stack.hpp>
+#include <charconv>
+
+#include "basetransport/Session.h"
+
+namespace basetransport {
+namespace detail {
+
+namespace {
+
+namespace json = boost::json;
+
+// Builds values like Boost.JSON's own parser, but converts real numbers from their text with
+// std::from_chars, which rounds correctly.
+struct ExactHandler {
+    static constexpr std::size_t max_object_size = json::object::max_size();
+    static constexpr std::size_t max_array_size = json::array::max_size();
+    static constexpr std::size_t max_key_size = json::string::max_size();
+    static constexpr std::size_t max_string_size = json::string::max_size();
+
+    ExactHandler(json::storage_ptr sp, unsigned char* buffer, std::size_t size)
+        : st(std::move(sp), buffer, size) {}
+
+    json::value_stack st;
+    std::string number;  // the text of a number split across input pieces
+
+    bool on_document_begin(json::error_code&) { return true; }
+    bool on_document_end(json::error_code&) { return true; }
+    bool on_object_begin(json::error_code&) { return true; }
+    bool on_object_end(std::size_t n, json::error_code&) {
+        st.push_object(n);
+        return true;
+    }
+    bool on_array_begin(json::error_code&) { return true; }
+    bool on_array_end(std::size_t n, json::error_code&) {
+        st.push_array(n);
+        return true;
+    }
+    bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+        st.push_chars(s);
+        return true;
+    }
+    bool on_key(json::string_view s, std::size_t, json::error_code&) {
+        st.push_key(s);
+        return true;
+    }
+    bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+        st.push_chars(s);
+        return true;
+    }
+    bool on_string(json::string_view s, std::size_t, json::error_code&) {
+        st.push_string(s);
+        return true;
+    }
+    bool on_number_part(json::string_view s, json::error_code&) {
+        number.append(s.data(), s.size());
+        return true;
+    }
+    bool on_int64(std::int64_t i, json::string_view, json::error_code&) {
+        number.clear();
+        st.push_int64(i);
+        return true;
+    }
+    bool on_uint64(std::uint64_t u, json::string_view, json::error_code&) {
+        number.clear();
+        st.push_uint64(u);
+        return true;
+    }
+    bool on_double(double d, json::string_view s, json::error_code&) {
+        char const* first = s.data();
+        char const* last = s.data() + s.size();
+        if (!number.empty()) {
+            number.append(s.data(), s.size());
+            first = number.data();
+            last = number.data() + number.size();
+        }
+        double exact = 0.0;
+        auto const result = std::from_chars(first, last, exact);
+        if (result.ec == std::errc() && result.ptr == last) {
+            d = exact;
+        }
+        number.clear();
+        st.push_double(d);
+        return true;
+    }
+    bool on_bool(bool b, json::error_code&) {
+        st.push_bool(b);
+        return true;
+    }
+    bool on_null(json::error_code&) {
+        st.push_null();
+        return true;
+    }
+    bool on_comment_part(json::string_view, json::error_code&) { return true; }
+    bool on_comment(json::string_view, json::error_code&) { return true; }
+};
+
+json::parse_options MessageOptions() {
+    json::parse_options options;
+    options.max_depth = kMaxMessageDepth;
+    options.allow_invalid_utf8 = true;
+    return options;
+}
+
+}  // namespace
+
+struct MessageParser::Impl {
+    Impl() : parser(MessageOptions(), json::storage_ptr(), nullptr, 0) {}
+    json::basic_parser<ExactHandler> parser;
+};
+
+MessageParser::MessageParser() : mImpl(new Impl()) {}
+
+MessageParser::~MessageParser() = default;
+
+bool MessageParser::Parse(std::string_view text, json::value& out, std::string& error) {
+    auto& parser = mImpl->parser;
+    parser.reset();
+    parser.handler().st.reset();
+    parser.handler().number.clear();
+    json::error_code ec;
+    std::size_t const used = parser.write_some(false, text.data(), text.size(), ec);
+    if (!ec && used < text.size()) {
+        ec = json::error::extra_data;
+    }
+    if (!ec && !parser.done()) {
+        ec = json::error::incomplete;
+    }
+    if (ec) {
+        error = ec.message();
+        return false;
+    }
+    out = parser.handler().st.release();
+    return true;
+}
+
+std::string SerializeMessage(json::object const& message) {
+    std::string text = json::serialize(message);
+    text.push_back('\n');
+    return text;
+}
+
+}  // namespace detail
+}  // namespace basetransport

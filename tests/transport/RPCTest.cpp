@@ -1,0 +1,321 @@
+// RPC over real sockets: what survives the wire, how the server answers, and the rules the
+// client keeps for its handlers.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <set>
+#include <stdexcept>
+
+#include "TestSupport.h"
+#include "basemarshal/JSONVariant.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+namespace transporttest {
+namespace {
+
+namespace json = boost::json;
+using namespace basekit::serialization;
+using basekit::UTF8String;
+using basemarshal::Responder;
+using basetransport::SessionPtr;
+
+// Compares trees kind by kind; integers written as small unsigned values come back signed.
+void ExpectSame(boost::any const& expected, boost::any const& actual, std::string const& path) {
+    if (auto const* u = boost::any_cast<std::uint64_t>(&expected)) {
+        if (*u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            ASSERT_EQ(actual.type(), typeid(std::int64_t)) << path;
+            EXPECT_EQ(boost::any_cast<std::int64_t>(actual), static_cast<std::int64_t>(*u)) << path;
+            return;
+        }
+    }
+    ASSERT_EQ(expected.type(), actual.type()) << path;
+    if (auto const* object = boost::any_cast<VariantObject>(&expected)) {
+        auto const& other = boost::any_cast<VariantObject const&>(actual);
+        ASSERT_EQ(object->size(), other.size()) << path;
+        for (auto const& member : *object) {
+            ASSERT_TRUE(other.count(member.first)) << path << "/" << member.first;
+            ExpectSame(*member.second, *other.at(member.first), path + "/" + member.first);
+        }
+    } else if (auto const* array = boost::any_cast<VariantArray>(&expected)) {
+        auto const& other = boost::any_cast<VariantArray const&>(actual);
+        ASSERT_EQ(array->size(), other.size()) << path;
+        for (std::size_t i = 0; i < array->size(); ++i) {
+            ExpectSame(*(*array)[i], *other[i], path + "/" + std::to_string(i));
+        }
+    } else if (auto const* d = boost::any_cast<double>(&expected)) {
+        double const got = boost::any_cast<double>(actual);
+        EXPECT_EQ(std::memcmp(d, &got, sizeof got), 0) << path << ": " << *d << " vs " << got;
+    } else if (auto const* s = boost::any_cast<UTF8String>(&expected)) {
+        EXPECT_EQ(*s, boost::any_cast<UTF8String>(actual)) << path;
+    } else if (auto const* i = boost::any_cast<std::int64_t>(&expected)) {
+        EXPECT_EQ(*i, boost::any_cast<std::int64_t>(actual)) << path;
+    } else if (auto const* u = boost::any_cast<std::uint64_t>(&expected)) {
+        EXPECT_EQ(*u, boost::any_cast<std::uint64_t>(actual)) << path;
+    } else if (auto const* b = boost::any_cast<bool>(&expected)) {
+        EXPECT_EQ(*b, boost::any_cast<bool>(actual)) << path;
+    } else {
+        EXPECT_TRUE(expected.empty() && actual.empty()) << path;
+    }
+}
+
+VariantObject EveryKind() {
+    VariantObject tree;
+    tree["int64 min"] = MakeVariant(std::numeric_limits<std::int64_t>::min());
+    tree["int64 max"] = MakeVariant(std::numeric_limits<std::int64_t>::max());
+    tree["minus one"] = MakeVariant(std::int64_t{-1});
+    tree["uint64 max"] = MakeVariant(std::numeric_limits<std::uint64_t>::max());
+    tree["uint64 2^63"] = MakeVariant(std::uint64_t{1} << 63);
+    tree["uint64 small"] = MakeVariant(std::uint64_t{4294967295u});
+    VariantArray reals;
+    for (double d : {0.1, -0.0, 3.0, 1.0 / 3.0, 9223372036854775808.0, 5e-324, 1e-310,
+                     1.7976931348623157e308, -2.5e-200, 6.02214076e23}) {
+        reals.push_back(MakeVariant(d));
+    }
+    std::mt19937_64 random(7);
+    while (reals.size() < 400) {
+        std::uint64_t const bits = random();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (std::isfinite(d)) {
+            reals.push_back(MakeVariant(d));
+        }
+    }
+    tree["reals"] = MakeVariant(reals);
+    tree["true"] = MakeVariant(true);
+    tree["false"] = MakeVariant(false);
+    tree["text"] = MakeVariant(UTF8String("\xC3\xBC \"quoted\" back\\slash\nline\ttab\x01"));
+    tree["bytes"] = MakeVariant(UTF8String("\xFF\xFE not UTF-8 \0 inside", 22));
+    tree["empty object"] = MakeVariant(VariantObject());
+    tree["empty array"] = MakeVariant(VariantArray());
+    tree["null"] = MakeVariant(boost::any());
+    tree[""] = MakeVariant(UTF8String("empty key"));
+    VariantObject inner;
+    inner["deep"] = MakeVariant(VariantArray{MakeVariant(std::int64_t{1})});
+    tree["nested"] = MakeVariant(VariantArray{MakeVariant(VariantArray{MakeVariant(inner)})});
+    return tree;
+}
+
+TEST(TransportRPC, EveryKindSurvivesTheWire) {
+    Loopback loop;
+    basemarshal::RPCClient client(loop.Connect(), u"test");
+    VariantArray params{MakeVariant(EveryKind())};
+    auto outcome = Call(client, "Echo", params);
+    ASSERT_EQ(outcome->results, 1);
+    ExpectSame(params, *GetVariantInObject(*outcome->result, "value"), "");
+}
+
+TEST(TransportRPC, ConversionRefusesWhatJSONCannotCarry) {
+    EXPECT_THROW(basemarshal::ToJSON(std::nan("")), std::invalid_argument);
+    EXPECT_THROW(basemarshal::ToJSON(std::numeric_limits<double>::infinity()),
+                 std::invalid_argument);
+    EXPECT_THROW(basemarshal::ToJSON(std::u16string(u"utf-16")), std::invalid_argument);
+    boost::any deep = VariantArray();
+    for (std::size_t i = 0; i < basemarshal::kMaxVariantDepth + 1; ++i) {
+        deep = VariantArray{MakeVariant(deep)};
+    }
+    EXPECT_THROW(basemarshal::ToJSON(deep), std::invalid_argument);
+    // Convenience types become the nearest kind.
+    EXPECT_EQ(basemarshal::ToJSON(int{-3}), json::value(std::int64_t{-3}));
+    EXPECT_EQ(basemarshal::ToJSON(static_cast<char const*>("abc")), json::value("abc"));
+    EXPECT_TRUE(basemarshal::FromJSON(json::value(nullptr))->empty());
+}
+
+TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
+    Loopback loop;
+    std::mutex mutex;
+    std::vector<Responder> kept;
+    loop.server.AddMethod("Throw", [](SessionPtr const&, VariantPtr const&, Responder const&) {
+        throw std::runtime_error("boom");
+    });
+    loop.server.AddMethod("Drop", [](SessionPtr const&, VariantPtr const&, Responder const&) {});
+    loop.server.AddMethod("Fail", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        r.Error(42, "\xC3\xA9 failed");
+        r.Reply(MakeVariant(VariantObject()));  // too late: ignored
+    });
+    loop.server.AddMethod("Later", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        kept.push_back(r);
+    });
+    basemarshal::RPCClient client(loop.Connect(), u"test");
+
+    auto missing = Call(client, "NoSuchMethod", VariantArray());
+    EXPECT_EQ(missing->code, basemarshal::kErrorMethodNotFound);
+    EXPECT_NE(missing->message.find(u"NoSuchMethod"), std::u16string::npos);
+    auto thrown = Call(client, "Throw", VariantArray());
+    EXPECT_EQ(thrown->code, basemarshal::kErrorInternal);
+    EXPECT_EQ(thrown->message, u"boom");
+    EXPECT_EQ(Call(client, "Drop", VariantArray())->code, basemarshal::kErrorInternal);
+    auto failed = Call(client, "Fail", VariantArray());
+    EXPECT_EQ(failed->code, 42);
+    EXPECT_EQ(failed->message, u"\u00e9 failed");
+
+    // Kept and answered later from another thread.
+    auto later = std::make_shared<Outcome>();
+    client.SendRequest(BuildCall("Later", VariantArray()), later->ResultHandler(),
+                       later->ErrorHandler(), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return kept.size() == 1;
+    }));
+    EXPECT_FALSE(later->Wait(Milliseconds(20)));
+    std::thread([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_FALSE(kept[0].IsNotification());
+        kept[0].Reply(MakeVariant(std::int64_t{5}));
+        kept.clear();
+    }).join();
+    ASSERT_TRUE(later->Wait());
+    EXPECT_EQ(boost::any_cast<std::int64_t>(*later->result), 5);
+    std::this_thread::sleep_for(Milliseconds(20));
+    EXPECT_EQ(failed->results + failed->errors, 1);
+    EXPECT_EQ(later->results + later->errors, 1);
+}
+
+TEST(TransportRPC, InvalidRequestsAreAnsweredAndNotificationsNever) {
+    Loopback loop;
+    std::atomic<int> notified{0};
+    loop.server.AddMethod("Notified",
+                          [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+                              EXPECT_TRUE(r.IsNotification());
+                              r.Reply(MakeVariant(true));  // does nothing
+                              notified.fetch_add(1);
+                              throw std::runtime_error("not answered either");
+                          });
+    SessionPtr session = loop.Connect();
+    std::mutex mutex;
+    std::vector<json::object> answers;
+    session->SetMessageHandler([&](SessionPtr const&, json::object& message) {
+        std::lock_guard<std::mutex> lock(mutex);
+        answers.push_back(message);
+    });
+    char const* const requests[] = {
+        R"({"id":1,"method":"Echo"})",
+        R"({"jsonrpc":"2.0","id":2,"method":5})",
+        R"({"jsonrpc":"2.0","id":3,"method":"Echo","params":5})",
+        R"({"jsonrpc":"2.0","id":{"x":1},"method":"Echo"})",
+        R"({"jsonrpc":"2.0","method":"Missing","params":[]})",
+        R"({"jsonrpc":"2.0","method":"Notified","params":[]})",
+        R"({"jsonrpc":"2.0","id":"text id","method":"Echo"})",
+    };
+    for (char const* request : requests) {
+        session->SendMessage(json::parse(request).as_object());
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return answers.size() == 5 && notified.load() == 1;
+    }));
+    std::this_thread::sleep_for(Milliseconds(20));
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(answers.size(), 5u);
+    std::set<std::string> invalid;
+    for (auto const& answer : answers) {
+        if (answer.contains("error")) {
+            EXPECT_EQ(answer.at("error").at("code").to_number<long>(),
+                      basemarshal::kErrorInvalidRequest);
+            invalid.insert(json::serialize(answer.at("id")));
+        } else {
+            EXPECT_EQ(answer.at("id"), json::value("text id"));
+            EXPECT_EQ(answer.at("result").at("value"), json::array());  // absent params: []
+        }
+    }
+    EXPECT_EQ(invalid, (std::set<std::string>{"1", "2", "3", "null"}));
+}
+
+TEST(TransportRPC, ClientHandlersRunOnceElsewhereAndNeverLeakExceptions) {
+    Loopback loop;
+    basemarshal::RPCClient client(loop.Connect(), u"test");
+
+    // A result handler that throws becomes an error.
+    auto unread = std::make_shared<Outcome>();
+    client.SendRequest(
+        BuildCall("Echo", VariantArray()),
+        [](VariantPtr const& result, std::int64_t) {
+            boost::any_cast<bool>(*GetVariantInObject(*result, "value"));  // an array: throws
+        },
+        unread->ErrorHandler(), 0);
+    ASSERT_TRUE(unread->Wait());
+    EXPECT_EQ(unread->code, basemarshal::kErrorMalformedAnswer);
+    EXPECT_NE(unread->message.find(u"bad_any_cast"), std::u16string::npos);
+    EXPECT_NE(unread->handlerThread, std::this_thread::get_id());
+
+    // An error handler that throws is swallowed.
+    auto after = std::make_shared<Outcome>();
+    client.SendRequest(
+        BuildCall("NoSuchMethod", VariantArray()), [](VariantPtr const&, std::int64_t) {},
+        [after](long, std::u16string const&, std::int64_t) {
+            after->ErrorHandler()(0, u"", 0);
+            throw std::runtime_error("ignored");
+        },
+        0);
+    ASSERT_TRUE(after->Wait());
+
+    // Calls that cannot be encoded are refused without touching the session.
+    EXPECT_EQ(Call(client, "Echo", VariantArray{MakeVariant(std::nan(""))})->code,
+              basemarshal::kErrorNotSent);
+    auto noMethod = std::make_shared<Outcome>();
+    client.SendRequest(MakeVariant(VariantObject()), noMethod->ResultHandler(),
+                       noMethod->ErrorHandler(), 0);
+    ASSERT_TRUE(noMethod->Wait());
+    EXPECT_EQ(noMethod->code, basemarshal::kErrorNotSent);
+    EXPECT_EQ(Call(client, "Echo", VariantArray())->results, 1);
+}
+
+TEST(TransportRPC, ClosedSessionsFailRequestsAsynchronously) {
+    Loopback loop;
+    SessionPtr session = loop.Connect();
+    basemarshal::RPCClient client(session, u"test");
+    session->Close();
+    ASSERT_TRUE(session->IsClosed());
+    auto outcome = Call(client, "Echo", VariantArray());
+    EXPECT_EQ(outcome->errors, 1);
+    EXPECT_EQ(outcome->code, basemarshal::kErrorSessionClosed);
+    EXPECT_NE(outcome->handlerThread, std::this_thread::get_id());
+
+    basemarshal::RPCClient late(session, u"made after the end");
+    EXPECT_EQ(Call(late, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
+    basemarshal::RPCClient none(SessionPtr(), u"no session");
+    EXPECT_EQ(Call(none, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
+    std::this_thread::sleep_for(Milliseconds(20));
+    EXPECT_EQ(outcome->results + outcome->errors, 1);
+}
+
+TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
+    Loopback loop;
+    std::mutex mutex;
+    std::vector<Responder> held;
+    loop.server.AddMethod("Hold", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        held.push_back(r);
+    });
+    SessionPtr session = loop.Connect();
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    {
+        basemarshal::RPCClient client(session, u"test");
+        for (int i = 0; i < 3; ++i) {
+            outcomes.push_back(std::make_shared<Outcome>());
+            client.SendRequest(BuildCall("Hold", VariantArray()), outcomes.back()->ResultHandler(),
+                               outcomes.back()->ErrorHandler(), 0);
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return held.size() == 3;
+        }));
+    }
+    for (auto const& outcome : outcomes) {
+        ASSERT_TRUE(outcome->Wait());
+        EXPECT_EQ(outcome->code, basemarshal::kErrorSessionClosed);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        held.clear();  // the answers now go to nobody
+    }
+    EXPECT_FALSE(session->IsClosed()) << "the client leaves the session to its owner";
+    basemarshal::RPCClient next(session, u"next");
+    EXPECT_EQ(Call(next, "Echo", VariantArray())->results, 1);
+}
+
+}  // namespace
+}  // namespace transporttest

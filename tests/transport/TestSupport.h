@@ -1,0 +1,106 @@
+#pragma once
+// Helpers shared by the transport tests: a connected server and client in this process, raw
+// sockets for speaking the wire format by hand, and outcomes of RPC calls.
+#include <gtest/gtest.h>
+
+#include <boost/json/object.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "basekit/serialization/Variant.h"
+#include "basemarshal/RPCClient.h"
+#include "basemarshal/RPCServer.h"
+#include "basetransport/Session.h"
+#include "basetransport/SocketTransport.h"
+
+namespace transporttest {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+// Polls `done` until it holds or `timeout` passes.
+template <class Condition>
+bool WaitUntil(Condition done, Milliseconds timeout = Milliseconds(5000)) {
+    auto const deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(Milliseconds(1));
+    }
+    return true;
+}
+
+// What one request ended with; records every handler call so tests can count them.
+class Outcome {
+  public:
+    basemarshal::RPCClient::ResultHandler ResultHandler();
+    basemarshal::RPCClient::ErrorHandler ErrorHandler();
+    // Waits until a handler has run; false on time-out.
+    bool Wait(Milliseconds timeout = Milliseconds(5000));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int results = 0;
+    int errors = 0;
+    basekit::serialization::VariantPtr result;
+    long code = 0;
+    std::u16string message;
+    std::thread::id handlerThread;
+};
+
+// One synchronous call; the outcome after at most `timeout`.
+std::shared_ptr<Outcome> Call(basemarshal::RPCClient& client, char const* method,
+                              boost::any const& params, Milliseconds timeout = Milliseconds(5000));
+
+// A server transport with an RPCServer on every accepted session, and a client transport that
+// knows its token.
+class Loopback {
+  public:
+    explicit Loopback(std::string token = "secret-token");
+    ~Loopback();
+
+    basetransport::SessionPtr Connect();
+    // The n-th accepted server session (waits for it).
+    basetransport::SessionPtr ServerSession(std::size_t index);
+    std::size_t SessionCount();
+
+    std::string const token;
+    boost::shared_ptr<basetransport::SocketTransport> serverTransport;
+    boost::shared_ptr<basetransport::SocketTransport> clientTransport;
+    basemarshal::RPCServer server;
+    std::uint16_t port = 0;
+
+  private:
+    std::mutex mMutex;
+    std::vector<basetransport::SessionPtr> mSessions;
+};
+
+// Registers the "Echo" method: answers {"value": params}.
+void AddEcho(basemarshal::RPCServer& server);
+
+// A TCP connection to 127.0.0.1:port on a plain blocking socket.
+class RawConnection {
+  public:
+    explicit RawConnection(std::uint16_t port);
+    ~RawConnection();
+    bool Send(std::string const& bytes);
+    // One line (without the line feed); empty when the peer closed or nothing came in time.
+    std::string ReadLine(Milliseconds timeout = Milliseconds(5000));
+    // True when the peer closes the connection within `timeout`.
+    bool WaitForClose(Milliseconds timeout = Milliseconds(5000));
+    // Sends a transport.hello and returns the answer line.
+    std::string Hello(std::string const& token, std::int64_t protocol);
+
+    int fd = -1;
+
+  private:
+    std::string mPending;
+};
+
+}  // namespace transporttest

@@ -1,0 +1,82 @@
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "engine/Errors.h"
+#include "engine/PixelFormats.h"
+#include "samples/Pattern.h"
+
+namespace enginetest {
+
+using namespace vireo;
+
+std::string SamplePath(std::string const& fileName) {
+    return std::string(VIREO_ENGINE_SAMPLES_DIR) + "/" + fileName;
+}
+
+std::string TestName(std::string text) {
+    for (char& c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    }
+    return text;
+}
+
+std::unique_ptr<engine::Movie> OpenSample(std::string const& fileName) {
+    std::int32_t error = -1;
+    auto movie = engine::Movie::Open(SamplePath(fileName), engine::OpenOptions{}, error);
+    EXPECT_EQ(error, engine::kOK) << fileName << ": " << engine::ErrorText(error);
+    EXPECT_TRUE(movie) << fileName;
+    return movie;
+}
+
+std::vector<std::string> VideoSampleNames() {
+    std::vector<std::string> names;
+    // The full HD movie is for benchmarks; tests that read every frame leave it out.
+    for (auto const& written : samples::SampleMovies()) {
+        if (written.video && !written.video->fast)
+            names.push_back(written.fileName);
+    }
+    return names;
+}
+
+std::vector<std::string> AudioSampleNames() {
+    std::vector<std::string> names;
+    for (auto const& written : samples::SampleMovies()) {
+        if (written.audio)
+            names.push_back(written.fileName);
+    }
+    return names;
+}
+
+FrameBuffer::FrameBuffer(std::uint32_t fourcc, int width, int height)
+    : rowBytes((engine::MinimumRowBytes(fourcc, width) + 63) / 64 * 64),
+      bytes(rowBytes * std::size_t(height), 0xCD) {}
+
+int FrameNumberAt(engine::Movie& movie, std::int64_t time) {
+    auto const& info = movie.Info().video;
+    FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
+    std::int32_t result =
+        movie.ReadVideoFrame(time, engine::kFormatBGRA, buffer.bytes.data(), buffer.rowBytes, 0, 0);
+    if (result != engine::kOK) {
+        ADD_FAILURE() << "ReadVideoFrame(" << time << "): " << engine::ErrorText(result);
+        return -1;
+    }
+    return samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
+                                        info.height, int(info.frameCount));
+}
+
+std::int64_t TimeOfFrame(samples::VideoTrack const& video, engine::VideoInfo const& info,
+                         int index) {
+    return samples::FramePeriods(video, index) * info.sampleSize;
+}
+
+}  // namespace enginetest
+
+namespace vireo::samples {
+void PrintTo(SampleMovie const& written, std::ostream* out) {
+    *out << written.fileName;
+}
+}  // namespace vireo::samples

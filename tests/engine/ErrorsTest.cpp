@@ -1,0 +1,89 @@
+// Opening fails with a distinct code for each kind of bad input, and never hangs.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "EngineTestSupport.h"
+#include "engine/Errors.h"
+
+using namespace vireo;
+using namespace enginetest;
+
+namespace {
+
+std::int32_t OpenError(std::string const& path) {
+    std::int32_t error = 12345;
+    auto movie = engine::Movie::Open(path, engine::OpenOptions{}, error);
+    EXPECT_EQ(movie == nullptr, error != engine::kOK);
+    return error;
+}
+
+class ScratchDirectory : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vireo-engine-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string dir;
+};
+
+TEST(OpenErrors, EachKindOfBadInputHasItsCode) {
+    EXPECT_EQ(OpenError(SamplePath("no_such_file.mov")), engine::kErrFileNotFound);
+    EXPECT_EQ(OpenError(SamplePath("no_such_dir/a.mov")), engine::kErrFileNotFound);
+    EXPECT_EQ(OpenError(VIREO_ENGINE_SAMPLES_DIR), engine::kErrIsDirectory);
+    EXPECT_EQ(OpenError(""), engine::kErrInvalidPath);
+    EXPECT_EQ(OpenError(SamplePath(samples::kNotMediaFile)), engine::kErrNotMedia);
+    // A ".txt" file would otherwise be taken for an ANSI-art animation by FFmpeg.
+    EXPECT_EQ(OpenError(SamplePath(samples::kTextFile)), engine::kErrNotMedia);
+    // Recognised as a QuickTime file, but its movie header is cut off.
+    EXPECT_EQ(OpenError(SamplePath(samples::kTruncatedFile)), engine::kErrCorrupt);
+}
+
+TEST(OpenErrors, CodesAreDistinctAndDescribed) {
+    std::int32_t codes[] = {engine::kErrFileNotFound,      engine::kErrIsDirectory,
+                            engine::kErrAccessDenied,      engine::kErrNotMedia,
+                            engine::kErrNoDecodableStream, engine::kErrCorrupt,
+                            engine::kErrInvalidPath};
+    std::set<std::int32_t> distinct(std::begin(codes), std::end(codes));
+    EXPECT_EQ(distinct.size(), std::size(codes));
+    for (std::int32_t code : codes) {
+        EXPECT_LT(code, 0);
+        EXPECT_STRNE(engine::ErrorText(code), "unknown error");
+    }
+}
+
+TEST_F(ScratchDirectory, EmptyFilesPipesAndUnreadableFiles) {
+    std::string empty = dir + "/empty.mov";
+    std::ofstream(empty).close();
+    EXPECT_EQ(OpenError(empty), engine::kErrNotMedia);
+
+    // A pipe would block a reader for ever; it is refused without reading.
+    std::string fifo = dir + "/pipe.mov";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(OpenError(fifo), engine::kErrNotMedia);
+
+    if (::geteuid() != 0) {  // root reads every file
+        std::string locked = dir + "/locked.mov";
+        std::filesystem::copy_file(SamplePath("one_frame.mov"), locked);
+        ::chmod(locked.c_str(), 0);
+        EXPECT_EQ(OpenError(locked), engine::kErrAccessDenied);
+    }
+}
+
+TEST_F(ScratchDirectory, ContainerWithoutVideoOrAudio) {
+    // A subtitle file is a container FFmpeg reads, but it has nothing to show or play.
+    std::string path = dir + "/captions.srt";
+    std::ofstream(path) << "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n"
+                        << "2\n00:00:03,000 --> 00:00:04,000\nAgain\n\n";
+    EXPECT_EQ(OpenError(path), engine::kErrNoDecodableStream);
+}
+
+}  // namespace

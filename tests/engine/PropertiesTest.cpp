@@ -1,0 +1,116 @@
+// Properties reported for each sample match what was written into it.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "EngineTestSupport.h"
+#include "engine/FourCC.h"
+#include "engine/PixelFormats.h"
+
+using namespace vireo;
+using namespace enginetest;
+
+namespace {
+
+class SampleProperties : public ::testing::TestWithParam<samples::SampleMovie> {};
+
+TEST_P(SampleProperties, MatchWhatWasWritten) {
+    samples::SampleMovie const& written = GetParam();
+    auto movie = OpenSample(written.fileName);
+    ASSERT_TRUE(movie);
+    engine::MovieInfo const& info = movie->Info();
+
+    ASSERT_EQ(info.video.present, written.video.has_value());
+    if (written.video) {
+        samples::VideoTrack const& v = *written.video;
+        engine::VideoInfo const& video = info.video;
+        int g = std::gcd(v.rateNumerator, v.rateDenominator);
+        EXPECT_EQ(video.timeScale, v.rateNumerator / g);
+        EXPECT_EQ(video.sampleSize, v.rateDenominator / g);
+        std::int64_t periods = samples::FramePeriods(v, v.frames);
+        EXPECT_EQ(video.duration, periods * video.sampleSize);
+        EXPECT_EQ(video.frameCount, periods);
+        EXPECT_EQ(video.width, v.width);
+        EXPECT_EQ(video.height, v.height);
+        EXPECT_EQ(video.parNumerator, std::uint32_t(v.sarNumerator));
+        EXPECT_EQ(video.parDenominator, std::uint32_t(v.sarDenominator));
+        EXPECT_EQ(video.fieldType,
+                  v.interlacedTopFirst ? engine::kFieldsUpperFirst : engine::kFieldsNone);
+        EXPECT_EQ(engine::FourCCToString(video.codecFourCC), written.expectedCodecFourCC);
+        EXPECT_EQ(video.depth, 24);
+        EXPECT_EQ(video.bitsPerComponent, v.codec == samples::VideoCodec::ProRes422 ? 10 : 8);
+        ASSERT_EQ(video.supportedFormats.size(), 3u);
+        for (auto const& format : video.supportedFormats) {
+            EXPECT_TRUE(engine::IsSupportedFormat(format.fourcc));
+            EXPECT_EQ(format.properties, engine::FormatProperties(format.fourcc));
+        }
+        // Deep sources offer the deep format first.
+        EXPECT_EQ(video.supportedFormats[0].fourcc,
+                  v.codec == samples::VideoCodec::ProRes422 ? engine::kFormatB64a
+                  : v.codec == samples::VideoCodec::PNG     ? engine::kFormatBGRA
+                                                            : engine::kFormat2vuy);
+    }
+
+    ASSERT_EQ(info.audio.present, written.audio.has_value());
+    if (written.audio) {
+        samples::AudioTrack const& a = *written.audio;
+        engine::AudioInfo const& audio = info.audio;
+        EXPECT_EQ(audio.trackCount, 1);
+        EXPECT_EQ(audio.channels, a.channels);
+        EXPECT_EQ(audio.sampleRate, a.sampleRate);
+        EXPECT_EQ(engine::FourCCToString(audio.formatID), written.expectedAudioFormat);
+        std::vector<std::uint32_t> labels = {1, 2};  // left, right
+        if (a.channels == 1)
+            labels = {42};  // mono
+        EXPECT_EQ(audio.channelLayout, labels);
+        if (a.codec == samples::AudioCodec::AAC) {
+            // The encoder's padding makes the stored length differ slightly from the input.
+            EXPECT_NEAR(double(audio.duration), double(a.samples), 1024.0);
+            EXPECT_EQ(audio.sampleType, engine::kSampleTypeCompressed);
+        } else {
+            EXPECT_EQ(audio.duration, a.samples);
+            EXPECT_EQ(audio.sampleType, a.codec == samples::AudioCodec::PCM16
+                                            ? engine::kSampleTypeInt16
+                                            : engine::kSampleTypeInt24);
+        }
+    }
+
+    EXPECT_EQ(info.timecode.present, !written.timecode.empty());
+    EXPECT_EQ(info.creation.present, !written.creationTime.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSamples, SampleProperties, ::testing::ValuesIn(samples::SampleMovies()),
+                         [](auto const& param) { return TestName(param.param.fileName); });
+
+TEST(MovieProperties, TimecodeTrackAndCreationDate) {
+    auto movie = OpenSample("h264_aac_tc.mov");
+    ASSERT_TRUE(movie);
+    engine::TimecodeInfo const& tc = movie->Info().timecode;
+    EXPECT_EQ(tc.start, "01:00:00;00");
+    EXPECT_TRUE(tc.dropFrame);
+    EXPECT_EQ(tc.timeScale, 30000);
+    EXPECT_EQ(tc.sampleSize, 1001);
+    EXPECT_EQ(tc.reel, "TAPE042");
+
+    engine::CreationTime const& created = movie->Info().creation;
+    EXPECT_EQ(created.year, 2021);
+    EXPECT_EQ(created.month, 3);
+    EXPECT_EQ(created.day, 4);
+    EXPECT_EQ(created.hours, 5);
+    EXPECT_EQ(created.minutes, 6);
+    EXPECT_EQ(created.seconds, 7);
+}
+
+TEST(MovieProperties, PixelFormatTableIsConsistent) {
+    EXPECT_EQ(engine::MinimumRowBytes(engine::kFormatBGRA, 33), 132u);
+    EXPECT_EQ(engine::MinimumRowBytes(engine::kFormat2vuy, 33), 68u);
+    EXPECT_EQ(engine::MinimumRowBytes(engine::kFormatB64a, 33), 264u);
+    EXPECT_EQ(engine::MinimumRowBytes(engine::MakeFourCC("v210"), 33), 0u);
+    EXPECT_EQ(engine::MinimumRowBytes(engine::kFormatBGRA, 0), 0u);
+    EXPECT_EQ(engine::FormatProperties(engine::MakeFourCC("yuvs")),
+              basemediatypes::kPixelFormatProperties_Invalid);
+    EXPECT_EQ(engine::FourCCToString(engine::MakeFourCC("avc1")), "avc1");
+    EXPECT_EQ(engine::FourCCToString(0x61000001u), "a???");
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// Frames come back exactly: the right frame for every time, in any order, in every format.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <thread>
+
+#include "EngineTestSupport.h"
+#include "engine/Errors.h"
+#include "engine/PixelFormats.h"
+#include "samples/Pattern.h"
+
+using namespace vireo;
+using namespace enginetest;
+
+namespace {
+
+class SampleFrames : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        written = &samples::FindSample(GetParam());
+        movie = OpenSample(GetParam());
+        ASSERT_TRUE(movie);
+    }
+    samples::SampleMovie const* written = nullptr;
+    std::unique_ptr<engine::Movie> movie;
+};
+
+TEST_P(SampleFrames, SequentialReadingGivesEveryFrameInOrderWithoutSeeking) {
+    auto const& video = *written->video;
+    for (int i = 0; i < video.frames; ++i) {
+        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i)
+            << "frame " << i;
+        // Asking again for the frame just read decodes nothing.
+        if (i == video.frames / 2) {
+            auto before = movie->VideoStats().framesDecoded;
+            EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i);
+            EXPECT_EQ(movie->VideoStats().framesDecoded, before);
+        }
+    }
+    // Each frame decoded once, the decoder never repositioned.
+    EXPECT_EQ(movie->VideoStats().seeks, 0);
+    EXPECT_EQ(movie->VideoStats().framesDecoded, video.frames);
+}
+
+TEST_P(SampleFrames, RandomOrderGivesTheAskedFrame) {
+    auto const& video = *written->video;
+    std::vector<int> order(std::size_t(video.frames));
+    for (int i = 0; i < video.frames; ++i)
+        order[std::size_t(i)] = i;
+    std::mt19937 random(1234);
+    std::shuffle(order.begin(), order.end(), random);
+    // Some frames twice in a row, and back to the start at the end.
+    order.insert(order.begin() + std::ptrdiff_t(order.size() / 2), order[order.size() / 2]);
+    order.push_back(0);
+    for (int i : order) {
+        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i)
+            << "frame " << i;
+    }
+}
+
+TEST_P(SampleFrames, TimesBetweenFramesShowTheEarlierFrame) {
+    auto const& video = *written->video;
+    engine::VideoInfo const& info = movie->Info().video;
+    for (int i = video.frames - 1; i >= 0; --i) {
+        // The last unit before the next frame starts.
+        std::int64_t next = samples::FramePeriods(video, i + 1) * info.sampleSize;
+        EXPECT_EQ(FrameNumberAt(*movie, next - 1), i) << "frame " << i;
+    }
+}
+
+TEST_P(SampleFrames, TwoVuyFramesCarryTheSameNumbers) {
+    auto const& video = *written->video;
+    engine::VideoInfo const& info = movie->Info().video;
+    FrameBuffer buffer(engine::kFormat2vuy, info.width, info.height);
+    for (int i = video.frames - 1; i >= 0; i -= 3) {
+        ASSERT_EQ(movie->ReadVideoFrame(TimeOfFrame(video, info, i), engine::kFormat2vuy,
+                                        buffer.bytes.data(), buffer.rowBytes, 0, 0),
+                  engine::kOK);
+        EXPECT_EQ(samples::ReadFrameNumber2vuy(buffer.bytes.data(), buffer.rowBytes, info.width,
+                                               info.height, int(info.frameCount)),
+                  i);
+    }
+}
+
+std::string SafeName(::testing::TestParamInfo<std::string> const& param) {
+    return TestName(param.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVideo, SampleFrames, ::testing::ValuesIn(VideoSampleNames()), SafeName);
+
+TEST(VideoFrames, FullHDFramesForwardAndBack) {
+    auto movie = OpenSample("h264_1080p.mov");
+    ASSERT_TRUE(movie);
+    for (int i : {0, 1, 2, 30, 31, 49, 24, 25, 3})
+        EXPECT_EQ(FrameNumberAt(*movie, i), i);
+}
+
+TEST(VideoFrames, DeepFormatIsBigEndianArgbWithOpaqueAlpha) {
+    auto movie = OpenSample("prores_422.mov");
+    ASSERT_TRUE(movie);
+    engine::VideoInfo const& info = movie->Info().video;
+    FrameBuffer deep(engine::kFormatB64a, info.width, info.height);
+    FrameBuffer flat(engine::kFormatBGRA, info.width, info.height);
+    ASSERT_EQ(movie->ReadVideoFrame(5 * 1001, engine::kFormatB64a, deep.bytes.data(), deep.rowBytes,
+                                    0, 0),
+              engine::kOK);
+    ASSERT_EQ(movie->ReadVideoFrame(5 * 1001, engine::kFormatBGRA, flat.bytes.data(), flat.rowBytes,
+                                    0, 0),
+              engine::kOK);
+    auto be16 = [](const std::uint8_t* p) { return int(p[0]) << 8 | p[1]; };
+    for (int y : {0, info.height / 4, info.height - 1}) {
+        for (int x : {0, info.width / 3, info.width - 1}) {
+            const std::uint8_t* d = deep.bytes.data() + std::size_t(y) * deep.rowBytes + x * 8;
+            const std::uint8_t* f = flat.bytes.data() + std::size_t(y) * flat.rowBytes + x * 4;
+            EXPECT_EQ(be16(d), 0xFFFF);
+            // The 16-bit components agree with the 8-bit ones (within rounding).
+            EXPECT_NEAR(be16(d + 2) / 257.0, f[2], 2.0);
+            EXPECT_NEAR(be16(d + 4) / 257.0, f[1], 2.0);
+            EXPECT_NEAR(be16(d + 6) / 257.0, f[0], 2.0);
+            EXPECT_EQ(f[3], 255);
+        }
+    }
+}
+
+TEST(VideoFrames, ScaledOutputKeepsThePictureAndStaysInsideItsRows) {
+    auto movie = OpenSample("h264_aac_tc.mov");
+    ASSERT_TRUE(movie);
+    const int width = 160, height = 120;
+    std::size_t rowBytes = engine::MinimumRowBytes(engine::kFormatBGRA, width) + 16;
+    std::vector<std::uint8_t> bytes(rowBytes * height, 0xCD);
+    ASSERT_EQ(movie->ReadVideoFrame(17 * 1001, engine::kFormatBGRA, bytes.data(), rowBytes, width,
+                                    height),
+              engine::kOK);
+    EXPECT_EQ(samples::ReadFrameNumberBGRA(bytes.data(), rowBytes, width, height, 45), 17);
+}
+
+TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
+    auto movie = OpenSample("h264_aac_tc.mov");
+    ASSERT_TRUE(movie);
+    engine::VideoInfo const& info = movie->Info().video;
+    FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
+    auto read = [&](std::int64_t time, std::uint32_t fourcc, void* data, std::size_t rowBytes,
+                    int w,
+                    int h) { return movie->ReadVideoFrame(time, fourcc, data, rowBytes, w, h); };
+    std::uint8_t* data = buffer.bytes.data();
+    EXPECT_EQ(read(-1, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              engine::kErrTimeOutOfRange);
+    EXPECT_EQ(read(info.duration, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              engine::kErrTimeOutOfRange);
+    EXPECT_EQ(read(info.duration - 1, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              engine::kOK);
+    EXPECT_EQ(read(0, engine::MakeFourCC("v210"), data, buffer.rowBytes, 0, 0),
+              engine::kErrUnsupportedPixelFormat);
+    EXPECT_EQ(read(0, engine::kFormatBGRA, nullptr, buffer.rowBytes, 0, 0),
+              engine::kErrBadDestination);
+    EXPECT_EQ(read(0, engine::kFormatBGRA, data, std::size_t(info.width) * 4 - 1, 0, 0),
+              engine::kErrBadDestination);
+    EXPECT_EQ(read(0, engine::kFormatBGRA, data, buffer.rowBytes, -5, 0),
+              engine::kErrBadDestination);
+    EXPECT_EQ(read(0, engine::kFormatBGRA, data, buffer.rowBytes * 100, 100000, 2),
+              engine::kErrBadDestination);
+
+    auto audioOnly = OpenSample("audio.wav");
+    ASSERT_TRUE(audioOnly);
+    EXPECT_EQ(audioOnly->ReadVideoFrame(0, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              engine::kErrNoVideo);
+}
+
+TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {
+    auto movie = OpenSample("offset.ts");
+    ASSERT_TRUE(movie);
+    EXPECT_EQ(FrameNumberAt(*movie, 30), 30);
+    movie->ReleaseVideoResources();
+    EXPECT_EQ(FrameNumberAt(*movie, 7), 7);
+    EXPECT_EQ(movie->DecodeAhead(3), engine::kOK);
+    EXPECT_EQ(FrameNumberAt(*movie, 8), 8);
+    movie->ReleaseVideoResources();
+    EXPECT_EQ(movie->DecodeAhead(2), engine::kOK);
+    EXPECT_EQ(FrameNumberAt(*movie, 39), 39);
+}
+
+TEST(VideoFrames, ManyMoviesDecodeOnManyThreadsAtOnce) {
+    const char* files[] = {"h264_aac_tc.mov", "mjpeg_pcm.avi", "offset.ts", "prores_422.mov"};
+    std::vector<std::thread> threads;
+    std::vector<int> failures(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            auto const& written = samples::FindSample(files[t % 4]);
+            std::int32_t error = 0;
+            auto movie = engine::Movie::Open(SamplePath(written.fileName), {}, error);
+            if (!movie) {
+                ++failures[std::size_t(t)];
+                return;
+            }
+            auto const& info = movie->Info().video;
+            FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
+            for (int i = t % 3; i < written.video->frames; i += 2) {
+                std::int64_t time = TimeOfFrame(*written.video, info, i);
+                if (movie->ReadVideoFrame(time, engine::kFormatBGRA, buffer.bytes.data(),
+                                          buffer.rowBytes, 0, 0) != engine::kOK ||
+                    samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
+                                                 info.height, int(info.frameCount)) != i)
+                    ++failures[std::size_t(t)];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(failures[std::size_t(t)], 0) << "thread " << t;
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include "MediaLibraries.h"
 #include "MethodGroups.h"
 #include "ServerApp.h"
+#include "crossprocess/CrossProcess.h"
 #include "hostlink/ServerSide.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
                      error.c_str(), argc > 0 ? argv[0] : "server");
         return 2;
     }
+    // Reclaims at once the shared-memory segments of processes that died without cleaning up,
+    // instead of waiting for the periodic scan.
+    crossprocess::InitializeClient();
     try {
         vireoserver::ServerApp app(options);
         auto& context = app.Context();

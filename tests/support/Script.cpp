@@ -21,7 +21,166 @@ bool ReadInt(boost::json::value const& value, std::int64_t& out) {
     return false;
 }
 
+// A non-negative integer no larger than `limit`.
+bool ReadCount(boost::json::value const& value, std::int64_t limit, std::int64_t& out) {
+    return ReadInt(value, out) && out >= 0 && out <= limit;
+}
+
+// A FourCC given as four characters ("BGRA") or as its number.
+bool ReadFourCC(boost::json::value const& value, std::uint32_t& out) {
+    if (auto const* text = value.if_string()) {
+        if (text->size() != 4) {
+            return false;
+        }
+        out = 0;
+        for (char c : *text) {
+            out = (out << 8) | static_cast<unsigned char>(c);
+        }
+        return true;
+    }
+    std::int64_t number = 0;
+    if (ReadCount(value, UINT32_MAX, number)) {
+        out = static_cast<std::uint32_t>(number);
+        return true;
+    }
+    return false;
+}
+
+bool ParseFrame(boost::json::value const& json, Publication& out, std::string& error) {
+    auto const* object = json.if_object();
+    if (!object) {
+        error = "publish frame must be an object";
+        return false;
+    }
+    bool haveFourCC = false;
+    for (auto const& member : *object) {
+        std::string const key(member.key());
+        auto const& value = member.value();
+        std::int64_t number = 0;
+        if (key == "width" || key == "height") {
+            // Bounded well below what a reader accepts: a script should not ask for gigabytes.
+            if (!ReadCount(value, 8192, number) || number == 0) {
+                error = "frame " + key + " must be 1..8192";
+                return false;
+            }
+            (key == "width" ? out.width : out.height) = static_cast<std::uint32_t>(number);
+        } else if (key == "rowBytes") {
+            if (!ReadCount(value, 1 << 20, number)) {
+                error = "frame rowBytes must be a byte count";
+                return false;
+            }
+            out.rowBytes = static_cast<std::uint32_t>(number);
+        } else if (key == "fourcc") {
+            if (!ReadFourCC(value, out.fourcc)) {
+                error = "frame fourcc must be four characters or a number";
+                return false;
+            }
+            haveFourCC = true;
+        } else if (key == "corrupt") {
+            std::string const what = value.is_string() ? std::string(value.get_string()) : "";
+            if (what == "rowBytes") {
+                out.corrupt = Publication::Corruption::RowBytes;
+            } else if (what == "magic") {
+                out.corrupt = Publication::Corruption::Magic;
+            } else if (what == "dataSize") {
+                out.corrupt = Publication::Corruption::DataSize;
+            } else {
+                error = "frame corrupt must be \"rowBytes\", \"magic\" or \"dataSize\"";
+                return false;
+            }
+        } else {
+            error = "unknown frame key \"" + key + "\"";
+            return false;
+        }
+    }
+    if (out.width == 0 || out.height == 0 || !haveFourCC) {
+        error = "a frame needs width, height and fourcc";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool ParsePublication(boost::json::value const& json, Publication& out, std::string& error) {
+    auto const* object = json.if_object();
+    if (!object) {
+        error = "publish must be an object";
+        return false;
+    }
+    Publication publication;
+    bool haveId = false;
+    int kinds = 0;
+    for (auto const& member : *object) {
+        std::string const key(member.key());
+        auto const& value = member.value();
+        std::int64_t number = 0;
+        if (key == "idParam") {
+            if (!ReadCount(value, 64, number)) {
+                error = "idParam must be the index of a parameter";
+                return false;
+            }
+            publication.idParam = static_cast<std::size_t>(number);
+            haveId = true;
+        } else if (key == "afterMs") {
+            if (!ReadCount(value, 3600000, number)) {
+                error = "afterMs must be a number of milliseconds";
+                return false;
+            }
+            publication.afterMs = static_cast<int>(number);
+        } else if (key == "bytes") {
+            if (!ReadCount(value, std::int64_t(256) << 20, number)) {
+                error = "bytes must be a byte count up to 256 MiB";
+                return false;
+            }
+            publication.kind = Publication::Kind::Bytes;
+            publication.bytes = static_cast<std::uint64_t>(number);
+            ++kinds;
+        } else if (key == "fill") {
+            std::string const fill = value.is_string() ? std::string(value.get_string()) : "";
+            if (fill == "ramp") {
+                publication.fill = Publication::Fill::Ramp;
+            } else if (fill == "floats") {
+                publication.fill = Publication::Fill::Floats;
+            } else if (fill == "zero") {
+                publication.fill = Publication::Fill::Zero;
+            } else {
+                error = "fill must be \"ramp\", \"floats\" or \"zero\"";
+                return false;
+            }
+        } else if (key == "frame") {
+            publication.kind = Publication::Kind::Frame;
+            if (!ParseFrame(value, publication, error)) {
+                return false;
+            }
+            ++kinds;
+        } else if (key == "fail") {
+            if (!ReadInt(value, publication.failStatus)) {
+                error = "fail must be an integer status";
+                return false;
+            }
+            publication.kind = Publication::Kind::Failure;
+            ++kinds;
+        } else {
+            error = "unknown publish key \"" + key + "\"";
+            return false;
+        }
+    }
+    if (!haveId) {
+        error = "publish needs idParam";
+        return false;
+    }
+    if (kinds != 1) {
+        error = "publish needs exactly one of bytes, frame, fail";
+        return false;
+    }
+    if (object->contains("fill") && publication.kind != Publication::Kind::Bytes) {
+        error = "fill goes with bytes";
+        return false;
+    }
+    out = publication;
+    return true;
+}
 
 bool ParseBehaviour(boost::json::value const& json, Behaviour& out, std::string& error) {
     if (!json.is_object()) {
@@ -80,9 +239,14 @@ bool ParseBehaviour(boost::json::value const& json, Behaviour& out, std::string&
                 return false;
             }
             ++actions;
+        } else if (key == "publish") {
+            // Not an action: the data goes out first, then the action (or the default answer).
+            if (!ParsePublication(value, behaviour.publish, error)) {
+                return false;
+            }
         } else {
-            // Refused rather than ignored, so that a typo (or a behaviour of a later version,
-            // such as data publishing) shows at once.
+            // Refused rather than ignored, so that a typo (or a behaviour of a later version)
+            // shows at once.
             error = "unknown behaviour key \"" + key + "\"";
             return false;
         }

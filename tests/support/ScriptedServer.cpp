@@ -1,6 +1,8 @@
 // vireo_scripted_server: a server for tests. It takes the launch options of the real server,
 // announces itself (after the script's announceDelayMs) and answers each method as the JSON
 // script named by VIREO_SCRIPT says; methods the script does not name get "method not found".
+// A behaviour may first publish data (bytes, a frame, a failure) through crossprocess under the
+// call's request identifier, as the real server does before it answers.
 // Lifetime, registry entry and token handling are the real server's (the shared shell).
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,8 +16,10 @@
 #include <vector>
 
 #include "Script.h"
+#include "ScriptPublisher.h"
 #include "ServerApp.h"
 #include "VariantJson.h"
+#include "crossprocess/CrossProcess.h"
 #include "hostlink/ServerSide.h"
 
 namespace {
@@ -41,12 +45,12 @@ class ScriptedMethods {
     // The handlers use this object: it must outlive the server's transport.
     void Register(vireoserver::ServerContext& context) {
         for (auto const& method : mScript.Methods()) {
-            context.Rpc().AddMethod(
-                method, [this, method](basetransport::SessionPtr const& session,
-                                       basekit::serialization::VariantPtr const& params,
-                                       basemarshal::Responder const& responder) {
-                    Handle(method, session, params, responder);
-                });
+            context.Rpc().AddMethod(method,
+                                    [this, method](basetransport::SessionPtr const& session,
+                                                   basekit::serialization::VariantPtr const& params,
+                                                   basemarshal::Responder const& responder) {
+                                        Handle(method, session, params, responder);
+                                    });
         }
         context.AddSessionStartListener(
             [this](basetransport::SessionPtr const& session) { SessionStarted(session); });
@@ -79,11 +83,18 @@ class ScriptedMethods {
         } catch (std::exception const&) {
             line["params"] = "(not a variant)";
         }
+        // This process's shared-data counters as the call arrives: tests read from them
+        // whether the client gave back what was published to it.
+        line["crossprocess"] = vireotest::SharedDataCounters();
         WriteLog(line);
 
         Behaviour const behaviour = mScript.Next(method);
         if (behaviour.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(behaviour.delayMs));
+        }
+        if (behaviour.publish.kind != vireotest::Publication::Kind::None) {
+            // Before the answer, on the same session: the data arrives first.
+            WriteLog(vireotest::Publish(behaviour.publish, session, params));
         }
         switch (behaviour.kind) {
             case Behaviour::Kind::Result:
@@ -132,6 +143,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vireo_scripted_server: %s\n", error.c_str());
         return 2;
     }
+    // As the real server: segments left by crashed processes are reclaimed at once.
+    crossprocess::InitializeClient();
     ScriptedMethods methods;  // made first, so that it goes after the server's threads
     if (!methods.Load(error)) {
         // Test tooling: a broken script is reported even when the server is otherwise quiet.

@@ -3,6 +3,8 @@
 #include "VireoImporter.h"
 #include "basekit/threads/SyncPoint.h"
 
+#include <boost/make_shared.hpp>
+
 namespace VireoClient {
 
 namespace {
@@ -15,19 +17,24 @@ long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool f
     InterfaceRef<IVireoClient, IVireoClient> client = Create();
     importer.reset();
 
-    basekit::threads::SyncPoint rendezvous(2);
-    VireoServer::OpenMovieFromFileResult result;
+    // The answer's state is shared with the callback rather than kept on this stack.
+    struct OpenCall {
+        basekit::threads::SyncPoint rendezvous{2};
+        VireoServer::OpenMovieFromFileResult result;
+    };
+    auto call = boost::make_shared<OpenCall>();
     if (!client) {
         throw Orb::NullInterfaceException();
     }
-    OpenMovieCallback onOpened = [&](VireoServer::OpenMovieFromFileResult const& answer) {
-        result = answer;
-        rendezvous.Wait();
+    OpenMovieCallback onOpened = [call](VireoServer::OpenMovieFromFileResult const& answer) {
+        call->result = answer;
+        call->rendezvous.Wait();
     };
     if (!client->OpenMovieFromFile(path, flag1, flag2, flag3, onOpened)) {
         return kImportNotSent;
     }
-    rendezvous.Wait();
+    call->rendezvous.Wait();
+    VireoServer::OpenMovieFromFileResult const result = call->result;
     if (result.ImporterSDKErrorResult != 0) {
         return result.ImporterSDKErrorResult;
     }

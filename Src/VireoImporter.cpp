@@ -1,5 +1,7 @@
 #include "VireoImporter.h"
 
+#include <boost/make_shared.hpp>
+
 #include "Kino/VideoFrame.h"
 #include "ObjectModel.h"
 #include "VireoClientImpl.h"
@@ -8,6 +10,23 @@
 namespace VireoClient {
 
 using basekit::utility::Guid;
+
+namespace {
+
+// The state of one blocking call, shared by the caller and the callback rather than kept on the
+// caller's stack: the callback answers once, and whatever might come after it touches nothing
+// the caller has already given up.
+struct BlockingCall {
+    basekit::threads::SyncPoint rendezvous{2};
+    std::atomic<bool> answered{false};
+    InterfaceRef<Kino::IVideoFrame> frame;
+    std::vector<float> samples;
+    long result = 0;
+
+    bool Claim() { return !answered.exchange(true); }
+};
+
+}  // namespace
 
 InterfaceRef<VireoImporter> VireoImporter::Make() {
     return InterfaceRef<VireoImporter>(new VireoImporter());
@@ -61,13 +80,17 @@ IVireoClient* VireoImporter::Client() {
 
 void VireoImporter::QuietMovie() {
     IVireoClient* client = Client();
-    basekit::threads::SyncPoint rendezvous(2);
-    boost::function<void()> done = [&rendezvous] { rendezvous.Wait(); };
+    auto call = boost::make_shared<BlockingCall>();
+    boost::function<void()> done = [call] {
+        if (call->Claim()) {
+            call->rendezvous.Wait();
+        }
+    };
     // Only wait when the request went out: without a server nothing would ever join.
     InterfaceRef<VireoClient, IVireoClient> concrete(mClient);
     if (concrete) {
         if (concrete->SendQuietMovie(mMovieIdentifier, done)) {
-            rendezvous.Wait();
+            call->rendezvous.Wait();
         }
         return;
     }
@@ -95,19 +118,22 @@ long VireoImporter::GetMovieVideo(std::int32_t videoArg1, VireoServer::PixelForm
                                   InterfaceRef<Kino::IVideoFrame>& frame) {
     frame.reset();
     IVireoClient* client = Client();
-    basekit::threads::SyncPoint rendezvous(2);
-    long result = 0;
-    FrameCallback onFrame = [&](InterfaceRef<Kino::IVideoFrame> const& received, long code) {
-        frame = received;
-        result = code;
-        rendezvous.Wait();
+    auto call = boost::make_shared<BlockingCall>();
+    FrameCallback onFrame = [call](InterfaceRef<Kino::IVideoFrame> const& received, long code) {
+        if (call->Claim()) {
+            call->frame = received;
+            call->result = code;
+            call->rendezvous.Wait();
+        }
     };
     if (!client->GetMovieVideo(mMovieIdentifier, videoArg1, format, videoArg2, videoArg3, onFrame,
                                Guid::CreateUnique())) {
         return -1;
     }
-    rendezvous.Wait();
-    return result;
+    call->rendezvous.Wait();
+    frame = call->frame;
+    call->frame.reset();
+    return call->result;
 }
 
 bool VireoImporter::RequestMovieVideo(
@@ -128,15 +154,21 @@ bool VireoImporter::CancelMovieVideo(Guid const& requestId) {
 
 void VireoImporter::GetMovieAudio(std::vector<float>& samples) {
     IVireoClient* client = Client();
-    basekit::threads::SyncPoint rendezvous(2);
-    AudioCallback onAudio = [&](long count, float const* data) {
-        if (count > 0 && data) {
-            samples.assign(data, data + count);
+    auto call = boost::make_shared<BlockingCall>();
+    AudioCallback onAudio = [call](long count, float const* data) {
+        if (call->Claim()) {
+            if (count > 0 && data) {
+                call->samples.assign(data, data + count);
+                call->result = 1;
+            }
+            call->rendezvous.Wait();
         }
-        rendezvous.Wait();
     };
     if (client->GetMovieAudio(mMovieIdentifier, onAudio)) {
-        rendezvous.Wait();
+        call->rendezvous.Wait();
+        if (call->result == 1) {
+            samples.swap(call->samples);
+        }
     }
 }
 

@@ -61,27 +61,27 @@ std::uint32_t FourCC(std::string const& text) {
 }
 
 TEST_F(ImportTest, PropertiesMatchWhatWasWritten) {
-    for (auto const& spec : vireo::samples::SampleSpecs()) {
-        SCOPED_TRACE(spec.fileName);
-        ImporterRef importer = Import(spec.fileName);
+    for (auto const& movie : vireo::samples::SampleMovies()) {
+        SCOPED_TRACE(movie.fileName);
+        ImporterRef importer = Import(movie.fileName);
         ASSERT_TRUE(importer);
         auto const& video = importer->GetVideoProperties();
         auto const& audio = importer->GetAudioProperties();
         auto const& timecode = importer->GetTimecodeProperties();
-        if (spec.video) {
-            EXPECT_EQ(video.Width, spec.video->width);
-            EXPECT_EQ(video.Height, spec.video->height);
-            EXPECT_EQ(video.CodecFourCC, FourCC(spec.expectedCodecFourCC));
+        if (movie.video) {
+            EXPECT_EQ(video.Width, movie.video->width);
+            EXPECT_EQ(video.Height, movie.video->height);
+            EXPECT_EQ(video.CodecFourCC, FourCC(movie.expectedCodecFourCC));
             ASSERT_GT(video.SampleSize, 0);
-            if (!spec.video->variableRate) {
+            if (!movie.video->variableRate) {
                 // The frame rate as scale / sample size.
-                EXPECT_EQ(static_cast<std::int64_t>(video.Scale) * spec.video->rateDenominator,
-                          static_cast<std::int64_t>(video.SampleSize) * spec.video->rateNumerator);
-                EXPECT_EQ(video.Duration, video.SampleSize * spec.video->frames);
+                EXPECT_EQ(static_cast<std::int64_t>(video.Scale) * movie.video->rateDenominator,
+                          static_cast<std::int64_t>(video.SampleSize) * movie.video->rateNumerator);
+                EXPECT_EQ(video.Duration, video.SampleSize * movie.video->frames);
             }
             EXPECT_EQ(
-                video.PAR.GetNumerator() * static_cast<std::uint32_t>(spec.video->sarDenominator),
-                video.PAR.GetDenominator() * static_cast<std::uint32_t>(spec.video->sarNumerator));
+                video.PAR.GetNumerator() * static_cast<std::uint32_t>(movie.video->sarDenominator),
+                video.PAR.GetDenominator() * static_cast<std::uint32_t>(movie.video->sarNumerator));
             auto const& formats = video.SupportedPixelFormats;
             for (std::uint32_t f :
                  {Kino::kPixelFormat_BGRA, Kino::kPixelFormat_2vuy, Kino::kPixelFormat_b64a}) {
@@ -91,31 +91,31 @@ TEST_F(ImportTest, PropertiesMatchWhatWasWritten) {
         } else {
             EXPECT_EQ(video.Width, 0);
         }
-        if (spec.audio) {
-            EXPECT_EQ(audio.ChannelCount, spec.audio->channels);
-            EXPECT_EQ(audio.SampleRate, spec.audio->sampleRate);
-            if (spec.audio->codec == vireo::samples::AudioCodec::AAC) {
+        if (movie.audio) {
+            EXPECT_EQ(audio.ChannelCount, movie.audio->channels);
+            EXPECT_EQ(audio.SampleRate, movie.audio->sampleRate);
+            if (movie.audio->codec == vireo::samples::AudioCodec::AAC) {
                 // A compressed stream keeps what its encoder's priming and padding leave: within
                 // one AAC frame of what was written.
-                EXPECT_NEAR(audio.Duration, spec.audio->samples, 1024);
+                EXPECT_NEAR(audio.Duration, movie.audio->samples, 1024);
             } else {
-                EXPECT_EQ(audio.Duration, spec.audio->samples);
+                EXPECT_EQ(audio.Duration, movie.audio->samples);
             }
-            EXPECT_EQ(audio.ChannelLayout.size(), static_cast<std::size_t>(spec.audio->channels));
+            EXPECT_EQ(audio.ChannelLayout.size(), static_cast<std::size_t>(movie.audio->channels));
             EXPECT_EQ(static_cast<std::uint32_t>(audio.QTFormatID),
-                      FourCC(spec.expectedAudioFormat));
+                      FourCC(movie.expectedAudioFormat));
         } else {
             EXPECT_EQ(audio.ChannelCount, 0);
         }
-        EXPECT_EQ(timecode.HasTimecode, !spec.timecode.empty());
-        if (!spec.timecode.empty()) {
-            EXPECT_EQ(timecode.OriginalTime, spec.timecode);
-            EXPECT_EQ(timecode.OriginalReel, spec.reel);
+        EXPECT_EQ(timecode.HasTimecode, !movie.timecode.empty());
+        if (!movie.timecode.empty()) {
+            EXPECT_EQ(timecode.OriginalTime, movie.timecode);
+            EXPECT_EQ(timecode.OriginalReel, movie.reel);
         }
-        if (!spec.creationTime.empty()) {
+        if (!movie.creationTime.empty()) {
             int year = 0, month = 0, day = 0, hours = 0, minutes = 0, seconds = 0;
-            std::sscanf(spec.creationTime.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day, &hours,
-                        &minutes, &seconds);
+            std::sscanf(movie.creationTime.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day,
+                        &hours, &minutes, &seconds);
             EXPECT_EQ(video.CreationYear, year);
             EXPECT_EQ(video.CreationMonth, month);
             EXPECT_EQ(video.CreationDay, day);
@@ -185,16 +185,16 @@ TEST_F(ImportTest, FramesInOrderAndAtRandomEqualTheInProcessDecode) {
 }
 
 TEST_F(ImportTest, EveryFormatOfEveryVideoSampleMatches) {
-    for (auto const& spec : vireo::samples::SampleSpecs()) {
-        if (!spec.video) {
+    for (auto const& movie : vireo::samples::SampleMovies()) {
+        if (!movie.video) {
             continue;
         }
-        SCOPED_TRACE(spec.fileName);
-        ImporterRef importer = Import(spec.fileName);
+        SCOPED_TRACE(movie.fileName);
+        ImporterRef importer = Import(movie.fileName);
         ASSERT_TRUE(importer);
-        auto reference = OpenReference(Path(spec.fileName));
+        auto reference = OpenReference(Path(movie.fileName));
         ASSERT_TRUE(reference);
-        int const last = spec.video->variableRate ? 0 : spec.video->frames - 1;
+        int const last = movie.video->variableRate ? 0 : movie.video->frames - 1;
         for (std::uint32_t fourcc :
              {Kino::kPixelFormat_BGRA, Kino::kPixelFormat_2vuy, Kino::kPixelFormat_b64a}) {
             CompareFrame(*importer, *reference, last, fourcc);

@@ -70,6 +70,7 @@ TEST_F(LibraryTest, ConnectionStepReadsCataloguesAndSurvivesAMalformedOne) {
     std::vector<std::uint32_t> codecs{9};
     client->GetImportCodecs(codecs);
     EXPECT_TRUE(codecs.empty());
+    EXPECT_TRUE(WaitForLogCount("GetQTServerProcessID", 1));
     EXPECT_EQ(LogCount("GetQTServerProcessID"), 1u);
     // The file types wait for their (late) answer.
     auto types = client->GetImportableFileExtensions();

@@ -13,17 +13,11 @@ namespace vireo {
 
 int RunAudio(std::vector<std::string> const& args) {
     po::options_description options("vireo audio FILE [options]");
-    options.add_options()("help,h", "show this help")(
-        "output,o", po::value<std::string>()->default_value("audio.wav"), "WAV file to write")(
-        "file", po::value<std::string>(), "movie file");
-    po::positional_options_description positional;
-    positional.add("file", 1);
+    options.add_options()("output,o", po::value<std::string>()->default_value("audio.wav"),
+                          "WAV file to write");
     po::variables_map vm;
-    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
-    po::notify(vm);
-    if (vm.count("help") || !vm.count("file")) {
-        std::cout << options;
-        return vm.count("help") ? 0 : 2;
+    if (int const done = ParseCommandLine(args, options, vm); done >= 0) {
+        return done;
     }
     std::string const path = vm["file"].as<std::string>();
     ImporterRef importer = OpenMovie(path);

@@ -14,23 +14,16 @@ namespace vireo {
 
 int RunFrame(std::vector<std::string> const& args) {
     po::options_description options("vireo frame FILE [options]");
-    options.add_options()("help,h", "show this help")("frame,n", po::value<long long>(),
-                                                      "frame number, from 0 (default 0)")(
+    options.add_options()("frame,n", po::value<long long>(), "frame number, from 0 (default 0)")(
         "time,t", po::value<double>(), "time in seconds (instead of --frame)")(
         "format,f", po::value<std::string>()->default_value("BGRA"),
         "pixel format: BGRA, 2vuy or b64a")("width", po::value<int>()->default_value(0),
                                             "output width (0: the movie's)")(
         "height", po::value<int>()->default_value(0), "output height (0: the movie's)")(
-        "output,o", po::value<std::string>()->default_value("frame.png"), "PNG file to write")(
-        "file", po::value<std::string>(), "movie file");
-    po::positional_options_description positional;
-    positional.add("file", 1);
+        "output,o", po::value<std::string>()->default_value("frame.png"), "PNG file to write");
     po::variables_map vm;
-    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
-    po::notify(vm);
-    if (vm.count("help") || !vm.count("file")) {
-        std::cout << options;
-        return vm.count("help") ? 0 : 2;
+    if (int const done = ParseCommandLine(args, options, vm); done >= 0) {
+        return done;
     }
     std::string const path = vm["file"].as<std::string>();
     std::uint32_t const fourcc = FourCCFromText(vm["format"].as<std::string>());

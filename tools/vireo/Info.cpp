@@ -126,16 +126,10 @@ void PrintText(VireoServer::VideoProperties const& v, VireoServer::AudioProperti
 
 int RunInfo(std::vector<std::string> const& args) {
     po::options_description options("vireo info FILE [options]");
-    options.add_options()("help,h", "show this help")("json", "print one JSON object")(
-        "file", po::value<std::string>(), "movie file");
-    po::positional_options_description positional;
-    positional.add("file", 1);
+    options.add_options()("json", "print one JSON object");
     po::variables_map vm;
-    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
-    po::notify(vm);
-    if (vm.count("help") || !vm.count("file")) {
-        std::cout << options;
-        return vm.count("help") ? 0 : 2;
+    if (int const done = ParseCommandLine(args, options, vm); done >= 0) {
+        return done;
     }
     ImporterRef importer = OpenMovie(vm["file"].as<std::string>());
     if (!importer) {

@@ -14,9 +14,24 @@ namespace {
 
 // Readable text for the result codes the server and the library give.
 std::string DescribeOpenError(long code) {
+    // The server's codes for files it cannot open (docs/protocol.md).
     switch (code) {
         case 5:
             return "the server could not be reached";
+        case -2101:
+            return "no such file";
+        case -2102:
+            return "this is a directory";
+        case -2103:
+            return "the file cannot be read";
+        case -2104:
+            return "not a movie or sound file";
+        case -2105:
+            return "no video or audio that can be decoded";
+        case -2106:
+            return "the file is damaged";
+        case -2107:
+            return "not a valid path";
         default:
             break;
     }
@@ -26,6 +41,23 @@ std::string DescribeOpenError(long code) {
 }
 
 }  // namespace
+
+int ParseCommandLine(std::vector<std::string> const& args,
+                     boost::program_options::options_description& options,
+                     boost::program_options::variables_map& vm) {
+    namespace po = boost::program_options;
+    options.add_options()("help,h", "show this help")("file", po::value<std::string>(),
+                                                      "movie file");
+    po::positional_options_description positional;
+    positional.add("file", 1);
+    po::store(po::command_line_parser(args).options(options).positional(positional).run(), vm);
+    po::notify(vm);
+    if (vm.count("help") || !vm.count("file")) {
+        std::cout << options;
+        return vm.count("help") ? 0 : 2;
+    }
+    return -1;
+}
 
 ImporterRef OpenMovie(std::string const& path) {
     ImporterRef importer;

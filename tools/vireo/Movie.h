@@ -1,6 +1,8 @@
 #pragma once
 // Opening a movie through the library's exported ImportFile, with readable errors.
+#include <boost/program_options.hpp>
 #include <string>
+#include <vector>
 
 #include "Orb/InterfaceRef.h"
 #include "VireoClient/IVireoImporter.h"
@@ -8,6 +10,13 @@
 namespace vireo {
 
 using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
+
+// Parses "FILE [options]" of a sub-command (adding --help and the positional FILE to `options`).
+// Returns -1 when the command should go on, or the exit code to end with (help shown: 0; no FILE:
+// usage shown, 2).
+int ParseCommandLine(std::vector<std::string> const& args,
+                     boost::program_options::options_description& options,
+                     boost::program_options::variables_map& vm);
 
 // Opens `path`; on failure prints "vireo: <path>: <reason>" to standard error and returns an
 // empty holder.

@@ -1,5 +1,8 @@
 // Corvid Vireo Server: the process that runs the media engine for VireoClient.
 //   --name <server name> --registry <dir> --instance <instance> --parent-pid <pid> [--idle-ms <ms>]
+#include <pthread.h>
+
+#include <csignal>
 #include <cstdio>
 #include <exception>
 
@@ -11,6 +14,15 @@
 #include "hostlink/ServerSide.h"
 
 int main(int argc, char** argv) {
+    // The termination signals are taken through a signalfd, which needs every thread to block
+    // them: block them before any thread exists.
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGTERM);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &termination, nullptr);
+
     hostlink::server::LaunchOptions options;
     std::string error;
     if (!hostlink::server::ParseLaunchOptions(argc, argv, options, error)) {

@@ -5,7 +5,9 @@
 // call's request identifier, as the real server does before it answers.
 // Lifetime, registry entry and token handling are the real server's (the shared shell).
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <boost/json.hpp>
 #include <chrono>
@@ -137,6 +139,15 @@ class ScriptedMethods {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the real server: termination signals are blocked before any thread exists, so that the
+    // server's signalfd receives them.
+    sigset_t termination;
+    sigemptyset(&termination);
+    sigaddset(&termination, SIGTERM);
+    sigaddset(&termination, SIGINT);
+    sigaddset(&termination, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &termination, nullptr);
+
     hostlink::server::LaunchOptions options;
     std::string error;
     if (!hostlink::server::ParseLaunchOptions(argc, argv, options, error)) {

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 
 #include "EngineTestSupport.h"
 #include "engine/Errors.h"
@@ -45,19 +43,6 @@ TEST(OpenErrors, EachKindOfBadInputHasItsCode) {
     EXPECT_EQ(OpenError(SamplePath(samples::kTextFile)), engine::kErrNotMedia);
     // Recognised as a QuickTime file, but its movie header is cut off.
     EXPECT_EQ(OpenError(SamplePath(samples::kTruncatedFile)), engine::kErrCorrupt);
-}
-
-TEST(OpenErrors, CodesAreDistinctAndDescribed) {
-    std::int32_t codes[] = {engine::kErrFileNotFound,      engine::kErrIsDirectory,
-                            engine::kErrAccessDenied,      engine::kErrNotMedia,
-                            engine::kErrNoDecodableStream, engine::kErrCorrupt,
-                            engine::kErrInvalidPath};
-    std::set<std::int32_t> distinct(std::begin(codes), std::end(codes));
-    EXPECT_EQ(distinct.size(), std::size(codes));
-    for (std::int32_t code : codes) {
-        EXPECT_LT(code, 0);
-        EXPECT_STRNE(engine::ErrorText(code), "unknown error");
-    }
 }
 
 TEST_F(ScratchDirectory, EmptyFilesPipesAndUnreadableFiles) {

@@ -89,40 +89,6 @@ std::string SafeName(::testing::TestParamInfo<std::string> const& param) {
 
 INSTANTIATE_TEST_SUITE_P(AllVideo, SampleFrames, ::testing::ValuesIn(VideoSampleNames()), SafeName);
 
-TEST(VideoFrames, FullHDFramesForwardAndBack) {
-    auto movie = OpenSample("h264_1080p.mov");
-    ASSERT_TRUE(movie);
-    for (int i : {0, 1, 2, 30, 31, 49, 24, 25, 3})
-        EXPECT_EQ(FrameNumberAt(*movie, i), i);
-}
-
-TEST(VideoFrames, DeepFormatIsBigEndianArgbWithOpaqueAlpha) {
-    auto movie = OpenSample("prores_422.mov");
-    ASSERT_TRUE(movie);
-    engine::VideoInfo const& info = movie->Info().video;
-    FrameBuffer deep(engine::kFormatB64a, info.width, info.height);
-    FrameBuffer flat(engine::kFormatBGRA, info.width, info.height);
-    ASSERT_EQ(movie->ReadVideoFrame(5 * 1001, engine::kFormatB64a, deep.bytes.data(), deep.rowBytes,
-                                    0, 0),
-              engine::kOK);
-    ASSERT_EQ(movie->ReadVideoFrame(5 * 1001, engine::kFormatBGRA, flat.bytes.data(), flat.rowBytes,
-                                    0, 0),
-              engine::kOK);
-    auto be16 = [](const std::uint8_t* p) { return int(p[0]) << 8 | p[1]; };
-    for (int y : {0, info.height / 4, info.height - 1}) {
-        for (int x : {0, info.width / 3, info.width - 1}) {
-            const std::uint8_t* d = deep.bytes.data() + std::size_t(y) * deep.rowBytes + x * 8;
-            const std::uint8_t* f = flat.bytes.data() + std::size_t(y) * flat.rowBytes + x * 4;
-            EXPECT_EQ(be16(d), 0xFFFF);
-            // The 16-bit components agree with the 8-bit ones (within rounding).
-            EXPECT_NEAR(be16(d + 2) / 257.0, f[2], 2.0);
-            EXPECT_NEAR(be16(d + 4) / 257.0, f[1], 2.0);
-            EXPECT_NEAR(be16(d + 6) / 257.0, f[0], 2.0);
-            EXPECT_EQ(f[3], 255);
-        }
-    }
-}
-
 TEST(VideoFrames, ScaledOutputKeepsThePictureAndStaysInsideItsRows) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);

@@ -78,7 +78,6 @@ TEST(ObjectModel, QueriesAnswerTheListWithOnePointer) {
     }
     OrbUnknown* out = self;
     EXPECT_EQ(thing->QueryInterfaceNoRef(SharedThing::kIID, &out), Orb::kUnknownInterface);
-    EXPECT_EQ(Orb::kUnknownInterface, static_cast<std::int32_t>(0xA00A0001u));
     EXPECT_EQ(out, nullptr);
 
     // QueryInterface adds the reference it hands out.
@@ -90,21 +89,8 @@ TEST(ObjectModel, QueriesAnswerTheListWithOnePointer) {
     EXPECT_EQ(TestThing::destroyed.load(), before + 1);
 }
 
-TEST(ObjectModel, ConvertedHoldersShareThePrivateCount) {
-    int const before = TestThing::destroyed.load();
-    InterfaceRef<ITestThing> asInterface(PrivateThing::Make());
-    ASSERT_TRUE(asInterface);
-    InterfaceRef<TestThing, ITestThing> asBase(asInterface);
-    EXPECT_EQ(asBase->Poke(), kAliveMagic);
-    asInterface.reset();
-    EXPECT_EQ(TestThing::destroyed.load(), before);
-    asBase.reset();
-    EXPECT_EQ(TestThing::destroyed.load(), before + 1);
-}
-
 TEST(ObjectModel, SharedObjectLivesFromFirstGetToLastRelease) {
     ASSERT_FALSE(SharedObject<SharedThing>::Exists());
-    EXPECT_EQ(SharedObject<SharedThing>::GetState(), -10000000);
     int const built = TestThing::constructed.load();
     {
         InterfaceRef<SharedThing> a = SharedThing::Get();

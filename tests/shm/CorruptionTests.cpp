@@ -114,12 +114,7 @@ TEST(ShmFrameHeader, ValidHeaderWrapsInPlaceAndGivesThePointerBack) {
     ASSERT_EQ(0, Wrap(ValidHeader(), 64 + 256, frame, &outstanding));
     ASSERT_TRUE(frame);
     EXPECT_EQ(1, outstanding);  // the frame holds the pointer
-    EXPECT_EQ(10u, frame->GetWidth());
-    EXPECT_EQ(4u, frame->GetHeight());
-    EXPECT_EQ(64u, frame->GetRowBytes());
-    EXPECT_EQ(8u, frame->GetPixelFormatProperties());
     EXPECT_EQ(basemediatypes::PixelAspectRatio(10, 11), frame->GetPixelAspectRatio());
-    EXPECT_EQ(Kino::kFieldOrder_LowerFirst, frame->GetFieldOrder());
     EXPECT_EQ(256u, frame->GetDataSize());
     EXPECT_EQ(0xAB, *static_cast<const std::uint8_t*>(frame->GetPixels()));
     // A wrapped frame is read-only.
@@ -174,26 +169,6 @@ TEST(ShmFrameHeader, EveryFieldIsCheckedAgainstTheReceivedSize) {
     }
     InterfaceRef<Kino::IVideoFrame> frame;
     EXPECT_LT(Pix::WrapVideoFrameAroundBinaryReference(nullptr, Guid(), frame), 0);
-}
-
-TEST(ShmFrameFormats, MinimumRowBytesPerFormat) {
-    EXPECT_EQ(4u * 33, Pix::MinimumRowBytes(Kino::kPixelFormat_BGRA, 33));
-    EXPECT_EQ(2u * 34, Pix::MinimumRowBytes(Kino::kPixelFormat_2vuy, 33));
-    EXPECT_EQ(2u * 34, Pix::MinimumRowBytes(Kino::kPixelFormat_2vuy, 34));
-    EXPECT_EQ(8u * 33, Pix::MinimumRowBytes(Kino::kPixelFormat_b64a, 33));
-    EXPECT_EQ(128u, Pix::MinimumRowBytes(Kino::kPixelFormat_v210, 48));
-    EXPECT_EQ(256u, Pix::MinimumRowBytes(Kino::kPixelFormat_v210, 49));
-    EXPECT_EQ(0u, Pix::MinimumRowBytes(Kino::MakeFourCC("YUV2"), 10));
-    EXPECT_EQ(0u, Pix::MinimumRowBytes(Kino::kPixelFormat_BGRA, 0));
-
-    crossprocess::WritableBinaryReferencePtr block;
-    EXPECT_FALSE(Pix::CreateSharedVideoFrame(10, 10, Kino::MakeFourCC("YUV2"), 0, {}, 0, block));
-    EXPECT_FALSE(block);
-    EXPECT_FALSE(Pix::CreateVideoFrame(10, 10, Kino::kPixelFormat_BGRA, 0, {}, 0, 39));
-    auto padded = Pix::CreateVideoFrame(10, 3, Kino::kPixelFormat_v210, 0, {}, 0);
-    ASSERT_TRUE(padded);
-    EXPECT_EQ(128u, padded->GetRowBytes());
-    EXPECT_EQ(384u, padded->GetDataSize());
 }
 
 }  // namespace

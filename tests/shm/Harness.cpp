@@ -233,11 +233,6 @@ crossprocess::Stats Peer::RemoteStats() {
     };
     stats.segmentsCreated = get("segmentsCreated");
     stats.blocksLeased = get("blocksLeased");
-    stats.blocksIdle = get("blocksIdle");
-    stats.peerHolds = get("peerHolds");
-    stats.releasesReceived = get("releasesReceived");
-    stats.sharedIds = get("sharedIds");
-    stats.segmentsMapped = get("segmentsMapped");
     return stats;
 }
 

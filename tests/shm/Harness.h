@@ -57,6 +57,7 @@ class Peer {
     void Kill();  // SIGKILL, then reap
     void Exit();  // asks the peer to exit, then reaps (kills it when it does not)
 
+    // The peer's segment and lease counts (the other fields are left at their defaults).
     crossprocess::Stats RemoteStats();
 
   private:

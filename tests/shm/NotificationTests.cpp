@@ -65,13 +65,9 @@ TEST_F(ShmNotifications, KilledPublisherFailsEveryPendingNotification) {
     ASSERT_EQ(0, Request(Guid::CreateUnique(), second, {{"mode", "never"}}));
     EXPECT_FALSE(first.Wait(std::chrono::milliseconds(20)));
 
-    auto const killed = std::chrono::steady_clock::now();
     peer.Kill();
     ASSERT_TRUE(first.Wait());
     ASSERT_TRUE(second.Wait());
-    auto const elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - killed);
-    RecordProperty("peer_gone_ms", static_cast<int>(elapsed.count()));
     EXPECT_EQ(crossprocess::kStatusPeerGone, first.Status());
     EXPECT_EQ(crossprocess::kStatusPeerGone, second.Status());
     EXPECT_EQ(0u, crossprocess::GetStats().pendingNotifications);
@@ -140,24 +136,6 @@ TEST_F(ShmNotifications, RequestThatWentNowhereFailsLaterNotInline) {
         EXPECT_FALSE(w->RanOnRegisteringThread());
         EXPECT_EQ(1, w->Count());
     }
-}
-
-TEST_F(ShmNotifications, RegistrationRefusesAnEmptyHandler) {
-    bool started = false;
-    EXPECT_NE(0, crossprocess::GetBinaryDataWithAsyncNotification(
-                     Guid::CreateUnique(), crossprocess::DataHandler(), [&] { started = true; }));
-    EXPECT_FALSE(started);
-}
-
-TEST_F(ShmNotifications, DataNobodyAskedForGoesBackToItsOwner) {
-    std::uint64_t const before = crossprocess::GetStats().unclaimedReleased;
-    peer.Send("want", {{"id", Guid::CreateUnique().AsUTF8String()},
-                       {"mode", "data"},
-                       {"size", 4096},
-                       {"seed", 1}});
-    EXPECT_TRUE(
-        Eventually([&] { return crossprocess::GetStats().unclaimedReleased == before + 1; }));
-    EXPECT_TRUE(Eventually([&] { return peer.RemoteStats().blocksLeased == 0; }));
 }
 
 }  // namespace

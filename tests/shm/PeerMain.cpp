@@ -191,13 +191,7 @@ void Want(SessionPtr const& session, json::object const& p) {
 
 json::object StatsObject() {
     crossprocess::Stats const s = crossprocess::GetStats();
-    return json::object{{"segmentsCreated", s.segmentsCreated},
-                        {"blocksLeased", s.blocksLeased},
-                        {"blocksIdle", s.blocksIdle},
-                        {"peerHolds", s.peerHolds},
-                        {"releasesReceived", s.releasesReceived},
-                        {"sharedIds", s.sharedIds},
-                        {"segmentsMapped", s.segmentsMapped}};
+    return json::object{{"segmentsCreated", s.segmentsCreated}, {"blocksLeased", s.blocksLeased}};
 }
 
 void Handle(SessionPtr const& session, json::object& message) {
@@ -271,8 +265,6 @@ void Handle(SessionPtr const& session, json::object& message) {
         int const result = Pix::OpenVideoFrame(session, id, frame);
         json::object answer{{"result", result}};
         if (frame) {
-            answer["width"] = frame->GetWidth();
-            answer["height"] = frame->GetHeight();
             answer["match"] =
                 shmtest::CheckPattern(frame->GetPixels(), frame->GetDataSize(), U64(p, "seed"));
         }
@@ -298,15 +290,6 @@ void Handle(SessionPtr const& session, json::object& message) {
             },
             [session, p] { Send(session, "test.want", p); });
         Reply(session, p, {{"result", result}});
-    } else if (verb == "test.drop") {
-        crossprocess::BinaryReferencePtr ref;
-        {
-            std::lock_guard<std::mutex> lock(gState.mutex);
-            ref = gState.received[id];
-            gState.received.erase(id);
-        }
-        ref.reset();
-        Reply(session, p, {});
     } else if (verb == "test.trim") {
         crossprocess::TrimIdleBlocks();
         Reply(session, p, {});

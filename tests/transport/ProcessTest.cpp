@@ -14,7 +14,6 @@ namespace transporttest {
 namespace {
 
 using namespace basekit::serialization;
-using basekit::UTF8String;
 using basetransport::SessionPtr;
 
 // The test peer program, started from the directory of this test program.
@@ -120,22 +119,6 @@ TEST(TransportProcess, KilledServerFailsEverySynchronousCallWithinASecond) {
     EXPECT_EQ(lastCode.load(), basemarshal::kErrorSessionClosed);
     EXPECT_TRUE(session->IsClosed());
     EXPECT_TRUE(WaitUntil([&] { return sessionsEnded.load() == 1; }));
-}
-
-TEST(TransportProcess, PeerSeesOurPidAndLeavesWhenAskedTo) {
-    PeerProcess peer("another-token");
-    ASSERT_NE(peer.port, 0);
-    auto transport = basetransport::SocketTransport::Create();
-    transport->SetServerToken("127.0.0.1", peer.port, "another-token");
-    SessionPtr session = transport->ClientStart("127.0.0.1", peer.port);
-    ASSERT_TRUE(session);
-    basemarshal::RPCClient client(session, u"test");
-    VariantArray params{MakeVariant(UTF8String("across processes"))};
-    auto echo = Call(client, "Echo", params);
-    ASSERT_EQ(echo->results, 1);
-    auto const& value =
-        boost::any_cast<VariantArray const&>(*GetVariantInObject(*echo->result, "value"));
-    EXPECT_EQ(boost::any_cast<UTF8String>(*value.at(0)), "across processes");
 }
 
 }  // namespace

@@ -13,14 +13,20 @@ function(vireo_host_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS} vireo_warnings)
 endfunction()
 
-# vireo_test(<name> SOURCES ... DEPS ...): a GoogleTest executable registered with ctest.
+# vireo_test(<name> SOURCES ... DEPS ... [TIMEOUT s] [SERIAL]): a GoogleTest executable registered
+# with ctest. SERIAL runs each of its tests alone (for tests that watch process-wide resources,
+# such as shared-memory leftovers, that other tests' processes also clean up).
 function(vireo_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main vireo_warnings)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  set(serial FALSE)
+  if(ARG_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} RUN_SERIAL ${serial})
 endfunction()

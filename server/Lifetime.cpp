@@ -43,14 +43,19 @@ int MsUntil(Clock::time_point when, Clock::time_point now) {
 
 }  // namespace
 
+void BlockTerminationSignals() {
+    sigset_t signals = TerminationSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 bool IsPrivateServerName(std::string const& name) {
     std::string const prefix = std::string(kServerBaseName) + " ";
     return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
 }
 
 Lifetime::Lifetime(LifetimeRules rules) : mRules(rules) {
+    BlockTerminationSignals();
     sigset_t signals = TerminationSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     mSignalFd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
     // Writing to a session whose client vanished must not kill the server.
     ::signal(SIGPIPE, SIG_IGN);

@@ -23,6 +23,11 @@ constexpr char kServerBaseName[] = "corvidhost VireoServer";
 // True for "corvidhost VireoServer" followed by a space and a non-empty suffix.
 bool IsPrivateServerName(std::string const& name);
 
+// Blocks SIGTERM, SIGINT and SIGHUP in the calling thread (and so in every thread it starts
+// afterwards). The lifetime takes them through a signalfd, which only works when every thread
+// blocks them: a server calls this first thing in main, before any thread exists.
+void BlockTerminationSignals();
+
 struct LifetimeRules {
     bool isPrivate = false;
     int idleMs = 3000;

@@ -1,11 +1,10 @@
 // Corvid Vireo Server: the process that runs the media engine for VireoClient.
 //   --name <server name> --registry <dir> --instance <instance> --parent-pid <pid> [--idle-ms <ms>]
-#include <pthread.h>
 
-#include <csignal>
 #include <cstdio>
 #include <exception>
 
+#include "Lifetime.h"
 #include "Log.h"
 #include "MediaLibraries.h"
 #include "MethodGroups.h"
@@ -14,14 +13,8 @@
 #include "hostlink/ServerSide.h"
 
 int main(int argc, char** argv) {
-    // The termination signals are taken through a signalfd, which needs every thread to block
-    // them: block them before any thread exists.
-    sigset_t termination;
-    sigemptyset(&termination);
-    sigaddset(&termination, SIGTERM);
-    sigaddset(&termination, SIGINT);
-    sigaddset(&termination, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &termination, nullptr);
+    // Before any thread exists, so that the server's signalfd receives them.
+    vireoserver::BlockTerminationSignals();
 
     hostlink::server::LaunchOptions options;
     std::string error;

@@ -5,9 +5,7 @@
 // call's request identifier, as the real server does before it answers.
 // Lifetime, registry entry and token handling are the real server's (the shared shell).
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
-#include <csignal>
 
 #include <boost/json.hpp>
 #include <chrono>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Lifetime.h"
 #include "Script.h"
 #include "ScriptPublisher.h"
 #include "ServerApp.h"
@@ -139,14 +138,8 @@ class ScriptedMethods {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // As the real server: termination signals are blocked before any thread exists, so that the
-    // server's signalfd receives them.
-    sigset_t termination;
-    sigemptyset(&termination);
-    sigaddset(&termination, SIGTERM);
-    sigaddset(&termination, SIGINT);
-    sigaddset(&termination, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &termination, nullptr);
+    // Before any thread exists, so that the server's signalfd receives them.
+    vireoserver::BlockTerminationSignals();
 
     hostlink::server::LaunchOptions options;
     std::string error;

@@ -1,5 +1,5 @@
 // Reference counting and queries of the client and server manager classes, and the factories.
-#include "ObjectModel.h"
+#include "Orb/ObjectModel.h"
 #include "VireoClient/VireoClient.h"
 #include "VireoClientImpl.h"
 #include "VireoServerManager.h"
@@ -12,25 +12,25 @@ using basekit::utility::Guid;
 // ----------------------------------------------------------
 
 void VireoSingletonServerManager::AddRef() {
-    objectmodel::SharedObject<VireoSingletonServerManager>::AddRef();
+    Orb::SharedObject<VireoSingletonServerManager>::AddRef();
 }
 void VireoSingletonServerManager::Release() {
-    objectmodel::SharedObject<VireoSingletonServerManager>::Release();
+    Orb::SharedObject<VireoSingletonServerManager>::Release();
 }
 std::int32_t VireoSingletonServerManager::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQuery(this, id, out,
-                                    {&VireoSingletonServerManager::kIID, &IVireoServerManager::kIID,
-                                     &VireoServerManager::kIID, &OrbUnknown::kIID});
+    return Orb::AnswerQuery(this, id, out,
+                            {&VireoSingletonServerManager::kIID, &IVireoServerManager::kIID,
+                             &VireoServerManager::kIID, &OrbUnknown::kIID});
 }
 std::int32_t VireoSingletonServerManager::QueryInterface(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQueryWithRef(this, id, out);
+    return Orb::AnswerQueryWithRef(this, id, out);
 }
 InterfaceRef<VireoServerManager, IVireoServerManager>
 VireoSingletonServerManager::GetServerManagerRef() {
     return InterfaceRef<VireoServerManager, IVireoServerManager>(this);
 }
 InterfaceRef<VireoSingletonServerManager> VireoSingletonServerManager::Get() {
-    return objectmodel::SharedObject<VireoSingletonServerManager>::Get();
+    return Orb::SharedObject<VireoSingletonServerManager>::Get();
 }
 
 void VireoUniqueServerManager::AddRef() {
@@ -42,12 +42,12 @@ void VireoUniqueServerManager::Release() {
     }
 }
 std::int32_t VireoUniqueServerManager::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQuery(this, id, out,
-                                    {&VireoUniqueServerManager::kIID, &IVireoServerManager::kIID,
-                                     &VireoServerManager::kIID, &OrbUnknown::kIID});
+    return Orb::AnswerQuery(this, id, out,
+                            {&VireoUniqueServerManager::kIID, &IVireoServerManager::kIID,
+                             &VireoServerManager::kIID, &OrbUnknown::kIID});
 }
 std::int32_t VireoUniqueServerManager::QueryInterface(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQueryWithRef(this, id, out);
+    return Orb::AnswerQueryWithRef(this, id, out);
 }
 InterfaceRef<VireoServerManager, IVireoServerManager>
 VireoUniqueServerManager::GetServerManagerRef() {
@@ -61,24 +61,24 @@ InterfaceRef<VireoUniqueServerManager> VireoUniqueServerManager::Make() {
 // ------------------------------------------------------------------
 
 void VireoSingletonClient::AddRef() {
-    objectmodel::SharedObject<VireoSingletonClient>::AddRef();
+    Orb::SharedObject<VireoSingletonClient>::AddRef();
 }
 void VireoSingletonClient::Release() {
-    objectmodel::SharedObject<VireoSingletonClient>::Release();
+    Orb::SharedObject<VireoSingletonClient>::Release();
 }
 std::int32_t VireoSingletonClient::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQuery(
+    return Orb::AnswerQuery(
         this, id, out,
         {&VireoSingletonClient::kIID, &IVireoClient::kIID, &VireoClient::kIID, &OrbUnknown::kIID});
 }
 std::int32_t VireoSingletonClient::QueryInterface(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQueryWithRef(this, id, out);
+    return Orb::AnswerQueryWithRef(this, id, out);
 }
 InterfaceRef<VireoClient, IVireoClient> VireoSingletonClient::GetClientRef() {
     return InterfaceRef<VireoClient, IVireoClient>(this);
 }
 InterfaceRef<VireoSingletonClient> VireoSingletonClient::Get() {
-    return objectmodel::SharedObject<VireoSingletonClient>::Get();
+    return Orb::SharedObject<VireoSingletonClient>::Get();
 }
 
 void VireoUniqueClient::AddRef() {
@@ -90,12 +90,12 @@ void VireoUniqueClient::Release() {
     }
 }
 std::int32_t VireoUniqueClient::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQuery(
+    return Orb::AnswerQuery(
         this, id, out,
         {&VireoUniqueClient::kIID, &IVireoClient::kIID, &VireoClient::kIID, &OrbUnknown::kIID});
 }
 std::int32_t VireoUniqueClient::QueryInterface(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQueryWithRef(this, id, out);
+    return Orb::AnswerQueryWithRef(this, id, out);
 }
 InterfaceRef<VireoClient, IVireoClient> VireoUniqueClient::GetClientRef() {
     return InterfaceRef<VireoClient, IVireoClient>(this);

@@ -3,7 +3,7 @@
 #include <boost/make_shared.hpp>
 
 #include "Kino/VideoFrame.h"
-#include "ObjectModel.h"
+#include "Orb/ObjectModel.h"
 #include "VireoClientImpl.h"
 #include "basekit/threads/SyncPoint.h"
 
@@ -53,7 +53,7 @@ void VireoImporter::Release() {
 }
 
 std::int32_t VireoImporter::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return objectmodel::AnswerQuery(this, id, out, {&IVireoImporter::kIID, &OrbUnknown::kIID});
+    return Orb::AnswerQuery(this, id, out, {&IVireoImporter::kIID, &OrbUnknown::kIID});
 }
 
 std::int32_t VireoImporter::QueryInterface(Guid const& id, OrbUnknown** out) {

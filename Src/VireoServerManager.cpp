@@ -10,6 +10,7 @@
 #include "basekit/debug/Debug.h"
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/threads/Gate.h"
+#include "basekit/utility/Parse.h"
 #include "basekit/utility/Text.h"
 #include "crossprocess/CrossProcess.h"
 
@@ -27,15 +28,6 @@ constexpr char16_t kRPCClientName[] = u"VireoClient";
 
 // Decimal int32 with leading blanks skipped, stopping at the first character that is not part
 // of the number; text that does not begin with a number gives 0.
-std::int32_t ParseTimeout(basekit::UTF8String const& text) {
-    std::istringstream stream(text);
-    std::int32_t value = 0;
-    if (!(stream >> value)) {
-        return 0;
-    }
-    return value;
-}
-
 bool gLaunchAssertIgnored = false;
 
 }  // namespace
@@ -144,8 +136,9 @@ std::int32_t VireoServerManager::InitializeClient(bool unique) {
         return kServerStartFailed;
     }
 
-    std::int32_t const timeout = ParseTimeout(basekit::debug::DebugDatabase::Instance().GetEntry(
-        kStartupTimeoutKey, kStartupTimeoutDefault));
+    std::int32_t const timeout =
+        basekit::utility::ParseLeadingInt32(basekit::debug::DebugDatabase::Instance().GetEntry(
+            kStartupTimeoutKey, kStartupTimeoutDefault));
     attempt->gate.PassThrough(timeout);
 
     basetransport::SessionPtr session;

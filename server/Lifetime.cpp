@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "Log.h"
+#include "basekit/utility/Process.h"
 #include "hostlink/Registry.h"
 
 namespace vireoserver {
@@ -108,7 +109,7 @@ bool Lifetime::ParentGone() const {
         pollfd pfd{mParentFd, POLLIN, 0};
         return ::poll(&pfd, 1, 0) == 1;
     }
-    return !hostlink::IsProcessAlive(mRules.parentPid);
+    return !basekit::utility::IsProcessAlive(mRules.parentPid);
 }
 
 Lifetime::Reason Lifetime::Run(

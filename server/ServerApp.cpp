@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Log.h"
+#include "basekit/utility/Parse.h"
 
 namespace vireoserver {
 
@@ -23,14 +24,7 @@ constexpr int kRetireLockMs = 1000;
 constexpr int kShutdownLimitMs = 5000;
 
 int EnvMs(char const* name, int fallback) {
-    if (char const* text = std::getenv(name); text && *text) {
-        char* end = nullptr;
-        long value = std::strtol(text, &end, 10);
-        if (end && *end == '\0' && value >= 0 && value <= 3600000) {
-            return static_cast<int>(value);
-        }
-    }
-    return fallback;
+    return static_cast<int>(basekit::utility::EnvironmentInteger(name, fallback, 0, 3600000));
 }
 
 LifetimeRules MakeRules(hostlink::server::LaunchOptions const& options) {

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "ObjectModel.h"
+#include "Orb/ObjectModel.h"
 
 using basekit::utility::Guid;
-using VireoClient::objectmodel::PrivateImplementation;
-using VireoClient::objectmodel::SharedImplementation;
-using VireoClient::objectmodel::SharedObject;
+using Orb::PrivateImplementation;
+using Orb::SharedImplementation;
+using Orb::SharedObject;
 
 namespace {
 

@@ -65,3 +65,16 @@ TEST(StringStream, ParsesLikeTheStartupTimeout) {
     parse("", ok);  // nothing to read: fail state (the target is left alone)
     EXPECT_FALSE(ok);
 }
+
+TEST(Text, ValidityCheckAndRepairAgreeWithTheConverter) {
+    UTF8String const good = "A\xC3\xA9\xEF\xBF\xBD";  // a literal U+FFFD is well-formed
+    EXPECT_TRUE(IsValidUTF8(good));
+    EXPECT_EQ(MakeValidUTF8(good), good);
+    for (UTF8String const bad : {"\x80", "a\xC3", "\xE2\x82x", "\xC0\xAF", "\xED\xA0\x80"}) {
+        EXPECT_FALSE(IsValidUTF8(bad));
+        UTF8String const repaired = MakeValidUTF8(bad);
+        EXPECT_TRUE(IsValidUTF8(repaired));
+        // Repairing gives exactly the text the UTF-16 converter sees.
+        EXPECT_EQ(UTF8to16(repaired), UTF8to16(bad));
+    }
+}

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "ObjectModel.h"
 #include "Orb/DirectoryRegistry.h"
+#include "Orb/ObjectModel.h"
 #include "TestSupport.h"
 #include "VireoClient/VireoClient.h"
 #include "VireoClientImpl.h"
@@ -24,11 +24,10 @@ using ClientRef = InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoCli
 using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
 
 inline bool SharedClientExists() {
-    return VireoClient::objectmodel::SharedObject<VireoClient::VireoSingletonClient>::Exists();
+    return Orb::SharedObject<VireoClient::VireoSingletonClient>::Exists();
 }
 inline bool SharedManagerExists() {
-    return VireoClient::objectmodel::SharedObject<
-        VireoClient::VireoSingletonServerManager>::Exists();
+    return Orb::SharedObject<VireoClient::VireoSingletonServerManager>::Exists();
 }
 
 class LibraryTest : public ::testing::Test {

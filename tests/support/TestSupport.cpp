@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "basekit/utility/Process.h"
 
 #include <dirent.h>
 #include <ftw.h>
@@ -242,7 +243,7 @@ std::vector<pid_t> FindProcessesByName(std::string const& name) {
 }
 
 bool IsProcessRunning(pid_t pid) {
-    return hostlink::IsProcessAlive(pid);
+    return basekit::utility::IsProcessAlive(pid);
 }
 
 bool WaitForProcessExit(pid_t pid, std::chrono::milliseconds bound) {

@@ -1,5 +1,7 @@
 #include "basekit/debug/Debug.h"
 
+#include "basekit/utility/Parse.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +36,17 @@ bool PrintReport(Report const& report) {
     line += std::to_string(report.line);
     line += ": ";
     line += report.function;
-    line +=
-        report.kind == ReportKind::kAssertion ? ": assertion failed: " : ": contract violated: ";
+    switch (report.kind) {
+        case ReportKind::kAssertion:
+            line += ": assertion failed: ";
+            break;
+        case ReportKind::kContract:
+            line += ": contract violated: ";
+            break;
+        case ReportKind::kFailure:
+            line += ": failed while ";
+            break;
+    }
     line += report.condition;
     if (!report.message.empty()) {
         line += ": ";
@@ -93,13 +104,18 @@ bool BreakAfterContractDialog(bool& ignore, const char* condition, UTF8String co
                       flag);
 }
 
+void ReportFailure(bool& ignore, const char* context, UTF8String const& message, const char* file,
+                   long line, const char* function) {
+    MakeReport(ReportKind::kFailure, ignore, context, message, file, line, function, false);
+}
+
 bool IsDebuggerAttached() {
     std::ifstream status("/proc/self/status");
     std::string line;
     static const std::string kTracer = "TracerPid:";
     while (std::getline(status, line)) {
         if (line.compare(0, kTracer.size(), kTracer) == 0) {
-            return std::strtol(line.c_str() + kTracer.size(), nullptr, 10) != 0;
+            return utility::ParseLeadingInt32(std::string_view(line).substr(kTracer.size())) != 0;
         }
     }
     return false;

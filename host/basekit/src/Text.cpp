@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace basekit {
 namespace utility {
@@ -38,17 +39,16 @@ void AppendUTF8(UTF8String& out, std::uint32_t cp) {
     }
 }
 
-}  // namespace
-
-UTF16String UTF8to16(UTF8String const& text) {
-    UTF16String out;
-    out.reserve(text.size());
+// Calls emit(code point, true) for each well-formed sequence of `text` and
+// emit(kReplacement, false) for each maximal ill-formed subsequence.
+template <class Emit>
+void DecodeUTF8(std::string_view text, Emit&& emit) {
     std::size_t const n = text.size();
     std::size_t i = 0;
     while (i < n) {
         auto const b0 = static_cast<unsigned char>(text[i]);
         if (b0 < 0x80) {
-            out.push_back(b0);
+            emit(b0, true);
             ++i;
             continue;
         }
@@ -72,7 +72,7 @@ UTF16String UTF8to16(UTF8String const& text) {
             lo = b0 == 0xF0 ? 0x90 : 0x80;
             hi = b0 == 0xF4 ? 0x8F : 0xBF;
         } else {
-            out.push_back(kReplacement);
+            emit(kReplacement, false);
             ++i;
             continue;
         }
@@ -93,13 +93,42 @@ UTF16String UTF8to16(UTF8String const& text) {
             hi = 0xBF;
         }
         if (!valid) {
-            out.push_back(kReplacement);
+            emit(kReplacement, false);
             i += used;
             continue;
         }
-        AppendCodePoint(out, cp);
+        emit(cp, true);
         i += length;
     }
+}
+
+}  // namespace
+
+UTF16String UTF8to16(std::string_view text) {
+    UTF16String out;
+    out.reserve(text.size());
+    DecodeUTF8(text, [&out](std::uint32_t cp, bool) { AppendCodePoint(out, cp); });
+    return out;
+}
+
+UTF16String UTF8to16(UTF8String const& text) {
+    return UTF8to16(std::string_view(text));
+}
+
+UTF16String UTF8to16(const char* text) {
+    return text == nullptr ? UTF16String() : UTF8to16(std::string_view(text));
+}
+
+bool IsValidUTF8(std::string_view text) noexcept {
+    bool valid = true;
+    DecodeUTF8(text, [&valid](std::uint32_t, bool wellFormed) { valid = valid && wellFormed; });
+    return valid;
+}
+
+UTF8String MakeValidUTF8(std::string_view text) {
+    UTF8String out;
+    out.reserve(text.size());
+    DecodeUTF8(text, [&out](std::uint32_t cp, bool) { AppendUTF8(out, cp); });
     return out;
 }
 

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "Text.h"
+#include "basekit/debug/Failure.h"
+#include "basekit/utility/Text.h"
 #include "basemarshal/JSONVariant.h"
 #include "basetransport/Extensions.h"
 
@@ -26,17 +27,6 @@ namespace json = boost::json;
 using basekit::UTF16String;
 using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
-
-// The text of the exception being handled.
-std::string CurrentExceptionText() {
-    try {
-        throw;
-    } catch (std::exception const& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 bool ReadID(json::value const* value, std::int64_t& id) {
     if (value == nullptr) {
@@ -187,7 +177,8 @@ void RPCClient::Impl::OnMessage(json::object& message) {
         try {
             variant = FromJSON(*result);
         } catch (...) {
-            RunError(request, kErrorMalformedAnswer, detail::ToUTF16(CurrentExceptionText()));
+            RunError(request, kErrorMalformedAnswer,
+                     basekit::utility::UTF8to16(basekit::debug::CurrentExceptionText()));
             return;
         }
         RunResult(request, variant);
@@ -213,7 +204,7 @@ void RPCClient::Impl::OnMessage(json::object& message) {
             text = std::string(m->get_string());
         }
     }
-    RunError(request, code, detail::ToUTF16(text));
+    RunError(request, code, basekit::utility::UTF8to16(text));
 }
 
 void RPCClient::Impl::RunResult(Pending& request, VariantPtr const& result) {
@@ -222,10 +213,10 @@ void RPCClient::Impl::RunResult(Pending& request, VariantPtr const& result) {
         request.onResult(result, request.arg);
         return;
     } catch (...) {
-        failure = CurrentExceptionText();
+        failure = basekit::debug::CurrentExceptionText();
     }
     // The answer could not be read: the caller learns it through the error handler.
-    RunError(request, kErrorMalformedAnswer, detail::ToUTF16(failure));
+    RunError(request, kErrorMalformedAnswer, basekit::utility::UTF8to16(failure));
 }
 
 void RPCClient::Impl::RunError(Pending& request, long code, UTF16String const& message) {
@@ -278,7 +269,7 @@ std::int64_t RPCClient::SendRequest(VariantPtr const& call, ResultHandler onResu
         // Nothing went out on any session from here.
         basetransport::TakeLastSessionSentOnThisThread();
         mImpl->PostError(std::move(request), kErrorNotSent,
-                         detail::ToUTF16(CurrentExceptionText()));
+                         basekit::utility::UTF8to16(basekit::debug::CurrentExceptionText()));
         return id;
     }
     message["id"] = id;

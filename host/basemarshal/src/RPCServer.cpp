@@ -10,6 +10,7 @@
 #include <mutex>
 #include <utility>
 
+#include "basekit/debug/Failure.h"
 #include "basemarshal/JSONVariant.h"
 
 namespace basemarshal {
@@ -20,16 +21,6 @@ namespace json = boost::json;
 using basekit::serialization::MakeVariant;
 using basekit::serialization::VariantArray;
 using basekit::serialization::VariantPtr;
-
-std::string CurrentExceptionText() {
-    try {
-        throw;
-    } catch (std::exception const& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
 
 json::object ErrorAnswer(json::value const& id, long code, std::string const& message) {
     json::object answer;
@@ -95,8 +86,9 @@ void Responder::Reply(VariantPtr const& result) const {
         answer["id"] = mState->id;
         answer["result"] = std::move(encoded);
     } catch (...) {
-        answer = ErrorAnswer(mState->id, kErrorInternal,
-                             "the result could not be encoded: " + CurrentExceptionText());
+        answer = ErrorAnswer(
+            mState->id, kErrorInternal,
+            "the result could not be encoded: " + basekit::debug::CurrentExceptionText());
     }
     mState->Send(answer);
 }
@@ -188,7 +180,7 @@ void RPCServer::Impl::Dispatch(basetransport::SessionPtr const& session, json::o
             params != nullptr ? FromJSON(*params) : MakeVariant(VariantArray());
         (*handler)(session, arguments, responder);
     } catch (...) {
-        responder.Error(kErrorInternal, CurrentExceptionText());
+        responder.Error(kErrorInternal, basekit::debug::CurrentExceptionText());
     }
 }
 

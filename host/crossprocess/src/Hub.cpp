@@ -9,6 +9,7 @@
 #include "Dispatcher.h"
 #include "HubLock.h"
 #include "Messages.h"
+#include "basekit/utility/Process.h"
 #include "basetransport/Extensions.h"
 
 namespace crossprocess {
@@ -180,7 +181,7 @@ void Hub::ScheduleReclaim(std::int64_t pid, int attempt) {
     }
     Dispatcher::Instance().Post(
         [this, pid, attempt] {
-            if (IsProcessAlive(pid)) {
+            if (basekit::utility::IsProcessAlive(pid)) {
                 ScheduleReclaim(pid, attempt + 1);
             } else {
                 ReclaimLeftovers(pid);

@@ -17,6 +17,7 @@
 
 #include "Counters.h"
 #include "basekit/utility/Guid.h"
+#include "basekit/utility/Process.h"
 #include "crossprocess/CrossProcess.h"
 
 namespace crossprocess {
@@ -53,29 +54,9 @@ std::uint64_t OwnStartTime() {
     std::int64_t pid = getpid();
     if (pid != cachedPid) {  // also right after a fork
         cachedPid = pid;
-        cachedTime = ProcessStartTime(pid);
+        cachedTime = basekit::utility::ProcessStartTime(pid);
     }
     return cachedTime;
-}
-
-// Reads /proc/<pid>/stat; the fields after the command name (which may hold spaces and
-// parentheses) start with the state (field 3).
-bool ReadProcStat(std::int64_t pid, std::vector<std::string>& fields) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-        return false;
-    }
-    auto close = line.rfind(')');
-    if (close == std::string::npos) {
-        return false;
-    }
-    std::istringstream rest(line.substr(close + 1));
-    std::string field;
-    while (rest >> field) {
-        fields.push_back(field);
-    }
-    return !fields.empty();
 }
 
 bool ReadHeader(int fd, BlockHeader& header, off_t& size) {
@@ -148,29 +129,6 @@ bool ParseSegmentName(std::string const& name, std::int64_t& pid) {
     }
     pid = value;
     return true;
-}
-
-std::uint64_t ProcessStartTime(std::int64_t pid) {
-    std::vector<std::string> fields;
-    // starttime is field 22 of /proc/<pid>/stat, the 20th after the command name.
-    if (!ReadProcStat(pid, fields) || fields.size() < 20) {
-        return 0;
-    }
-    return std::strtoull(fields[19].c_str(), nullptr, 10);
-}
-
-bool IsProcessAlive(std::int64_t pid) {
-    if (pid <= 0) {
-        return false;
-    }
-    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) {
-        return false;
-    }
-    std::vector<std::string> fields;
-    if (!ReadProcStat(pid, fields)) {
-        return false;
-    }
-    return fields[0] != "Z" && fields[0] != "X" && fields[0] != "x";
 }
 
 // ---- OwnedSegment ------------------------------------------------------------------------------
@@ -334,7 +292,7 @@ std::size_t ReclaimLeftovers(std::int64_t onlyPid) {
             continue;  // not ours to judge
         }
         std::string const path = "/" + name;
-        if (pid != self && !IsProcessAlive(pid)) {
+        if (pid != self && !basekit::utility::IsProcessAlive(pid)) {
             stale.push_back(path);
             continue;
         }
@@ -346,7 +304,8 @@ std::size_t ReclaimLeftovers(std::int64_t onlyPid) {
         }
         // The pid lives: the segment is stale only when its header names another process
         // that had the same pid. A segment without a valid header may be in creation: keep it.
-        std::uint64_t const liveStart = pid == self ? OwnStartTime() : ProcessStartTime(pid);
+        std::uint64_t const liveStart =
+            pid == self ? OwnStartTime() : basekit::utility::ProcessStartTime(pid);
         int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
         if (fd < 0) {
             continue;

@@ -37,11 +37,6 @@ std::string MakeSegmentName(std::int64_t pid, std::uint8_t const (&random)[16]);
 // Accepts "/vireo-<pid>-<32 hex>" or the same without the slash; gives the pid.
 bool ParseSegmentName(std::string const& name, std::int64_t& pid);
 
-// Start time of a process in clock ticks since boot, 0 when unknown (or the process is gone).
-std::uint64_t ProcessStartTime(std::int64_t pid);
-// True while `pid` names a running process (a zombie counts as dead).
-bool IsProcessAlive(std::int64_t pid);
-
 // A segment this process created, mapped read-write. Destroying it unmaps and unlinks it.
 class OwnedSegment {
   public:

@@ -21,6 +21,9 @@
 
 #include "NameLock.h"
 #include "Spawn.h"
+#include "basekit/utility/Parse.h"
+#include "basekit/utility/Process.h"
+#include "basekit/utility/Text.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/Registry.h"
 
@@ -41,14 +44,8 @@ constexpr int kAnnouncePollMs = 100;
 std::atomic<std::int64_t> gNextTicket{1};
 
 int AnnounceTimeoutMs() {
-    if (char const* text = std::getenv("CORVIDHOST_ANNOUNCE_TIMEOUT_MS"); text && *text) {
-        char* end = nullptr;
-        long value = std::strtol(text, &end, 10);
-        if (end && *end == '\0' && value > 0 && value <= 3600000) {
-            return static_cast<int>(value);
-        }
-    }
-    return kDefaultAnnounceTimeoutMs;
+    return static_cast<int>(basekit::utility::EnvironmentInteger(
+        "CORVIDHOST_ANNOUNCE_TIMEOUT_MS", kDefaultAnnounceTimeoutMs, 1, 3600000));
 }
 
 bool IsExecutableFile(std::string const& path) {
@@ -96,7 +93,8 @@ bool FindLiveServer(std::string const& entryPath, std::string const& serverName,
     if (!entry.name.empty() && entry.name != serverName) {
         return false;
     }
-    return IsProcessAlive(entry.pid) && AcceptsConnections(entry.host, entry.port);
+    return basekit::utility::IsProcessAlive(entry.pid) &&
+           AcceptsConnections(entry.host, entry.port);
 }
 
 // Watches the registry directory for new entries; without inotify the caller just polls.
@@ -220,9 +218,9 @@ std::int64_t CreateNamedServerConnection(basekit::UTF16String const& serverName,
                                          basekit::UTF16String const& instanceName,
                                          ConnectionCallback onConnection) {
     ConnectionRequest request;
-    request.serverName = ToUTF8(serverName);
-    request.executable = ToUTF8(executablePath);
-    request.instanceName = ToUTF8(instanceName);
+    request.serverName = basekit::utility::UTF16to8(serverName);
+    request.executable = basekit::utility::UTF16to8(executablePath);
+    request.instanceName = basekit::utility::UTF16to8(instanceName);
     if (request.serverName.empty() || !IsExecutableFile(request.executable)) {
         return 0;
     }

@@ -1,5 +1,6 @@
 // The server's side of discovery: command line, token, announcing and withdrawing the entry.
 #include "hostlink/ServerSide.h"
+#include "basekit/utility/Parse.h"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -17,14 +18,10 @@ namespace server {
 
 namespace {
 
-bool ParseInteger(std::string const& text, std::int64_t& out) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || !end || *end != '\0' || value < 0) {
+// A non-negative integer option.
+bool ParseCount(std::string const& text, std::int64_t& out) {
+    std::int64_t value = 0;
+    if (!basekit::utility::ParseInteger(text, value) || value < 0) {
         return false;
     }
     out = value;
@@ -57,12 +54,12 @@ bool ParseLaunchOptions(int argc, char** argv, LaunchOptions& out, std::string& 
             options.instance = value;
             haveInstance = true;
         } else if (argument == "--parent-pid") {
-            if (!ParseInteger(value, options.parentPid)) {
+            if (!ParseCount(value, options.parentPid)) {
                 error = "bad --parent-pid: " + value;
                 return false;
             }
         } else if (argument == "--idle-ms") {
-            if (!ParseInteger(value, options.idleMs)) {
+            if (!ParseCount(value, options.idleMs)) {
                 error = "bad --idle-ms: " + value;
                 return false;
             }

@@ -37,10 +37,4 @@ bool ReadEntry(std::string const& entryPath, RegistryEntry& out);
 // Writes an entry atomically: a temporary file (mode 0600) renamed over `entryPath`.
 bool WriteEntry(std::string const& entryPath, RegistryEntry const& entry);
 
-// True while a process with this id exists (a zombie counts as gone).
-bool IsProcessAlive(std::int64_t pid);
-
-// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string ToUTF8(std::u16string const& text);
-
 }  // namespace hostlink

@@ -22,7 +22,8 @@
 namespace basekit {
 namespace debug {
 
-enum class ReportKind { kAssertion, kContract };
+// kFailure: an error that was caught and not passed on (Failure.h).
+enum class ReportKind { kAssertion, kContract, kFailure };
 
 struct Report {
     ReportKind kind;
@@ -51,6 +52,10 @@ bool BreakAfterContractDialog(bool& ignore, const char* condition, UTF8String co
 
 // True when a tracer (debugger) is attached to this process (TracerPid in /proc/self/status).
 bool IsDebuggerAttached();
+
+// Reports a failure that was caught and not passed on (see Failure.h); never asks for a break.
+void ReportFailure(bool& ignore, const char* context, UTF8String const& message, const char* file,
+                   long line, const char* function);
 
 // Raises SIGTRAP when `requested` is true and a debugger is attached; otherwise does nothing.
 void BreakIfRequested(bool requested);

@@ -1,7 +1,7 @@
 #pragma once
-// The object model shared by every class of the library: answering queries by interface
-// identifier, reference counting of private (heap) objects, and the process-wide shared objects
-// that are built on first use and destroyed with their last reference.
+// The object model shared by every class of the host libraries and the library: answering queries
+// by interface identifier, reference counting of private (heap) objects, and the process-wide
+// shared objects that are built on first use and destroyed with their last reference.
 //
 // Queries: a class answers QueryInterfaceNoRef for an ordered list of identifiers (its own class
 // identifier, its interface's, its base implementation class's, then OrbUnknown's); each gives the
@@ -45,8 +45,7 @@
 #include "basekit/threads/RecursiveMutex.h"
 #include "basekit/utility/Guid.h"
 
-namespace VireoClient {
-namespace objectmodel {
+namespace Orb {
 
 // ---- Queries ------------------------------------------------------------------------------------
 
@@ -225,5 +224,4 @@ class PrivateImplementation : public Base {
     std::atomic<std::uint32_t> mRefCount{0};
 };
 
-}  // namespace objectmodel
-}  // namespace VireoClient
+}  // namespace Orb

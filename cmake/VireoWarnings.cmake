@@ -1,7 +1,8 @@
 # Common compile settings for every target of the project.
 add_library(vireo_warnings INTERFACE)
 target_compile_options(vireo_warnings INTERFACE
-  -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-unused-parameter
+  -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-unused-parameter
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
   $<$<BOOL:${VIREO_WERROR}>:-Werror>)
 
 # vireo_host_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])

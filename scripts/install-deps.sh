@@ -7,6 +7,7 @@ packages=(
   libboost1.81-dev libboost-json1.81-dev libboost-program-options1.81-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsndfile1-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

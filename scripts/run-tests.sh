@@ -5,8 +5,11 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 preset="${1:-default}"
 "$root/scripts/build.sh" "$preset"
 cd "$root"
+# Time limits in tests (tests/support/TimeScale.h) stretch under the sanitizers.
 case "$preset" in
-  asan) export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" ;;
-  tsan) export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" ;;
+  asan) export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+        export VIREO_TEST_TIME_SCALE="${VIREO_TEST_TIME_SCALE:-3}" ;;
+  tsan) export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+        export VIREO_TEST_TIME_SCALE="${VIREO_TEST_TIME_SCALE:-5}" ;;
 esac
 ctest --preset "$preset"

@@ -69,6 +69,13 @@ BinaryReferencePtr OpenPublishedData(basetransport::SessionPtr const& session,
     return Hub::Instance().Open(session, id);
 }
 
+// Not enforced yet: no limit applies and usage is not counted.
+SessionUsage GetSessionUsage(basetransport::SessionPtr const&) {
+    return SessionUsage();
+}
+
+void SetSessionLimits(SessionLimits const&) {}
+
 Stats GetStats() {
     Stats stats;
     Hub::Instance().FillStats(stats);

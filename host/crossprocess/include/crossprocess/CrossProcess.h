@@ -82,6 +82,25 @@ void CancelAllOutstandingNotifications(basekit::utility::Guid const& id, long re
 
 // ---- Publishing ----------------------------------------------------------------------------
 
+// Results of PublishToSession besides 0, when the peer of the session already holds as much as
+// one session may (see SetSessionLimits): the block is not published.
+constexpr long kPublishSessionMemoryLimit = -20;  // bytes held by the peer
+constexpr long kPublishSessionBlockLimit = -21;   // blocks held by the peer
+
+// What the peer of one session holds of ours: published blocks it has not released yet.
+struct SessionUsage {
+    std::uint64_t bytes = 0;
+    std::uint64_t blocks = 0;
+};
+SessionUsage GetSessionUsage(basetransport::SessionPtr const& session);
+
+// The most one session's peer may hold (0: no limit). Applies to publications made afterwards.
+struct SessionLimits {
+    std::uint64_t maxBytes = 0;
+    std::uint64_t maxBlocks = 0;
+};
+void SetSessionLimits(SessionLimits const& limits);
+
 // A writable block of `size` bytes from this process's pool (no new segment once warm).
 // Empty on failure.
 WritableBinaryReferencePtr CreateWritableReference(std::uint64_t size);

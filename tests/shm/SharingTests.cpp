@@ -3,7 +3,7 @@
 #include "Pattern.h"
 #include "Pix/Pix.h"
 
-namespace shmtest {
+namespace vireo::test::shm {
 namespace {
 
 using basekit::utility::Guid;
@@ -130,4 +130,4 @@ TEST_F(ShmSharing, FramesCrossBothWaysAndSharedFramesAreNotCopied) {
 }
 
 }  // namespace
-}  // namespace shmtest
+}  // namespace vireo::test::shm

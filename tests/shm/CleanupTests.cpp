@@ -139,7 +139,8 @@ TEST_F(ShmCleanup, APeerWithAnotherPrefixIsReadAndReclaimedWhenItDies) {
 
     // Once its session ended and it is seen dead, its segments go, whatever their prefix.
     other.Kill();
-    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid, foreign).empty(); }));
+    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid, foreign).empty(); },
+                           std::chrono::seconds(15)));
     EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
 }
 
@@ -157,7 +158,9 @@ TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     ASSERT_GE(SegmentsOf(pid).size(), 2u);
 
     peer.Kill();
-    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }));
+    // Reclaimed once the peer is seen dead after its session ended, or at the latest by the
+    // periodic scan (every 10 s).
+    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }, std::chrono::seconds(15)));
     auto ref = kept.Ref();
     ASSERT_TRUE(ref);
     EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), 5));

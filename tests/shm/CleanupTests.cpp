@@ -139,8 +139,8 @@ TEST_F(ShmCleanup, APeerWithAnotherPrefixIsReadAndReclaimedWhenItDies) {
 
     // Once its session ended and it is seen dead, its segments go, whatever their prefix.
     other.Kill();
-    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid, foreign).empty(); },
-                           std::chrono::seconds(15)));
+    EXPECT_TRUE(
+        Eventually([&] { return SegmentsOf(pid, foreign).empty(); }, std::chrono::seconds(15)));
     EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
 }
 

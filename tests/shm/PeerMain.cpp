@@ -30,6 +30,7 @@ namespace json = boost::json;
 using basekit::utility::Guid;
 using basetransport::SessionPtr;
 
+namespace vireo::test::shm {
 namespace {
 
 struct PeerState {
@@ -176,7 +177,7 @@ void Want(SessionPtr const& session, json::object const& p) {
             crossprocess::PublishFailureToSession(session, id, crossprocess::kStatusFailed);
             return;
         }
-        vireo::test::shm::FillPattern(ref->GetData(), size, seed);
+        FillPattern(ref->GetData(), size, seed);
         if (mode == "hold") {
             {
                 std::lock_guard<std::mutex> lock(gState.mutex);
@@ -196,7 +197,7 @@ void Want(SessionPtr const& session, json::object const& p) {
             crossprocess::PublishFailureToSession(session, id, crossprocess::kStatusFailed);
             return;
         }
-        vireo::test::shm::FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), seed);
+        FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), seed);
         crossprocess::PublishToSession(session, id, block, block->GetSize());
     } else if (mode == "fail") {
         crossprocess::PublishFailureToSession(session, id, static_cast<long>(U64(p, "status")));
@@ -245,15 +246,14 @@ void Handle(SessionPtr const& session, json::object& message) {
             std::uint64_t const size = U64(p, "size");
             ref = crossprocess::CreateWritableReference(size);
             if (ref) {
-                vireo::test::shm::FillPattern(ref->GetData(), size, U64(p, "seed"));
+                FillPattern(ref->GetData(), size, U64(p, "seed"));
                 result = crossprocess::Share(id, ref, size);
             }
         } else {
             auto frame = Pix::CreateVideoFrame(static_cast<std::uint32_t>(U64(p, "width")),
                                                static_cast<std::uint32_t>(U64(p, "height")),
                                                Kino::kPixelFormat_BGRA, 0, {}, 0);
-            vireo::test::shm::FillPattern(frame->GetMutablePixels(), frame->GetDataSize(),
-                                          U64(p, "seed"));
+            FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), U64(p, "seed"));
             result = Pix::PublishVideoFrameProvidingReference(
                 InterfaceRef<Kino::IVideoFrame>(frame), id, ref);
         }
@@ -277,7 +277,7 @@ void Handle(SessionPtr const& session, json::object& message) {
         if (ref) {
             result["size"] = ref->GetSize();
             const void* data = ref->GetData();
-            result["match"] = vireo::test::shm::CheckPattern(data, ref->GetSize(), U64(p, "seed"));
+            result["match"] = CheckPattern(data, ref->GetSize(), U64(p, "seed"));
             ref->ReleaseData(data);
         }
         Reply(session, p, std::move(result));
@@ -286,8 +286,8 @@ void Handle(SessionPtr const& session, json::object& message) {
         int const result = Pix::OpenVideoFrame(session, id, frame);
         json::object answer{{"result", result}};
         if (frame) {
-            answer["match"] = vireo::test::shm::CheckPattern(frame->GetPixels(),
-                                                             frame->GetDataSize(), U64(p, "seed"));
+            answer["match"] =
+                CheckPattern(frame->GetPixels(), frame->GetDataSize(), U64(p, "seed"));
         }
         Reply(session, p, std::move(answer));
     } else if (verb == "test.request") {
@@ -300,7 +300,7 @@ void Handle(SessionPtr const& session, json::object& message) {
                 bool match = false;
                 if (ref) {
                     const void* data = ref->GetData();
-                    match = vireo::test::shm::CheckPattern(data, ref->GetSize(), seed);
+                    match = CheckPattern(data, ref->GetSize(), seed);
                     std::lock_guard<std::mutex> lock(gState.mutex);
                     gState.received[got] = ref;
                 }
@@ -332,8 +332,10 @@ void Handle(SessionPtr const& session, json::object& message) {
 }
 
 }  // namespace
+}  // namespace vireo::test::shm
 
 int main(int argc, char** argv) {
+    using namespace vireo::test::shm;
     // Never outlive the test that started us.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::string token = "token";

@@ -31,6 +31,7 @@
 
 extern char** environ;
 
+namespace vireo::bench {
 namespace {
 
 namespace json = boost::json;
@@ -285,11 +286,12 @@ int RunClient(int frames) {
 }
 
 }  // namespace
+}  // namespace vireo::bench
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--serve") == 0) {
-        return RunServer(argv[2]);
+        return vireo::bench::RunServer(argv[2]);
     }
     int const frames = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 1000;
-    return RunClient(frames);
+    return vireo::bench::RunClient(frames);
 }

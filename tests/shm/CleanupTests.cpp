@@ -13,22 +13,22 @@
 #include "Pix/Pix.h"
 #include "Segment.h"
 
-extern char** environ;
-
-namespace shmtest {
+namespace vireo::test::shm {
 namespace {
 
 using basekit::utility::Guid;
 using json = boost::json::object;
 
-// Runs "shm_peer --leak n": it creates n blocks and kills itself. Returns its (reaped) pid.
-pid_t SpawnLeaker(int n) {
+// Runs "shm_peer --leak n": it creates n blocks (with segment name prefix `prefix`, ours by
+// default) and kills itself. Returns its (reaped) pid.
+pid_t SpawnLeaker(int n, std::string const& prefix = TestPrefix()) {
     std::string const exe = SiblingExecutable("shm_peer");
     std::string const count = std::to_string(n);
     std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--leak"),
                                const_cast<char*>(count.c_str()), nullptr};
+    Environment environment(prefix);
     pid_t pid = -1;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environment.Get()) != 0) {
         return -1;
     }
     waitpid(pid, nullptr, 0);
@@ -95,7 +95,54 @@ TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
     crossprocess::UninitializeClient();
 }
 
+TEST(ShmReclaim, AProcessScansOnlyItsOwnPrefix) {
+    std::string const foreign = TestPrefix() + "x";
+    pid_t const theirs = SpawnLeaker(2, foreign);
+    pid_t const ours = SpawnLeaker(2);
+    ASSERT_GT(theirs, 0);
+    ASSERT_GT(ours, 0);
+    ASSERT_EQ(2u, SegmentsOf(theirs, foreign).size());
+    ASSERT_EQ(2u, SegmentsOf(ours).size());
+
+    // The start-up scan reclaims the dead process's segments of our prefix only: another
+    // prefix belongs to other processes (another test, another setting), which judge their own.
+    crossprocess::UninitializeClient();
+    EXPECT_TRUE(crossprocess::InitializeClient());
+    EXPECT_TRUE(SegmentsOf(ours).empty());
+    EXPECT_EQ(2u, SegmentsOf(theirs, foreign).size());
+    crossprocess::UninitializeClient();
+    for (auto const& name : SegmentsOf(theirs, foreign)) {
+        shm_unlink(("/" + name).c_str());
+    }
+}
+
 using ShmCleanup = WithPeer;
+
+TEST_F(ShmCleanup, APeerWithAnotherPrefixIsReadAndReclaimedWhenItDies) {
+    Peer other;
+    std::string const foreign = TestPrefix() + "y";
+    ASSERT_TRUE(other.Start(foreign));
+    Waiter waiter;
+    Guid const id = Guid::CreateUnique();
+    Peer* p = &other;
+    ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(id, waiter.Handler(), [p, id] {
+                  p->Send(
+                      "want",
+                      {{"id", id.AsUTF8String()}, {"mode", "data"}, {"size", 5000}, {"seed", 31}});
+              }));
+    ASSERT_TRUE(waiter.Wait());
+    ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
+    EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
+    pid_t const pid = other.Pid();
+    ASSERT_FALSE(SegmentsOf(pid, foreign).empty());
+    EXPECT_TRUE(SegmentsOf(pid).empty());
+
+    // Once its session ended and it is seen dead, its segments go, whatever their prefix.
+    other.Kill();
+    EXPECT_TRUE(
+        Eventually([&] { return SegmentsOf(pid, foreign).empty(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
+}
 
 TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     Waiter kept;
@@ -111,7 +158,9 @@ TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     ASSERT_GE(SegmentsOf(pid).size(), 2u);
 
     peer.Kill();
-    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }));
+    // Reclaimed once the peer is seen dead after its session ended, or at the latest by the
+    // periodic scan (every 10 s).
+    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }, std::chrono::seconds(15)));
     auto ref = kept.Ref();
     ASSERT_TRUE(ref);
     EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), 5));
@@ -190,4 +239,4 @@ TEST_F(ShmCleanup, ThousandWarmFramesCreateNoSegments) {
 }
 
 }  // namespace
-}  // namespace shmtest
+}  // namespace vireo::test::shm

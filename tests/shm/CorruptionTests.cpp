@@ -1,6 +1,10 @@
 // Hostile or broken input: block headers, publication messages, frame headers.
+#include <sys/stat.h>
+
 #include <boost/make_shared.hpp>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "Fixture.h"
@@ -8,7 +12,7 @@
 #include "Pix/Pix.h"
 #include "Segment.h"
 
-namespace shmtest {
+namespace vireo::test::shm {
 namespace {
 
 using basekit::utility::Guid;
@@ -16,11 +20,12 @@ using basekit::utility::Guid;
 using ShmCorruption = WithPeer;
 
 TEST_F(ShmCorruption, BadBlocksAndMessagesAreRejectedAsCorrupt) {
-    const char* const fields[] = {"magic",        "version",        "headerSmall",    "headerLarge",
-                                  "headerOdd",    "flags",          "capacity",       "ownerPid",
-                                  "mode",         "truncated",      "offsetInHeader", "pastEnd",
-                                  "sizeOverflow", "offsetOverflow", "namePid",        "nameBad",
-                                  "missing",      "negativeSize"};
+    const char* const fields[] = {
+        "magic",          "version",  "headerSmall",  "headerLarge",    "headerOdd",
+        "flags",          "capacity", "ownerPid",     "mode",           "truncated",
+        "offsetInHeader", "pastEnd",  "sizeOverflow", "offsetOverflow", "namePid",
+        "nameBad",        "missing",  "negativeSize", "headerHuge",     "capacityOverLimit",
+        "capacityWraps",  "sparse",   "fifo"};
     for (const char* field : fields) {
         SCOPED_TRACE(field);
         Waiter waiter;
@@ -43,6 +48,50 @@ TEST_F(ShmCorruption, BadBlocksAndMessagesAreRejectedAsCorrupt) {
     EXPECT_EQ(1024u, valid.Ref()->GetSize());
 }
 
+// Bytes of this process's mappings of files whose path contains `part`, from /proc/self/maps.
+std::vector<std::uint64_t> MappingSizes(std::string const& part) {
+    std::vector<std::uint64_t> sizes;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        if (line.find(part) == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::uint64_t begin = 0;
+        std::uint64_t end = 0;
+        char dash = 0;
+        fields >> std::hex >> begin >> dash >> end;
+        sizes.push_back(end - begin);
+    }
+    return sizes;
+}
+
+TEST_F(ShmCorruption, OnlyWhatTheHeaderNamesIsMappedAndNothingIsAllocatedForAPeer) {
+    std::string const peerSegments = "/dev/shm/" + TestPrefix() + "-" + std::to_string(peer.Pid());
+    // An 8 MiB segment whose header names a 64 KiB data area: the rest is never mapped.
+    Waiter big;
+    ASSERT_EQ(0, Request(Guid::CreateUnique(), big, {{"mode", "corrupt"}, {"field", "bigFile"}}));
+    ASSERT_TRUE(big.Wait());
+    ASSERT_EQ(crossprocess::kStatusOK, big.Status());
+    std::vector<std::uint64_t> const sizes = MappingSizes(peerSegments);
+    ASSERT_EQ(1u, sizes.size());
+    EXPECT_EQ(crossprocess::detail::kBlockHeaderSize + 65536u, sizes[0]);
+
+    // A 1 GiB segment with holes: refused before it is mapped, so populating it never makes
+    // this process allocate the peer's gigabyte.
+    Waiter sparse;
+    ASSERT_EQ(0, Request(Guid::CreateUnique(), sparse, {{"mode", "corrupt"}, {"field", "sparse"}}));
+    ASSERT_TRUE(sparse.Wait());
+    EXPECT_EQ(crossprocess::kStatusCorrupt, sparse.Status());
+    EXPECT_EQ(1u, MappingSizes(peerSegments).size());
+    for (auto const& name : SegmentsOf(peer.Pid())) {
+        struct stat st {};
+        ASSERT_EQ(0, stat(("/dev/shm/" + name).c_str(), &st));
+        EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512u, std::uint64_t{16} << 20) << name;
+    }
+}
+
 TEST(ShmSegmentNames, OnlyOurOwnNameFormIsAccepted) {
     std::int64_t pid = 0;
     EXPECT_TRUE(
@@ -53,10 +102,23 @@ TEST(ShmSegmentNames, OnlyOurOwnNameFormIsAccepted) {
           "/vireo-12-0123456789abcdef0123456789abcde", "/vireo-12-0123456789abcdef0123456789abcdeg",
           "/vireo-12-0123456789ABCDEF0123456789abcdef",
           "/vireo-12-0123456789abcdef0123456789abcdef0",
-          "/vireo-99999999999-0123456789abcdef0123456789abcdef",
-          "/other-12-0123456789abcdef0123456789abcdef", "/vireo-12-../x", ""}) {
+          "/vireo-99999999999-0123456789abcdef0123456789abcdef", "/vireo-12-../x", "",
+          "/-12-0123456789abcdef0123456789abcdef", "/a/b-12-0123456789abcdef0123456789abcdef",
+          "/averyveryverylongprefix-12-0123456789abcdef0123456789abcdef"}) {
         EXPECT_FALSE(crossprocess::detail::ParseSegmentName(bad, pid)) << bad;
     }
+    // A peer's name may carry another prefix; this process makes, scans and reclaims only its
+    // own.
+    std::string prefix;
+    EXPECT_TRUE(crossprocess::detail::ParseSegmentName(
+        "/other.Prefix_1-77-0123456789abcdef0123456789abcdef", pid, &prefix));
+    EXPECT_EQ("other.Prefix_1", prefix);
+    EXPECT_EQ(77, pid);
+    EXPECT_FALSE(crossprocess::detail::ParseOwnSegmentName(
+        "/other.Prefix_1-77-0123456789abcdef0123456789abcdef", pid));
+    EXPECT_EQ(TestPrefix(), crossprocess::detail::SegmentPrefix());
+    std::string const own = "/" + TestPrefix() + "-77-0123456789abcdef0123456789abcdef";
+    EXPECT_TRUE(crossprocess::detail::ParseOwnSegmentName(own, pid));
 }
 
 // Bytes in this process's memory, standing in for a received reference.
@@ -172,4 +234,4 @@ TEST(ShmFrameHeader, EveryFieldIsCheckedAgainstTheReceivedSize) {
 }
 
 }  // namespace
-}  // namespace shmtest
+}  // namespace vireo::test::shm

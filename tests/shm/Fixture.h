@@ -7,7 +7,7 @@
 #include "Harness.h"
 #include "basekit/utility/Guid.h"
 
-namespace shmtest {
+namespace vireo::test::shm {
 
 class WithPeer : public ::testing::Test {
   protected:
@@ -16,7 +16,10 @@ class WithPeer : public ::testing::Test {
         ASSERT_TRUE(peer.Start()) << "shm_peer could not be started";
     }
     void TearDown() override {
-        peer.Exit();
+        if (peer.Pid() > 0) {
+            // Its crossprocess thread ends and is joined at exit, with timers still pending.
+            EXPECT_TRUE(peer.Exit()) << "the peer exits on its own, with status 0";
+        }
         crossprocess::UninitializeClient();
     }
 
@@ -31,4 +34,4 @@ class WithPeer : public ::testing::Test {
     Peer peer;
 };
 
-}  // namespace shmtest
+}  // namespace vireo::test::shm

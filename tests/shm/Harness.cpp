@@ -11,13 +11,35 @@
 #include <cstdio>
 #include <cstring>
 
+#include "TimeScale.h"
 #include "basekit/utility/Guid.h"
 
 extern char** environ;
 
-namespace shmtest {
+namespace vireo::test::shm {
 
 namespace json = boost::json;
+
+namespace {
+
+// Gives this test process its own segment name prefix before crossprocess reads it (on its
+// first use, which comes after static initialization).
+std::string MakeTestPrefix() {
+    std::string const prefix = "vt" + std::to_string(getpid());
+    setenv("VIREO_SHM_PREFIX", prefix.c_str(), 1);
+    return prefix;
+}
+std::string const gTestPrefix = MakeTestPrefix();
+
+}  // namespace
+
+std::chrono::milliseconds WaitLimit() {
+    return vireo::test::Scaled(std::chrono::seconds(5));
+}
+
+std::string const& TestPrefix() {
+    return gTestPrefix;
+}
 
 std::string SiblingExecutable(const char* name) {
     char path[4096];
@@ -31,9 +53,9 @@ std::string SiblingExecutable(const char* name) {
     return dir + "/" + name;
 }
 
-std::vector<std::string> SegmentsOf(pid_t pid) {
+std::vector<std::string> SegmentsOf(pid_t pid, std::string const& segmentPrefix) {
     std::vector<std::string> names;
-    std::string const prefix = "vireo-" + std::to_string(pid) + "-";
+    std::string const prefix = segmentPrefix + "-" + std::to_string(pid) + "-";
     if (DIR* dir = opendir("/dev/shm")) {
         while (dirent* entry = readdir(dir)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
@@ -45,8 +67,21 @@ std::vector<std::string> SegmentsOf(pid_t pid) {
     return names;
 }
 
+Environment::Environment(std::string const& prefix) {
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::strncmp(*variable, "VIREO_SHM_PREFIX=", 17) != 0) {
+            mVariables.emplace_back(*variable);
+        }
+    }
+    mVariables.push_back("VIREO_SHM_PREFIX=" + prefix);
+    for (auto& variable : mVariables) {
+        mPointers.push_back(variable.data());
+    }
+    mPointers.push_back(nullptr);
+}
+
 bool Eventually(std::function<bool()> const& condition, std::chrono::milliseconds limit) {
-    auto const deadline = std::chrono::steady_clock::now() + limit;
+    auto const deadline = std::chrono::steady_clock::now() + vireo::test::Scaled(limit);
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
@@ -62,7 +97,7 @@ Peer::~Peer() {
     Exit();
 }
 
-bool Peer::Start() {
+bool Peer::Start(std::string const& prefix) {
     std::string const token = basekit::utility::Guid::CreateUnique().AsUTF8String();
     std::string const exe = SiblingExecutable("shm_peer");
     int pipeFds[2];
@@ -75,7 +110,9 @@ bool Peer::Start() {
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
     std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--token"),
                                const_cast<char*>(token.c_str()), nullptr};
-    int const spawned = posix_spawn(&mPid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    Environment environment(prefix.empty() ? TestPrefix() : prefix);
+    int const spawned =
+        posix_spawn(&mPid, exe.c_str(), &actions, nullptr, argv.data(), environment.Get());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawned != 0) {
@@ -83,9 +120,9 @@ bool Peer::Start() {
         mPid = -1;
         return false;
     }
-    // Read "PORT <port> PID <pid>\n", waiting at most kWait.
+    // Read "PORT <port> PID <pid>\n", waiting at most WaitLimit().
     std::string line;
-    auto const deadline = std::chrono::steady_clock::now() + kWait;
+    auto const deadline = std::chrono::steady_clock::now() + WaitLimit();
     while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
         pollfd fd{pipeFds[0], POLLIN, 0};
         if (poll(&fd, 1, 100) > 0) {
@@ -161,7 +198,7 @@ json::object Peer::Call(std::string const& verb, json::object params) {
     Send(verb, std::move(params));
     std::unique_lock<std::mutex> lock(inbox.mutex);
     json::object reply{{"timeout", true}};
-    inbox.arrived.wait_for(lock, kWait, [&] {
+    inbox.arrived.wait_for(lock, WaitLimit(), [&] {
         for (auto it = inbox.messages.begin(); it != inbox.messages.end(); ++it) {
             auto const* s = it->if_contains("seq");
             if (it->at("_verb").as_string() == "test.reply" && s && s->is_number() &&
@@ -204,12 +241,15 @@ void Peer::Kill() {
     }
 }
 
-void Peer::Exit() {
+bool Peer::Exit() {
+    bool clean = false;
     if (mPid > 0 && mSession && !mSession->IsClosed()) {
         Send("exit", {});
-        auto const deadline = std::chrono::steady_clock::now() + kWait;
+        auto const deadline = std::chrono::steady_clock::now() + WaitLimit();
         while (std::chrono::steady_clock::now() < deadline) {
-            if (waitpid(mPid, nullptr, WNOHANG) == mPid) {
+            int status = 0;
+            if (waitpid(mPid, &status, WNOHANG) == mPid) {
+                clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
                 mPid = -1;
                 break;
             }
@@ -222,6 +262,7 @@ void Peer::Exit() {
     }
     mSession.reset();
     mTransport.reset();
+    return clean;
 }
 
 crossprocess::Stats Peer::RemoteStats() {
@@ -252,13 +293,14 @@ crossprocess::DataHandler Waiter::Handler() {
             if (std::this_thread::get_id() == state->registering) {
                 state->onRegistering = true;
             }
+            state->role = basekit::threads::CurrentThreadRole();
             state->done.notify_all();
         };
 }
 
-bool Waiter::Wait(std::chrono::milliseconds limit) {
+bool Waiter::Wait() {
     std::unique_lock<std::mutex> lock(mState->mutex);
-    return mState->done.wait_for(lock, limit, [&] { return mState->count > 0; });
+    return mState->done.wait_for(lock, WaitLimit(), [&] { return mState->count > 0; });
 }
 
 int Waiter::Count() {
@@ -281,10 +323,15 @@ bool Waiter::RanOnRegisteringThread() {
     return mState->onRegistering;
 }
 
+basekit::threads::ThreadRole Waiter::Role() {
+    std::lock_guard<std::mutex> lock(mState->mutex);
+    return mState->role;
+}
+
 void Waiter::Reset() {
     crossprocess::BinaryReferencePtr ref;
     std::lock_guard<std::mutex> lock(mState->mutex);
     ref.swap(mState->ref);
 }
 
-}  // namespace shmtest
+}  // namespace vireo::test::shm

@@ -12,22 +12,39 @@
 #include <thread>
 #include <vector>
 
+#include "basekit/threads/ThreadRole.h"
 #include "basetransport/Session.h"
 #include "basetransport/SocketTransport.h"
 #include "crossprocess/CrossProcess.h"
 #include "crossprocess/Stats.h"
 
-namespace shmtest {
+namespace vireo::test::shm {
 
-constexpr std::chrono::seconds kWait{5};
+// How long a test waits for something that must happen (scaled, see TimeScale.h).
+std::chrono::milliseconds WaitLimit();
 
 // Path of an executable next to the running test.
 std::string SiblingExecutable(const char* name);
 
-// Segment names in /dev/shm that belong to process `pid`.
-std::vector<std::string> SegmentsOf(pid_t pid);
+// This test process's segment name prefix: each test process sets its own (VIREO_SHM_PREFIX,
+// inherited by the peers it starts), so that no test sees or reclaims another's segments.
+std::string const& TestPrefix();
 
-// Polls `condition` until it holds or `limit` passes; true when it held.
+// Segment names in /dev/shm that belong to process `pid` (with `prefix`, by default ours).
+std::vector<std::string> SegmentsOf(pid_t pid, std::string const& prefix = TestPrefix());
+
+// This process's environment with VIREO_SHM_PREFIX set to `prefix`, for posix_spawn.
+class Environment {
+  public:
+    explicit Environment(std::string const& prefix);
+    char* const* Get() { return mPointers.data(); }
+
+  private:
+    std::vector<std::string> mVariables;
+    std::vector<char*> mPointers;
+};
+
+// Polls `condition` until it holds or `limit` (scaled) passes; true when it held.
 bool Eventually(std::function<bool()> const& condition,
                 std::chrono::milliseconds limit = std::chrono::seconds(5));
 
@@ -38,13 +55,15 @@ class Peer {
     Peer(Peer const&) = delete;
     Peer& operator=(Peer const&) = delete;
 
-    // Starts shm_peer and connects a session to it. False on any failure.
-    bool Start();
+    // Starts shm_peer and connects a session to it. False on any failure. `prefix` non-empty
+    // gives the peer another segment name prefix than ours.
+    bool Start(std::string const& prefix = std::string());
     basetransport::SessionPtr const& Session() const { return mSession; }
     pid_t Pid() const { return mPid; }
 
     // Sends "test.<verb>" with params and a sequence number and waits for its reply (empty
-    // object with "timeout": true when none comes within kWait).
+    // object with "timeout": true when none comes within WaitLimit()). The reply comes after
+    // everything sent before it on the session, both ways: a flush barrier.
     boost::json::object Call(std::string const& verb, boost::json::object params);
     // Sends "test.<verb>" without waiting.
     void Send(std::string const& verb, boost::json::object params);
@@ -55,7 +74,9 @@ class Peer {
     void OnWant(std::function<void(boost::json::object const&)> handler);
 
     void Kill();  // SIGKILL, then reap
-    void Exit();  // asks the peer to exit, then reaps (kills it when it does not)
+    // Asks the peer to exit, then reaps it (kills it when it does not). True when it exited on
+    // its own with status 0.
+    bool Exit();
 
     // The peer's segment and lease counts (the other fields are left at their defaults).
     crossprocess::Stats RemoteStats();
@@ -84,12 +105,14 @@ class Waiter {
     Waiter();
     // A handler that records its calls; the caller's thread counts as the registering thread.
     crossprocess::DataHandler Handler();
-    // Waits until the handler ran (true) or `limit` passed (false).
-    bool Wait(std::chrono::milliseconds limit = kWait);
+    // Waits until the handler ran (true) or WaitLimit() passed (false).
+    bool Wait();
     int Count();
     long Status();
     crossprocess::BinaryReferencePtr Ref();
     bool RanOnRegisteringThread();
+    // The role of the thread the handler ran on.
+    basekit::threads::ThreadRole Role();
     void Reset();  // drops the reference it kept
 
   private:
@@ -101,8 +124,9 @@ class Waiter {
         crossprocess::BinaryReferencePtr ref;
         std::thread::id registering;
         bool onRegistering = false;
+        basekit::threads::ThreadRole role = basekit::threads::ThreadRole::kOther;
     };
     std::shared_ptr<State> mState;
 };
 
-}  // namespace shmtest
+}  // namespace vireo::test::shm

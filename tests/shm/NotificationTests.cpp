@@ -1,11 +1,16 @@
 // Data notifications between two processes: delivery, failures, withdrawal, the end of the
 // peer.
 #include <chrono>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "Fixture.h"
 #include "Pattern.h"
+#include "basekit/debug/Debug.h"
 
-namespace shmtest {
+namespace vireo::test::shm {
 namespace {
 
 using basekit::utility::Guid;
@@ -24,6 +29,7 @@ TEST_F(ShmNotifications, PublishedBytesArriveIntactOnAnotherThread) {
         ASSERT_TRUE(waiter.Wait());
         EXPECT_EQ(crossprocess::kStatusOK, waiter.Status());
         EXPECT_FALSE(waiter.RanOnRegisteringThread());
+        EXPECT_EQ(basekit::threads::ThreadRole::kSharedData, waiter.Role());
         auto ref = waiter.Ref();
         ASSERT_TRUE(ref);
         ASSERT_EQ(size, ref->GetSize());
@@ -63,13 +69,17 @@ TEST_F(ShmNotifications, KilledPublisherFailsEveryPendingNotification) {
     Waiter second;
     ASSERT_EQ(0, Request(Guid::CreateUnique(), first, {{"mode", "never"}}));
     ASSERT_EQ(0, Request(Guid::CreateUnique(), second, {{"mode", "never"}}));
-    EXPECT_FALSE(first.Wait(std::chrono::milliseconds(20)));
+    // The peer has handled both requests (its answer comes after them) and sent nothing.
+    ASSERT_FALSE(peer.Call("stats", {}).contains("timeout"));
+    EXPECT_EQ(0, first.Count());
+    EXPECT_EQ(0, second.Count());
 
     peer.Kill();
     ASSERT_TRUE(first.Wait());
     ASSERT_TRUE(second.Wait());
     EXPECT_EQ(crossprocess::kStatusPeerGone, first.Status());
     EXPECT_EQ(crossprocess::kStatusPeerGone, second.Status());
+    EXPECT_EQ(basekit::threads::ThreadRole::kSharedData, first.Role());
     EXPECT_EQ(0u, crossprocess::GetStats().pendingNotifications);
 }
 
@@ -134,9 +144,50 @@ TEST_F(ShmNotifications, RequestThatWentNowhereFailsLaterNotInline) {
         ASSERT_TRUE(w->Wait());
         EXPECT_EQ(crossprocess::kStatusPeerGone, w->Status());
         EXPECT_FALSE(w->RanOnRegisteringThread());
+        EXPECT_EQ(basekit::threads::ThreadRole::kSharedData, w->Role());
         EXPECT_EQ(1, w->Count());
+    }
+    // The thread that delivered them keeps serving: a later failure arrives the same way.
+    Waiter again;
+    ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(Guid::CreateUnique(),
+                                                                  again.Handler(), [] {}));
+    ASSERT_TRUE(again.Wait());
+    EXPECT_EQ(crossprocess::kStatusPeerGone, again.Status());
+}
+
+TEST_F(ShmNotifications, HandlerExceptionsAreReportedAndDeliveryGoesOn) {
+    std::vector<std::string> reports;
+    std::mutex reportsMutex;
+    auto previous = basekit::debug::SetReportHandler([&](basekit::debug::Report const& report) {
+        std::lock_guard<std::mutex> lock(reportsMutex);
+        reports.push_back(report.message);
+        return false;
+    });
+    // A handler that throws, once on the crossprocess thread and once on a transport thread.
+    auto thrower = [](Guid const&, crossprocess::BinaryReferencePtr, long) {
+        throw std::runtime_error("handler failed");
+    };
+    ASSERT_EQ(
+        0, crossprocess::GetBinaryDataWithAsyncNotification(Guid::CreateUnique(), thrower, [] {}));
+    Guid const id = Guid::CreateUnique();
+    ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(id, thrower, [&] {
+                  peer.Send("want", {{"id", id.AsUTF8String()}, {"mode", "data"}, {"size", 10}});
+              }));
+    // Both threads go on delivering.
+    Waiter after;
+    ASSERT_EQ(0, Request(Guid::CreateUnique(), after, {{"mode", "data"}, {"size", 10}}));
+    ASSERT_TRUE(after.Wait());
+    EXPECT_EQ(crossprocess::kStatusOK, after.Status());
+    EXPECT_TRUE(Eventually([&] {
+        std::lock_guard<std::mutex> lock(reportsMutex);
+        return reports.size() >= 2;
+    }));
+    basekit::debug::SetReportHandler(previous);
+    std::lock_guard<std::mutex> lock(reportsMutex);
+    for (auto const& message : reports) {
+        EXPECT_NE(std::string::npos, message.find("handler failed")) << message;
     }
 }
 
 }  // namespace
-}  // namespace shmtest
+}  // namespace vireo::test::shm

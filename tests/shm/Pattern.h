@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace shmtest {
+namespace vireo::test::shm {
 
 inline std::uint64_t PatternWord(std::uint64_t seed, std::uint64_t index) {
     std::uint64_t z = seed * 0x9E3779B97F4A7C15ull + index + 1;
@@ -42,4 +42,4 @@ inline bool CheckPattern(const void* data, std::uint64_t size, std::uint64_t see
     return true;
 }
 
-}  // namespace shmtest
+}  // namespace vireo::test::shm

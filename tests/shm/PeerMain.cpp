@@ -30,6 +30,7 @@ namespace json = boost::json;
 using basekit::utility::Guid;
 using basetransport::SessionPtr;
 
+namespace vireo::test::shm {
 namespace {
 
 struct PeerState {
@@ -83,20 +84,34 @@ void PublishCorrupt(SessionPtr const& session, Guid const& id, std::string const
     std::memcpy(random, Guid::CreateUnique().GetBytes().data(), sizeof(random));
     std::string name = MakeSegmentName(getpid(), random);
     std::uint64_t const capacity = 65536;
-    int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    if (fd < 0) {
-        return;
-    }
     {
         std::lock_guard<std::mutex> lock(gState.mutex);
         gState.rawSegments.push_back(name);
     }
-    if (field == "mode") {
-        fchmod(fd, 0644);
+    if (field == "fifo") {
+        // Opening a FIFO for reading waits for a writer: a reader must never try.
+        mkfifo(("/dev/shm" + name).c_str(), 0600);
     }
-    if (ftruncate(fd, field == "truncated" ? 32 : kBlockHeaderSize + capacity) != 0) {
-        close(fd);
-        return;
+    int fd = field == "fifo" ? -1 : shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    if (fd >= 0) {
+        if (field == "mode") {
+            fchmod(fd, 0644);
+        }
+        // What the header names is reserved in full; "sparse" and "bigFile" make the segment
+        // much larger than that (the first with holes), "truncated" smaller.
+        std::uint64_t const named = kBlockHeaderSize + capacity;
+        std::uint64_t const length = field == "truncated" ? 32
+                                     : field == "sparse"  ? (std::uint64_t{1} << 30)
+                                     : field == "bigFile" ? (std::uint64_t{8} << 20)
+                                                          : named;
+        bool const sized = field == "sparse"
+                               ? ftruncate(fd, static_cast<off_t>(length)) == 0 &&
+                                     posix_fallocate(fd, 0, static_cast<off_t>(named)) == 0
+                               : posix_fallocate(fd, 0, static_cast<off_t>(length)) == 0;
+        if (!sized) {
+            close(fd);
+            return;
+        }
     }
     BlockHeader header{};
     header.magic = field == "magic" ? 0xDEADBEEFu : kBlockMagic;
@@ -104,15 +119,21 @@ void PublishCorrupt(SessionPtr const& session, Guid const& id, std::string const
     header.headerSize = field == "headerSmall"   ? 32
                         : field == "headerLarge" ? (1u << 20)
                         : field == "headerOdd"   ? kBlockHeaderSize + 4
+                        : field == "headerHuge"  ? 0xFFFFFFC0u
                                                  : kBlockHeaderSize;
     header.flags = field == "flags" ? 1 : 0;
-    header.capacity = field == "capacity" ? (std::uint64_t{1} << 30) : capacity;
+    header.capacity = field == "capacity"            ? (std::uint64_t{1} << 30)
+                      : field == "capacityOverLimit" ? kMaxBlockCapacity + 4096
+                      : field == "capacityWraps"     ? UINT64_MAX - 100
+                                                     : capacity;
     header.ownerPid = field == "ownerPid" ? 1 : getpid();
-    if (field != "truncated" && pwrite(fd, &header, sizeof(header), 0) != sizeof(header)) {
+    if (fd >= 0) {
+        if (field != "truncated" && pwrite(fd, &header, sizeof(header), 0) != sizeof(header)) {
+            close(fd);
+            return;
+        }
         close(fd);
-        return;
     }
-    close(fd);
 
     json::object params{{"id", id.AsUTF8String()},
                         {"block", name},
@@ -156,7 +177,7 @@ void Want(SessionPtr const& session, json::object const& p) {
             crossprocess::PublishFailureToSession(session, id, crossprocess::kStatusFailed);
             return;
         }
-        shmtest::FillPattern(ref->GetData(), size, seed);
+        FillPattern(ref->GetData(), size, seed);
         if (mode == "hold") {
             {
                 std::lock_guard<std::mutex> lock(gState.mutex);
@@ -176,7 +197,7 @@ void Want(SessionPtr const& session, json::object const& p) {
             crossprocess::PublishFailureToSession(session, id, crossprocess::kStatusFailed);
             return;
         }
-        shmtest::FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), seed);
+        FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), seed);
         crossprocess::PublishToSession(session, id, block, block->GetSize());
     } else if (mode == "fail") {
         crossprocess::PublishFailureToSession(session, id, static_cast<long>(U64(p, "status")));
@@ -225,14 +246,14 @@ void Handle(SessionPtr const& session, json::object& message) {
             std::uint64_t const size = U64(p, "size");
             ref = crossprocess::CreateWritableReference(size);
             if (ref) {
-                shmtest::FillPattern(ref->GetData(), size, U64(p, "seed"));
+                FillPattern(ref->GetData(), size, U64(p, "seed"));
                 result = crossprocess::Share(id, ref, size);
             }
         } else {
             auto frame = Pix::CreateVideoFrame(static_cast<std::uint32_t>(U64(p, "width")),
                                                static_cast<std::uint32_t>(U64(p, "height")),
                                                Kino::kPixelFormat_BGRA, 0, {}, 0);
-            shmtest::FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), U64(p, "seed"));
+            FillPattern(frame->GetMutablePixels(), frame->GetDataSize(), U64(p, "seed"));
             result = Pix::PublishVideoFrameProvidingReference(
                 InterfaceRef<Kino::IVideoFrame>(frame), id, ref);
         }
@@ -256,7 +277,7 @@ void Handle(SessionPtr const& session, json::object& message) {
         if (ref) {
             result["size"] = ref->GetSize();
             const void* data = ref->GetData();
-            result["match"] = shmtest::CheckPattern(data, ref->GetSize(), U64(p, "seed"));
+            result["match"] = CheckPattern(data, ref->GetSize(), U64(p, "seed"));
             ref->ReleaseData(data);
         }
         Reply(session, p, std::move(result));
@@ -266,7 +287,7 @@ void Handle(SessionPtr const& session, json::object& message) {
         json::object answer{{"result", result}};
         if (frame) {
             answer["match"] =
-                shmtest::CheckPattern(frame->GetPixels(), frame->GetDataSize(), U64(p, "seed"));
+                CheckPattern(frame->GetPixels(), frame->GetDataSize(), U64(p, "seed"));
         }
         Reply(session, p, std::move(answer));
     } else if (verb == "test.request") {
@@ -279,7 +300,7 @@ void Handle(SessionPtr const& session, json::object& message) {
                 bool match = false;
                 if (ref) {
                     const void* data = ref->GetData();
-                    match = shmtest::CheckPattern(data, ref->GetSize(), seed);
+                    match = CheckPattern(data, ref->GetSize(), seed);
                     std::lock_guard<std::mutex> lock(gState.mutex);
                     gState.received[got] = ref;
                 }
@@ -290,6 +311,15 @@ void Handle(SessionPtr const& session, json::object& message) {
             },
             [session, p] { Send(session, "test.want", p); });
         Reply(session, p, {{"result", result}});
+    } else if (verb == "test.drop") {  // lets go of what a "request" received
+        crossprocess::BinaryReferencePtr ref;
+        {
+            std::lock_guard<std::mutex> lock(gState.mutex);
+            ref = gState.received[id];
+            gState.received.erase(id);
+        }
+        ref.reset();
+        Reply(session, p, {});
     } else if (verb == "test.trim") {
         crossprocess::TrimIdleBlocks();
         Reply(session, p, {});
@@ -302,8 +332,10 @@ void Handle(SessionPtr const& session, json::object& message) {
 }
 
 }  // namespace
+}  // namespace vireo::test::shm
 
 int main(int argc, char** argv) {
+    using namespace vireo::test::shm;
     // Never outlive the test that started us.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::string token = "token";

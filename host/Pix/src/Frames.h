@@ -1,11 +1,11 @@
 #pragma once
-// The frame objects Pix hands out: reference counting, interface queries and the fixed
-// description every frame carries.
-#include <atomic>
+// The frame objects Pix hands out and the fixed description every frame carries.
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 
 #include "Kino/VideoFrame.h"
+#include "Orb/ObjectModel.h"
 #include "crossprocess/CrossProcess.h"
 
 namespace Pix {
@@ -23,35 +23,14 @@ struct FrameInfo {
     std::uint64_t dataSize = 0;
 };
 
-// Implements OrbUnknown and the getters of IVideoFrame for a frame class whose most derived
-// interface is `Interface` (IVideoFrame or IWritableVideoFrame).
-template <class Interface>
-class FrameBase : public Interface {
+// The getters of IVideoFrame for a frame class T whose most derived interface is `Interface`
+// (IVideoFrame or IWritableVideoFrame); reference counting and queries come from the object
+// model (a private object, answering T::kInterfaceIds).
+template <class T, class Interface>
+class FrameBase : public Orb::PrivateImplementation<T, Interface> {
   public:
-    void AddRef() override { mRefCount.fetch_add(1, std::memory_order_relaxed); }
-    void Release() override {
-        if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            delete this;
-        }
-    }
-    std::int32_t QueryInterface(basekit::utility::Guid const& id, OrbUnknown** out) override {
-        std::int32_t const result = QueryInterfaceNoRef(id, out);
-        if (result == 0) {
-            AddRef();
-        }
-        return result;
-    }
-    std::int32_t QueryInterfaceNoRef(basekit::utility::Guid const& id, OrbUnknown** out) override {
-        if (!out) {
-            return Orb::kUnknownInterface;
-        }
-        if (id == OrbUnknown::kIID || id == Kino::IVideoFrame::kIID || id == Interface::kIID) {
-            *out = static_cast<OrbUnknown*>(this);
-            return 0;
-        }
-        *out = nullptr;
-        return Orb::kUnknownInterface;
-    }
+    static constexpr std::array<basekit::utility::Guid, 3> kInterfaceIds{
+        Interface::kIID, Kino::IVideoFrame::kIID, OrbUnknown::kIID};
 
     std::uint32_t GetWidth() const override { return mInfo.width; }
     std::uint32_t GetHeight() const override { return mInfo.height; }
@@ -68,13 +47,10 @@ class FrameBase : public Interface {
     explicit FrameBase(FrameInfo const& info) : mInfo(info) {}
 
     FrameInfo const mInfo;
-
-  private:
-    std::atomic<std::uint32_t> mRefCount{0};
 };
 
 // A frame over a peer's shared bytes; read-only.
-class WrappedFrame final : public FrameBase<Kino::IVideoFrame> {
+class WrappedFrame final : public FrameBase<WrappedFrame, Kino::IVideoFrame> {
   public:
     WrappedFrame(FrameInfo const& info, crossprocess::BinaryReferencePtr ref, const void* data,
                  const std::uint8_t* pixels)
@@ -89,7 +65,7 @@ class WrappedFrame final : public FrameBase<Kino::IVideoFrame> {
 };
 
 // A frame made in one of this process's shared blocks; its maker may write the pixels.
-class SharedFrame final : public FrameBase<Kino::IWritableVideoFrame> {
+class SharedFrame final : public FrameBase<SharedFrame, Kino::IWritableVideoFrame> {
   public:
     SharedFrame(FrameInfo const& info, crossprocess::WritableBinaryReferencePtr block,
                 std::uint8_t* pixels)
@@ -104,7 +80,7 @@ class SharedFrame final : public FrameBase<Kino::IWritableVideoFrame> {
 };
 
 // A frame in this process's own memory.
-class LocalFrame final : public FrameBase<Kino::IWritableVideoFrame> {
+class LocalFrame final : public FrameBase<LocalFrame, Kino::IWritableVideoFrame> {
   public:
     LocalFrame(FrameInfo const& info, std::uint8_t* pixels) : FrameBase(info), mPixels(pixels) {}
     ~LocalFrame() override { std::free(mPixels); }

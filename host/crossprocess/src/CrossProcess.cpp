@@ -1,35 +1,35 @@
-// The public functions of crossprocess, over the process's hub and pool.
+// The public functions of crossprocess, over the process's service and pool.
 #include "crossprocess/CrossProcess.h"
 
 #include <boost/make_shared.hpp>
 
-#include "Hub.h"
 #include "Pool.h"
+#include "Service.h"
 #include "crossprocess/Stats.h"
 
 namespace crossprocess {
 
-using detail::Hub;
+using detail::Service;
 
 bool InitializeClient() {
-    return Hub::Instance().InitializeClient();
+    return Service::Instance().InitializeClient();
 }
 
 void UninitializeClient() {
-    Hub::Instance().UninitializeClient();
+    Service::Instance().UninitializeClient();
 }
 
 long GetBinaryDataWithAsyncNotification(basekit::utility::Guid const& id, DataHandler const& onData,
                                         boost::function<void()> const& start) {
-    return Hub::Instance().Register(id, onData, start);
+    return Service::Instance().GetNotifications().Register(id, onData, start);
 }
 
 void CancelAllOutstandingNotifications(basekit::utility::Guid const& id, long /*reason*/) {
-    Hub::Instance().Cancel(id);
+    Service::Instance().GetNotifications().Cancel(id);
 }
 
 WritableBinaryReferencePtr CreateWritableReference(std::uint64_t size) {
-    Hub::Instance();  // peers' releases must find the hub listening
+    Service::Instance();  // peers' releases must find the service listening
     detail::LeasePtr lease = detail::Pool::Instance().Acquire(size);
     if (!lease) {
         return WritableBinaryReferencePtr();
@@ -47,38 +47,39 @@ WritableBinaryReferencePtr CreateWritableAlias(WritableBinaryReferencePtr const&
 
 long PublishToSession(basetransport::SessionPtr const& session, basekit::utility::Guid const& id,
                       WritableBinaryReferencePtr const& data, std::uint64_t size) {
-    return Hub::Instance().Publish(session, id, data, size);
+    return Service::Instance().GetPublisher().Publish(session, id, data, size);
 }
 
 long PublishFailureToSession(basetransport::SessionPtr const& session,
                              basekit::utility::Guid const& id, long status) {
-    return Hub::Instance().PublishFailure(session, id, status);
+    return Service::Instance().GetPublisher().PublishFailure(session, id, status);
+}
+
+SessionUsage GetSessionUsage(basetransport::SessionPtr const& session) {
+    return Service::Instance().GetPublisher().Usage(session);
+}
+
+void SetSessionLimits(SessionLimits const& limits) {
+    Service::Instance().GetPublisher().SetLimits(limits);
 }
 
 long Share(basekit::utility::Guid const& id, WritableBinaryReferencePtr const& data,
            std::uint64_t size) {
-    return Hub::Instance().Share(id, data, size);
+    return Service::Instance().GetPublisher().Share(id, data, size);
 }
 
 void Unshare(basekit::utility::Guid const& id) {
-    Hub::Instance().Unshare(id);
+    Service::Instance().GetPublisher().Unshare(id);
 }
 
 BinaryReferencePtr OpenPublishedData(basetransport::SessionPtr const& session,
                                      basekit::utility::Guid const& id) {
-    return Hub::Instance().Open(session, id);
+    return Service::Instance().GetReader().Open(session, id);
 }
-
-// Not enforced yet: no limit applies and usage is not counted.
-SessionUsage GetSessionUsage(basetransport::SessionPtr const&) {
-    return SessionUsage();
-}
-
-void SetSessionLimits(SessionLimits const&) {}
 
 Stats GetStats() {
     Stats stats;
-    Hub::Instance().FillStats(stats);
+    Service::Instance().FillStats(stats);
     return stats;
 }
 

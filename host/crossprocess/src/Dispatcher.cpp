@@ -1,47 +1,85 @@
 #include "Dispatcher.h"
 
+#include <atomic>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <memory>
+
+#include "basekit/debug/Failure.h"
+#include "basekit/threads/ThreadRole.h"
+
 namespace crossprocess {
 namespace detail {
 
+namespace {
+std::atomic<Dispatcher*> gMade{nullptr};
+}  // namespace
+
 Dispatcher& Dispatcher::Instance() {
-    // Never destroyed, and its thread is detached: tasks may still be posted while the process
-    // exits, and an exiting process must not wait for a handler.
-    static Dispatcher* dispatcher = new Dispatcher;
+    static Dispatcher* dispatcher = [] {
+        auto* made = new Dispatcher;
+        gMade.store(made, std::memory_order_release);
+        return made;
+    }();
     return *dispatcher;
 }
 
-void Dispatcher::Post(std::function<void()> task, std::chrono::milliseconds delay) {
-    std::lock_guard<std::mutex> lock(mMutex);
-    if (!mStarted) {
-        mStarted = true;
-        std::thread([this] { Run(); }).detach();
+void Dispatcher::StopIfStarted() {
+    if (Dispatcher* made = gMade.load(std::memory_order_acquire)) {
+        made->Stop();
     }
-    mTasks.push(Task{std::chrono::steady_clock::now() + delay, mOrder++, std::move(task)});
-    mWake.notify_one();
+}
+
+Dispatcher::Dispatcher() : mWork(boost::asio::make_work_guard(mContext)) {
+    mThread = std::thread([this] { Run(); });
 }
 
 void Dispatcher::Run() {
-    std::unique_lock<std::mutex> lock(mMutex);
+    // The thread runs data notifications (failures decided at registration), so callers can
+    // tell it from their own threads.
+    basekit::threads::ScopedThreadRole role(basekit::threads::ThreadRole::kSharedData);
     for (;;) {
-        if (mTasks.empty()) {
-            mWake.wait(lock);
-            continue;
-        }
-        auto const due = mTasks.top().due;
-        if (std::chrono::steady_clock::now() < due) {
-            mWake.wait_until(lock, due);
-            continue;
-        }
-        std::function<void()> run = std::move(const_cast<Task&>(mTasks.top()).run);
-        mTasks.pop();
-        lock.unlock();
         try {
-            run();
+            mContext.run();
+            return;  // stopped
         } catch (...) {
-            // A task's failure is its own; the thread goes on with the next one.
+            // Tasks catch their own exceptions; this is the io_context's own failure.
+            BASEKIT_REPORT_CAUGHT("running the crossprocess thread");
         }
-        run = nullptr;  // destroy what the task held before taking the lock again
-        lock.lock();
+    }
+}
+
+void Dispatcher::RunTask(std::function<void()> const& task) {
+    try {
+        task();
+    } catch (...) {
+        BASEKIT_REPORT_CAUGHT("running a crossprocess task");
+    }
+}
+
+void Dispatcher::Post(std::function<void()> task, std::chrono::milliseconds delay) {
+    if (delay.count() <= 0) {
+        boost::asio::post(mContext, [task = std::move(task)] { RunTask(task); });
+        return;
+    }
+    auto timer = std::make_shared<boost::asio::steady_timer>(mContext, delay);
+    timer->async_wait([timer, task = std::move(task)](boost::system::error_code const& error) {
+        if (!error) {
+            RunTask(task);
+        }
+    });
+}
+
+void Dispatcher::Stop() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mStopped) {
+        return;
+    }
+    mStopped = true;
+    mWork.reset();
+    mContext.stop();
+    if (mThread.joinable() && mThread.get_id() != std::this_thread::get_id()) {
+        mThread.join();
     }
 }
 

@@ -94,6 +94,12 @@ bool GetGuid(boost::json::object const& params, const char* key, basekit::utilit
     return true;
 }
 
+void SendRelease(basetransport::SessionPtr const& session, std::uint64_t pub) {
+    boost::json::object params;
+    params["pub"] = pub;
+    session->SendMessage(Make(kRelease, std::move(params)));
+}
+
 }  // namespace msg
 }  // namespace detail
 }  // namespace crossprocess

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "basekit/utility/Guid.h"
+#include "basetransport/Session.h"
 
 namespace crossprocess {
 namespace detail {
@@ -45,6 +46,10 @@ bool GetU64(boost::json::object const& params, const char* key, std::uint64_t& o
 bool GetI64(boost::json::object const& params, const char* key, std::int64_t& out);
 bool GetString(boost::json::object const& params, const char* key, std::string& out);
 bool GetGuid(boost::json::object const& params, const char* key, basekit::utility::Guid& out);
+
+// Tells the peer of `session` that this process is done with its publication `pub` (a send:
+// never under a part lock).
+void SendRelease(basetransport::SessionPtr const& session, std::uint64_t pub);
 
 // Segment names are short; anything longer is refused before it reaches a system call.
 constexpr std::size_t kMaxBlockNameLength = 64;

@@ -1,26 +1,31 @@
 // Data notifications: registration, binding to the session the request went out on, delivery
 // of published data and failures, and withdrawal.
+#include "Notifications.h"
+
 #include <boost/make_shared.hpp>
 
 #include "Counters.h"
 #include "Dispatcher.h"
-#include "Hub.h"
-#include "HubLock.h"
 #include "Messages.h"
+#include "PartLock.h"
+#include "Reader.h"
+#include "References.h"
+#include "basekit/debug/Failure.h"
+#include "basekit/threads/ThreadRole.h"
 
 namespace crossprocess {
 namespace detail {
 
 using basekit::utility::Guid;
 
-long Hub::Register(Guid const& id, DataHandler const& onData,
-                   boost::function<void()> const& start) {
+long Notifications::Register(Guid const& id, DataHandler const& onData,
+                             boost::function<void()> const& start) {
     if (!onData) {
         return -1;
     }
     std::uint64_t token = 0;
     {
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         token = ++mNextToken;
         mRegistrations[id].push_back(Registration{token, onData, 0, true});
     }
@@ -31,21 +36,8 @@ long Hub::Register(Guid const& id, DataHandler const& onData,
         try {
             start();
         } catch (...) {
-            DataHandler dropped;
-            Lock lock(mMutex);
-            auto it = mRegistrations.find(id);
-            if (it != mRegistrations.end()) {
-                for (auto reg = it->second.begin(); reg != it->second.end(); ++reg) {
-                    if (reg->token == token) {
-                        dropped = std::move(reg->handler);
-                        it->second.erase(reg);
-                        break;
-                    }
-                }
-                if (it->second.empty()) {
-                    mRegistrations.erase(it);
-                }
-            }
+            // The caller gets the exception; the notification it would have had goes away.
+            DataHandler const dropped = Withdraw(id, token);
             throw;
         }
     }
@@ -53,7 +45,7 @@ long Hub::Register(Guid const& id, DataHandler const& onData,
 
     DataHandler orphan;
     {
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         auto it = mRegistrations.find(id);
         if (it == mRegistrations.end()) {
             return 0;  // already completed by data or a failure, or withdrawn
@@ -84,9 +76,29 @@ long Hub::Register(Guid const& id, DataHandler const& onData,
     return 0;
 }
 
-void Hub::Cancel(Guid const& id) {
+DataHandler Notifications::Withdraw(Guid const& id, std::uint64_t token) {
+    DataHandler withdrawn;
+    PartLock lock(mMutex);
+    auto it = mRegistrations.find(id);
+    if (it == mRegistrations.end()) {
+        return withdrawn;
+    }
+    for (auto reg = it->second.begin(); reg != it->second.end(); ++reg) {
+        if (reg->token == token) {
+            withdrawn = std::move(reg->handler);
+            it->second.erase(reg);
+            break;
+        }
+    }
+    if (it->second.empty()) {
+        mRegistrations.erase(it);
+    }
+    return withdrawn;  // destroyed by the caller, outside the lock
+}
+
+void Notifications::Cancel(Guid const& id) {
     std::deque<Registration> withdrawn;  // destroyed after the lock is released
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     auto it = mRegistrations.find(id);
     if (it != mRegistrations.end()) {
         withdrawn.swap(it->second);
@@ -94,8 +106,8 @@ void Hub::Cancel(Guid const& id) {
     }
 }
 
-DataHandler Hub::Claim(Guid const& id, std::int64_t sessionId) {
-    Lock lock(mMutex);
+DataHandler Notifications::Claim(Guid const& id, std::int64_t sessionId) {
+    PartLock lock(mMutex);
     auto it = mRegistrations.find(id);
     if (it == mRegistrations.end()) {
         return DataHandler();
@@ -113,16 +125,19 @@ DataHandler Hub::Claim(Guid const& id, std::int64_t sessionId) {
     return DataHandler();
 }
 
-void Hub::Deliver(DataHandler const& handler, Guid const& id, BinaryReferencePtr const& ref,
-                  long status) {
+void Notifications::Deliver(DataHandler const& handler, Guid const& id,
+                            BinaryReferencePtr const& ref, long status) {
+    basekit::threads::ScopedThreadRole role(basekit::threads::ThreadRole::kSharedData);
     try {
         handler(id, ref, status);
     } catch (...) {
-        // The handler's failure is its own; the transport thread must go on.
+        // The handler's failure is its own; the thread that delivered it must go on.
+        BASEKIT_REPORT_CAUGHT("running a data notification handler");
     }
 }
 
-void Hub::OnPublished(basetransport::SessionPtr const& session, boost::json::object const& params) {
+void Notifications::OnPublished(basetransport::SessionPtr const& session,
+                                boost::json::object const& params) {
     Guid id;
     std::string block;
     std::uint64_t offset = 0;
@@ -139,12 +154,12 @@ void Hub::OnPublished(basetransport::SessionPtr const& session, boost::json::obj
         // Nobody waits (withdrawn, already completed, or never asked for): give it back.
         GetCounters().unclaimedReleased.fetch_add(1, std::memory_order_relaxed);
         if (hasPub) {
-            SendRelease(session, pub);
+            msg::SendRelease(session, pub);
         }
         return;
     }
     std::shared_ptr<MappedSegment> segment;
-    long status = complete ? MappingFor(session, block, segment) : kStatusCorrupt;
+    long status = complete ? mReader.MappingFor(session, block, segment) : kStatusCorrupt;
     if (status == kStatusOK && !segment->Covers(offset, size)) {
         status = kStatusCorrupt;
     }
@@ -153,7 +168,7 @@ void Hub::OnPublished(basetransport::SessionPtr const& session, boost::json::obj
             GetCounters().corruptRejected.fetch_add(1, std::memory_order_relaxed);
         }
         if (hasPub) {
-            SendRelease(session, pub);
+            msg::SendRelease(session, pub);
         }
         Deliver(handler, id, BinaryReferencePtr(), status);
         return;
@@ -162,7 +177,8 @@ void Hub::OnPublished(basetransport::SessionPtr const& session, boost::json::obj
     Deliver(handler, id, boost::make_shared<ReaderRef>(std::move(publication)), kStatusOK);
 }
 
-void Hub::OnFailed(basetransport::SessionPtr const& session, boost::json::object const& params) {
+void Notifications::OnFailed(basetransport::SessionPtr const& session,
+                             boost::json::object const& params) {
     Guid id;
     std::int64_t status = kStatusFailed;
     if (!msg::GetGuid(params, "id", id)) {
@@ -178,6 +194,38 @@ void Hub::OnFailed(basetransport::SessionPtr const& session, boost::json::object
     if (handler) {
         Deliver(handler, id, BinaryReferencePtr(), static_cast<long>(status));
     }
+}
+
+void Notifications::OnSessionEnd(basetransport::SessionPtr const& session) {
+    std::int64_t const sid = session->GetID();
+    std::vector<std::pair<Guid, DataHandler>> gone;
+    {
+        PartLock lock(mMutex);
+        for (auto it = mRegistrations.begin(); it != mRegistrations.end();) {
+            auto& list = it->second;
+            for (auto reg = list.begin(); reg != list.end();) {
+                if (!reg->binding && reg->sessionId == sid) {
+                    gone.emplace_back(it->first, std::move(reg->handler));
+                    reg = list.erase(reg);
+                } else {
+                    ++reg;
+                }
+            }
+            it = list.empty() ? mRegistrations.erase(it) : std::next(it);
+        }
+    }
+    for (auto& entry : gone) {
+        Deliver(entry.second, entry.first, BinaryReferencePtr(), kStatusPeerGone);
+    }
+}
+
+std::uint64_t Notifications::Pending() {
+    PartLock lock(mMutex);
+    std::uint64_t pending = 0;
+    for (auto const& entry : mRegistrations) {
+        pending += entry.second.size();
+    }
+    return pending;
 }
 
 }  // namespace detail

@@ -23,7 +23,7 @@ namespace detail {
 // two (at most 25% slack).
 constexpr std::uint64_t kMinClassSize = 64u * 1024u;
 // Largest block the pool hands out.
-constexpr std::uint64_t kMaxBlockSize = std::uint64_t{2} << 30;
+constexpr std::uint64_t kMaxBlockSize = kMaxBlockCapacity;
 // Idle blocks beyond these limits, or idle for longer than kMaxIdleAge, are retired.
 constexpr std::uint64_t kMaxIdleBytes = 256u * 1024u * 1024u;
 constexpr std::size_t kMaxIdlePerClass = 8;

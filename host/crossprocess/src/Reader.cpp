@@ -1,13 +1,15 @@
 // The reader's side: cached mappings of peers' segments, publications we hold, and data that
 // peers shared under an id.
+#include "Reader.h"
+
 #include <boost/make_shared.hpp>
 #include <chrono>
+#include <vector>
 
 #include "Counters.h"
 #include "Dispatcher.h"
-#include "Hub.h"
-#include "HubLock.h"
 #include "Messages.h"
+#include "PartLock.h"
 
 namespace crossprocess {
 namespace detail {
@@ -19,6 +21,7 @@ namespace {
 constexpr std::chrono::seconds kOpenTimeout{5};
 // Unmatched "unshared" notes kept per session (they only guard against reordering).
 constexpr std::size_t kMaxTombstones = 256;
+using Graveyard = std::vector<std::shared_ptr<void>>;
 }  // namespace
 
 ReaderPublication::~ReaderPublication() {
@@ -29,29 +32,23 @@ ReaderPublication::~ReaderPublication() {
     if (!session || session->IsClosed()) {
         return;  // the owner reclaims everything it lent to a session when that session ends
     }
-    if (HubLockHeld()) {
-        // Never send under the hub's lock.
+    if (PartLockHeld()) {
+        // Never send under a part lock.
         std::uint64_t const pub = mPub;
-        Dispatcher::Instance().Post([session, pub] { Hub::SendRelease(session, pub); });
+        Dispatcher::Instance().Post([session, pub] { msg::SendRelease(session, pub); });
     } else {
-        Hub::SendRelease(session, mPub);
+        msg::SendRelease(session, mPub);
     }
 }
 
-void Hub::SendRelease(basetransport::SessionPtr const& session, std::uint64_t pub) {
-    boost::json::object params;
-    params["pub"] = pub;
-    session->SendMessage(msg::Make(msg::kRelease, std::move(params)));
-}
-
-long Hub::MappingFor(basetransport::SessionPtr const& session, std::string const& block,
-                     std::shared_ptr<MappedSegment>& out) {
+long Reader::MappingFor(basetransport::SessionPtr const& session, std::string const& block,
+                        std::shared_ptr<MappedSegment>& out) {
     if (block.empty() || block.size() > msg::kMaxBlockNameLength) {
         return kStatusCorrupt;
     }
     auto const key = std::make_pair(session->GetID(), block);
     {
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         auto it = mMappings.find(key);
         if (it != mMappings.end()) {
             out = it->second;
@@ -63,7 +60,7 @@ long Hub::MappingFor(basetransport::SessionPtr const& session, std::string const
     if (status != kStatusOK) {
         return status;
     }
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     if (session->IsClosed()) {
         out = segment;  // usable now, but not kept: the session's end already dropped its cache
         return kStatusOK;
@@ -72,13 +69,13 @@ long Hub::MappingFor(basetransport::SessionPtr const& session, std::string const
     return kStatusOK;
 }
 
-void Hub::OnRetire(basetransport::SessionPtr const& session, boost::json::object const& params) {
+void Reader::OnRetire(basetransport::SessionPtr const& session, boost::json::object const& params) {
     std::string block;
     if (!msg::GetString(params, "block", block)) {
         return;
     }
     std::shared_ptr<MappedSegment> dropped;
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     auto it = mMappings.find(std::make_pair(session->GetID(), block));
     if (it != mMappings.end()) {
         dropped = std::move(it->second);
@@ -86,8 +83,16 @@ void Hub::OnRetire(basetransport::SessionPtr const& session, boost::json::object
     }
 }
 
-void Hub::OnShared(basetransport::SessionPtr const& session, boost::json::object const& params,
-                   bool isAnswer) {
+void Reader::AnsweredLocked(std::int64_t sid, std::uint64_t req) {
+    auto it = mPendingOpens.find(req);
+    if (it != mPendingOpens.end() && it->second.sessionId == sid) {
+        it->second.done = true;
+        mOpenAnswered.notify_all();
+    }
+}
+
+void Reader::OnShared(basetransport::SessionPtr const& session, boost::json::object const& params,
+                      bool isAnswer) {
     std::int64_t const sid = session->GetID();
     std::uint64_t req = 0;
     if (isAnswer && !msg::GetU64(params, "req", req)) {
@@ -104,23 +109,19 @@ void Hub::OnShared(basetransport::SessionPtr const& session, boost::json::object
         msg::GetU64(params, "offset", offset) && msg::GetU64(params, "size", size);
     auto answered = [&] {  // caller holds mMutex
         if (isAnswer) {
-            auto it = mPendingOpens.find(req);
-            if (it != mPendingOpens.end() && it->second.sessionId == sid) {
-                it->second.done = true;
-                mOpenAnswered.notify_all();
-            }
+            AnsweredLocked(sid, req);
         }
     };
     if (!complete) {
         if (hasPub) {
-            SendRelease(session, pub);
+            msg::SendRelease(session, pub);
         }
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         answered();  // "unknown id", or a malformed answer: either way the wait is over
         return;
     }
     {
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         auto it = mReaderShares.find(std::make_pair(sid, id));
         if (it != mReaderShares.end() && it->second.pub == pub) {
             answered();  // the push and the answer name the same hold
@@ -136,14 +137,14 @@ void Hub::OnShared(basetransport::SessionPtr const& session, boost::json::object
         if (status == kStatusCorrupt) {
             GetCounters().corruptRejected.fetch_add(1, std::memory_order_relaxed);
         }
-        SendRelease(session, pub);
-        Lock lock(mMutex);
+        msg::SendRelease(session, pub);
+        PartLock lock(mMutex);
         answered();
         return;
     }
     auto publication = std::make_shared<ReaderPublication>(segment, offset, size, pub, session);
     Graveyard graves;  // destroyed after the lock: releases are sent from there
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     answered();
     auto tomb = mTombstones.find(sid);
     if (tomb != mTombstones.end()) {
@@ -170,7 +171,8 @@ void Hub::OnShared(basetransport::SessionPtr const& session, boost::json::object
     slot = ReaderShare{pub, std::move(publication)};
 }
 
-void Hub::OnUnshared(basetransport::SessionPtr const& session, boost::json::object const& params) {
+void Reader::OnUnshared(basetransport::SessionPtr const& session,
+                        boost::json::object const& params) {
     Guid id;
     std::uint64_t pub = 0;
     if (!msg::GetGuid(params, "id", id) || !msg::GetU64(params, "pub", pub)) {
@@ -178,7 +180,7 @@ void Hub::OnUnshared(basetransport::SessionPtr const& session, boost::json::obje
     }
     std::int64_t const sid = session->GetID();
     Graveyard graves;
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     auto it = mReaderShares.find(std::make_pair(sid, id));
     if (it != mReaderShares.end() && it->second.pub == pub) {
         graves.push_back(std::move(it->second.publication));
@@ -195,7 +197,7 @@ void Hub::OnUnshared(basetransport::SessionPtr const& session, boost::json::obje
     }
 }
 
-BinaryReferencePtr Hub::Open(basetransport::SessionPtr const& session, Guid const& id) {
+BinaryReferencePtr Reader::Open(basetransport::SessionPtr const& session, Guid const& id) {
     if (!session) {
         return BinaryReferencePtr();
     }
@@ -203,7 +205,7 @@ BinaryReferencePtr Hub::Open(basetransport::SessionPtr const& session, Guid cons
     auto const key = std::make_pair(sid, id);
     std::uint64_t req = 0;
     {
-        Lock lock(mMutex);
+        PartLock lock(mMutex);
         auto it = mReaderShares.find(key);
         if (it != mReaderShares.end()) {
             return boost::make_shared<ReaderRef>(it->second.publication);
@@ -219,7 +221,7 @@ BinaryReferencePtr Hub::Open(basetransport::SessionPtr const& session, Guid cons
     params["req"] = req;
     bool const sent = session->SendMessage(msg::Make(msg::kOpen, std::move(params)));
 
-    Lock lock(mMutex);
+    PartLock lock(mMutex);
     if (sent) {
         auto const deadline = std::chrono::steady_clock::now() + kOpenTimeout;
         mOpenAnswered.wait_until(lock.Get(), deadline, [&] {
@@ -233,6 +235,34 @@ BinaryReferencePtr Hub::Open(basetransport::SessionPtr const& session, Guid cons
         return BinaryReferencePtr();
     }
     return boost::make_shared<ReaderRef>(it->second.publication);
+}
+
+void Reader::OnSessionEnd(basetransport::SessionPtr const& session) {
+    std::int64_t const sid = session->GetID();
+    Graveyard graves;
+    PartLock lock(mMutex);
+    for (auto it = mReaderShares.lower_bound({sid, Guid()});
+         it != mReaderShares.end() && it->first.first == sid;) {
+        graves.push_back(std::move(it->second.publication));
+        it = mReaderShares.erase(it);
+    }
+    for (auto it = mMappings.lower_bound({sid, std::string()});
+         it != mMappings.end() && it->first.first == sid;) {
+        graves.push_back(std::move(it->second));
+        it = mMappings.erase(it);
+    }
+    mTombstones.erase(sid);
+    for (auto& open : mPendingOpens) {
+        if (open.second.sessionId == sid) {
+            open.second.done = true;
+        }
+    }
+    mOpenAnswered.notify_all();
+}
+
+void Reader::FillStats(Stats& stats) {
+    PartLock lock(mMutex);
+    stats.cachedMappings = mMappings.size();
 }
 
 }  // namespace detail

@@ -8,14 +8,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <vector>
 
 #include "Counters.h"
+#include "basekit/debug/Debug.h"
 #include "basekit/utility/Guid.h"
 #include "basekit/utility/Process.h"
 #include "crossprocess/CrossProcess.h"
@@ -28,7 +28,8 @@ namespace {
 constexpr std::uint64_t kMaxSegmentLength = std::uint64_t{1} << 40;
 
 // Names of the segments this process created and has not unlinked yet. Never destroyed, so
-// that threads still running during exit can use it; ExitGuard unlinks what is left.
+// that threads still running during exit can use it; UnlinkAllOwnedSegments (at exit) unlinks
+// what is left.
 struct OwnedNames {
     std::mutex mutex;
     std::set<std::string> names;
@@ -39,12 +40,6 @@ OwnedNames& Owned() {
     static OwnedNames* owned = new OwnedNames;
     return *owned;
 }
-
-// Runs when the library is unloaded or the process exits normally.
-struct ExitGuard {
-    ~ExitGuard() { UnlinkAllOwnedSegments(); }
-};
-ExitGuard gExitGuard;
 
 std::uint64_t OwnStartTime() {
     static std::mutex mutex;
@@ -68,6 +63,21 @@ bool ReadHeader(int fd, BlockHeader& header, off_t& size) {
     return pread(fd, &header, sizeof(header), 0) == static_cast<ssize_t>(sizeof(header));
 }
 
+std::string ReadPrefixSetting() {
+    char const* value = std::getenv("VIREO_SHM_PREFIX");
+    if (value == nullptr || *value == '\0') {
+        return kDefaultSegmentPrefix;
+    }
+    if (!IsValidSegmentPrefix(value)) {
+        static bool ignore = false;
+        basekit::debug::ReportFailure(ignore, "reading VIREO_SHM_PREFIX",
+                                      "not a valid segment name prefix; using \"vireo\"", __FILE__,
+                                      __LINE__, __func__);
+        return kDefaultSegmentPrefix;
+    }
+    return value;
+}
+
 bool HeaderLooksValid(BlockHeader const& header) {
     return header.magic == kBlockMagic && header.version == kBlockVersion;
 }
@@ -85,10 +95,30 @@ Counters& GetCounters() {
     return *counters;
 }
 
+std::string const& SegmentPrefix() {
+    static std::string const prefix = ReadPrefixSetting();
+    return prefix;
+}
+
+bool IsValidSegmentPrefix(std::string const& prefix) {
+    if (prefix.empty() || prefix.size() > kMaxSegmentPrefixLength) {
+        return false;
+    }
+    for (char c : prefix) {
+        bool const ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '_' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string MakeSegmentName(std::int64_t pid, std::uint8_t const (&random)[16]) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string name = "/";
-    name += kSegmentPrefix;
+    name += SegmentPrefix();
+    name += '-';
     name += std::to_string(pid);
     name += '-';
     for (std::uint8_t b : random) {
@@ -98,13 +128,14 @@ std::string MakeSegmentName(std::int64_t pid, std::uint8_t const (&random)[16]) 
     return name;
 }
 
-bool ParseSegmentName(std::string const& name, std::int64_t& pid) {
+bool ParseSegmentName(std::string const& name, std::int64_t& pid, std::string* prefix) {
     std::size_t pos = (!name.empty() && name[0] == '/') ? 1 : 0;
-    std::size_t const prefixLength = sizeof(kSegmentPrefix) - 1;
-    if (name.compare(pos, prefixLength, kSegmentPrefix) != 0) {
+    std::size_t const dash = name.find('-', pos);
+    if (dash == std::string::npos || !IsValidSegmentPrefix(name.substr(pos, dash - pos))) {
         return false;
     }
-    pos += prefixLength;
+    std::size_t const prefixBegin = pos;
+    pos = dash + 1;
     std::int64_t value = 0;
     std::size_t digits = 0;
     while (pos < name.size() && name[pos] >= '0' && name[pos] <= '9') {
@@ -128,6 +159,19 @@ bool ParseSegmentName(std::string const& name, std::int64_t& pid) {
         }
     }
     pid = value;
+    if (prefix != nullptr) {
+        prefix->assign(name, prefixBegin, dash - prefixBegin);
+    }
+    return true;
+}
+
+bool ParseOwnSegmentName(std::string const& name, std::int64_t& pid) {
+    std::string prefix;
+    std::int64_t parsed = 0;
+    if (!ParseSegmentName(name, parsed, &prefix) || prefix != SegmentPrefix()) {
+        return false;
+    }
+    pid = parsed;
     return true;
 }
 
@@ -225,24 +269,30 @@ long MappedSegment::Open(std::string const& name, std::int64_t expectedPid,
         return kStatusCorrupt;
     }
     std::string const path = name[0] == '/' ? name : "/" + name;
-    int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    int fd = shm_open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
     if (fd < 0) {
         return kStatusFailed;
     }
     struct stat st {};
     BlockHeader header{};
     off_t size = 0;
-    bool ok = fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 077) == 0 &&
-              ReadHeader(fd, header, size);
-    std::uint64_t const length = static_cast<std::uint64_t>(size);
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+              (st.st_mode & 077) == 0 && ReadHeader(fd, header, size);
+    std::uint64_t const segmentSize = static_cast<std::uint64_t>(size);
+    // Every size comes from the header, is bounded, and must fit the segment: only the header
+    // and the data area it names are mapped.
     ok = ok && HeaderLooksValid(header) && header.flags == 0 && header.ownerPid == pid &&
-         length <= kMaxSegmentLength && header.headerSize >= sizeof(BlockHeader) &&
-         header.headerSize % 64 == 0 && header.headerSize <= length &&
-         header.capacity <= length - header.headerSize;
+         header.headerSize >= sizeof(BlockHeader) && header.headerSize <= kMaxBlockHeaderSize &&
+         header.headerSize % 64 == 0 && header.capacity <= kMaxBlockCapacity &&
+         header.headerSize + header.capacity <= segmentSize;
+    // Owners reserve a segment's memory in full when they create it. Mapping (and populating)
+    // a segment with holes would make this process allocate the peer's memory.
+    ok = ok && static_cast<std::uint64_t>(st.st_blocks) * 512u >= segmentSize;
     if (!ok) {
         close(fd);
         return kStatusCorrupt;
     }
+    std::uint64_t const length = header.headerSize + header.capacity;
     void* base = mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
     if (base == MAP_FAILED) {
         close(fd);
@@ -250,7 +300,7 @@ long MappedSegment::Open(std::string const& name, std::int64_t expectedPid,
     }
     auto* segment = new MappedSegment(path, fd, static_cast<std::uint8_t const*>(base), length,
                                       header.headerSize);
-    segment->mDataEnd = header.headerSize + header.capacity;
+    segment->mDataEnd = length;
     out.reset(segment);
     GetCounters().segmentsMapped.fetch_add(1, std::memory_order_relaxed);
     return kStatusOK;
@@ -283,7 +333,11 @@ std::size_t ReclaimLeftovers(std::int64_t onlyPid) {
     while (dirent* entry = readdir(dir)) {
         std::string const name = entry->d_name;
         std::int64_t pid = 0;
-        if (!ParseSegmentName(name, pid) || (onlyPid != 0 && pid != onlyPid)) {
+        // A scan judges only names of our prefix; a dead peer's names of any prefix are gone
+        // with it.
+        bool const parsed = onlyPid == 0 ? ParseOwnSegmentName(name, pid)
+                                         : (ParseSegmentName(name, pid) && pid == onlyPid);
+        if (!parsed) {
             continue;
         }
         struct stat st {};
@@ -306,7 +360,7 @@ std::size_t ReclaimLeftovers(std::int64_t onlyPid) {
         // that had the same pid. A segment without a valid header may be in creation: keep it.
         std::uint64_t const liveStart =
             pid == self ? OwnStartTime() : basekit::utility::ProcessStartTime(pid);
-        int fd = shm_open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+        int fd = shm_open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0);
         if (fd < 0) {
             continue;
         }
@@ -337,7 +391,7 @@ void UnlinkAllOwnedSegments() {
     for (auto const& name : names) {
         std::int64_t pid = 0;
         // A forked child inherits its parent's list: those segments are the parent's.
-        if (ParseSegmentName(name, pid) && pid == self) {
+        if (ParseOwnSegmentName(name, pid) && pid == self) {
             shm_unlink(name.c_str());
         }
     }

@@ -8,7 +8,8 @@
 //
 // Threads: every function may be called from any thread. Handlers run on transport threads
 // (data and failures that arrive, the end of a session) or on the crossprocess thread
-// (failures decided at registration); never inside the call that registered them.
+// (failures decided at registration); never inside the call that registered them. While a
+// handler runs, its thread's role is basekit::threads::ThreadRole::kSharedData.
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
@@ -69,7 +70,7 @@ using DataHandler =
 // sent nothing, or that session has already ended, onData gets kStatusPeerGone soon after, on
 // the crossprocess thread. An exception thrown by `start` withdraws the notification and goes
 // on to the caller. onData runs on a transport or crossprocess thread (see above); an exception
-// escaping it is swallowed.
+// escaping it is reported (BASEKIT_REPORT_CAUGHT) and goes no further.
 long GetBinaryDataWithAsyncNotification(basekit::utility::Guid const& id, DataHandler const& onData,
                                         boost::function<void()> const& start);
 
@@ -83,18 +84,22 @@ void CancelAllOutstandingNotifications(basekit::utility::Guid const& id, long re
 // ---- Publishing ----------------------------------------------------------------------------
 
 // Results of PublishToSession besides 0, when the peer of the session already holds as much as
-// one session may (see SetSessionLimits): the block is not published.
+// one session may (see SetSessionLimits): nothing is sent and the caller keeps its block.
 constexpr long kPublishSessionMemoryLimit = -20;  // bytes held by the peer
 constexpr long kPublishSessionBlockLimit = -21;   // blocks held by the peer
 
-// What the peer of one session holds of ours: published blocks it has not released yet.
+// What the peer of one session holds of ours: published blocks it has not released yet (not
+// shares). `blocks` counts distinct blocks; `bytes` adds their capacities (the block's size
+// class, which is what it keeps out of the pool). Releases and the end of the session give
+// room back. Zero for an empty or ended session.
 struct SessionUsage {
     std::uint64_t bytes = 0;
     std::uint64_t blocks = 0;
 };
 SessionUsage GetSessionUsage(basetransport::SessionPtr const& session);
 
-// The most one session's peer may hold (0: no limit). Applies to publications made afterwards.
+// The most one session's peer may hold (0: no limit; both 0 by default), for every session of
+// the process. Applies to publications made afterwards; bytes are checked before blocks.
 struct SessionLimits {
     std::uint64_t maxBytes = 0;
     std::uint64_t maxBlocks = 0;

@@ -1,0 +1,218 @@
+// What a trim keeps besides the main video and audio: chapters and captions cut to the range,
+// metadata, and sources of other kinds (AVI, sound only, compressed audio).
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "FilesTestSupport.h"
+#include "files/Trim.h"
+
+namespace vireo::test::files {
+namespace {
+
+using server::files::TrimMovie;
+using server::files::TrimRequest;
+
+// Copies the QuickTime movie `from` into `to`, adding a title, chapters and a text track
+// (QuickTime text samples), each with times in milliseconds.
+void AddTextTracks(std::string const& from, std::string const& to,
+                   std::vector<TimedText> const& chapters, std::vector<TimedText> const& texts) {
+    AVFormatContext* input = nullptr;
+    ASSERT_GE(avformat_open_input(&input, from.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
+    AVFormatContext* output = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, "mov", to.c_str()), 0);
+    std::vector<int> map(input->nb_streams, -1);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream const* in = input->streams[i];
+        if (in->codecpar->codec_type != AVMEDIA_TYPE_VIDEO &&
+            in->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+            continue;  // the timecode track is made again from the video's entry
+        }
+        AVStream* out = avformat_new_stream(output, nullptr);
+        avcodec_parameters_copy(out->codecpar, in->codecpar);
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        av_dict_copy(&out->metadata, in->metadata, 0);
+        map[i] = out->index;
+    }
+    AVStream* text = avformat_new_stream(output, nullptr);
+    text->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    text->codecpar->codec_id = AV_CODEC_ID_MOV_TEXT;
+    text->time_base = AVRational{1, 1000};
+    av_dict_copy(&output->metadata, input->metadata, 0);
+    av_dict_set(&output->metadata, "title", "Vireo sample", 0);
+    for (TimedText const& chapter : chapters) {
+        auto* made = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        made->id = output->nb_chapters;
+        made->time_base = AVRational{1, 1000};
+        made->start = std::llround(chapter.start * 1000);
+        made->end = std::llround(chapter.end * 1000);
+        av_dict_set(&made->metadata, "title", chapter.text.c_str(), 0);
+        output->chapters = static_cast<AVChapter**>(
+            av_realloc_array(output->chapters, output->nb_chapters + 1, sizeof(AVChapter*)));
+        output->chapters[output->nb_chapters++] = made;
+    }
+    ASSERT_GE(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(output, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(input, packet) >= 0) {
+        int const index = map[std::size_t(packet->stream_index)];
+        if (index >= 0) {
+            av_packet_rescale_ts(packet, input->streams[packet->stream_index]->time_base,
+                                 output->streams[index]->time_base);
+            packet->stream_index = index;
+            packet->pos = -1;
+            ASSERT_GE(av_interleaved_write_frame(output, packet), 0);
+        }
+        av_packet_unref(packet);
+    }
+    for (TimedText const& sample : texts) {
+        ASSERT_GE(av_new_packet(packet, int(sample.text.size() + 2)), 0);
+        packet->data[0] = std::uint8_t(sample.text.size() >> 8);
+        packet->data[1] = std::uint8_t(sample.text.size());
+        std::copy(sample.text.begin(), sample.text.end(), packet->data + 2);
+        packet->pts = packet->dts = std::llround(sample.start * 1000);
+        packet->duration = std::llround((sample.end - sample.start) * 1000);
+        packet->flags |= AV_PKT_FLAG_KEY;
+        av_packet_rescale_ts(packet, AVRational{1, 1000}, text->time_base);
+        packet->stream_index = text->index;
+        ASSERT_GE(av_interleaved_write_frame(output, packet), 0);
+    }
+    av_packet_free(&packet);
+    ASSERT_GE(av_write_trailer(output), 0);
+    avio_closep(&output->pb);
+    avformat_free_context(output);
+    avformat_close_input(&input);
+}
+
+void ExpectTimedTexts(std::vector<TimedText> const& actual,
+                      std::vector<TimedText> const& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(actual[i].text, expected[i].text);
+        EXPECT_NEAR(actual[i].start, expected[i].start, 0.0015) << expected[i].text;
+        EXPECT_NEAR(actual[i].end, expected[i].end, 0.0015) << expected[i].text;
+    }
+}
+
+void ExpectSameFrames(DecodedMovie const& trimmed, DecodedMovie const& source, int first,
+                      int count) {
+    ASSERT_EQ(trimmed.error, 0);
+    ASSERT_EQ(int(trimmed.frames.size()), count);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_TRUE(trimmed.frames[std::size_t(i)] == source.frames[std::size_t(first + i)])
+            << "frame " << i;
+    }
+}
+
+TEST(TrimTracksTest, ChaptersAndCaptionsAreCutToTheRangeAndMetadataKept) {
+    TempFolder folder;
+    std::string const plain =
+        WriteMovie(TestMovie("plain.mov", 25, 1, 60, "00:59:59:00"), folder.Path());
+    std::string const source = folder.File("texts.mov");
+    AddTextTracks(plain, source, {{0, 1, "One"}, {1, 2, "Two"}, {2, 2.4, "Three"}},
+                  {{0.2, 0.9, "alpha"}, {1.0, 1.6, "beta"}, {1.8, 2.3, "gamma"}});
+    if (HasFatalFailure()) {
+        return;
+    }
+    ASSERT_EQ(ReadChapters(source).size(), 3u);
+    ASSERT_EQ(ReadSubtitles(source).size(), 3u);
+    std::uint64_t const checksum = FileChecksum(source);
+
+    // Frames 20 to 46: 0.8 s to 1.88 s.
+    TrimRequest request;
+    request.trimIn = 800;
+    request.duration = 1080;
+    request.scale = 1000;
+    request.source = source;
+    request.destination = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    ExpectTimedTexts(ReadChapters(request.destination), {{0, 0.2, "One"}, {0.2, 1.08, "Two"}});
+    ExpectTimedTexts(ReadSubtitles(request.destination),
+                     {{0, 0.1, "alpha"}, {0.2, 0.8, "beta"}, {1.0, 1.08, "gamma"}});
+    EXPECT_EQ(ReadMetadata(request.destination, "title"), "Vireo sample");
+    EXPECT_EQ(ReadMetadata(request.destination, "creation_time"),
+              ReadMetadata(source, "creation_time"));
+    DecodedMovie const trimmed = Decode(request.destination);
+    ExpectSameFrames(trimmed, Decode(source), 20, 27);
+    EXPECT_EQ(trimmed.info.timecode.start, "00:59:59:20");
+    EXPECT_EQ(FileChecksum(source), checksum);
+}
+
+TEST(TrimTracksTest, AviSourceBecomesAQuickTimeMovieFrameForFrame) {
+    TempFolder folder;
+    std::string const source = WriteMovie(samples::FindSample("mjpeg_pcm.avi"), folder.Path());
+    DecodedMovie const original = Decode(source);
+    TrimRequest request;
+    request.trimIn = 7;
+    request.duration = 10;
+    request.scale = 15;
+    request.sampleSize = 1;
+    request.source = source;
+    request.destination = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    DecodedMovie const trimmed = Decode(request.destination);
+    ExpectSameFrames(trimmed, original, 7, 10);
+    EXPECT_EQ(trimmed.info.video.codecFourCC, original.info.video.codecFourCC);
+    // 44.1 kHz mono at 15 fps: 2940 samples a frame.
+    ASSERT_EQ(trimmed.audio.size(), 29400u);
+    EXPECT_TRUE(
+        std::equal(trimmed.audio.begin(), trimmed.audio.end(), original.audio.begin() + 7 * 2940));
+}
+
+TEST(TrimTracksTest, SoundOnlySourceIsCutSampleForSample) {
+    TempFolder folder;
+    std::string const source = WriteMovie(samples::FindSample("audio.wav"), folder.Path());
+    DecodedMovie const original = Decode(source);
+    TrimRequest request;
+    request.trimIn = 1001;
+    request.duration = 30011;
+    request.scale = 48000;
+    request.source = source;
+    request.destination = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    DecodedMovie const trimmed = Decode(request.destination);
+    ASSERT_EQ(trimmed.error, 0);
+    EXPECT_FALSE(trimmed.info.video.present);
+    EXPECT_EQ(trimmed.info.audio.duration, 30011);
+    ASSERT_EQ(trimmed.audio.size(), 30011u * 2);
+    EXPECT_TRUE(
+        std::equal(trimmed.audio.begin(), trimmed.audio.end(), original.audio.begin() + 1001 * 2));
+}
+
+TEST(TrimTracksTest, CompressedAudioKeepsItsSamplesAfterTheDecodersWarmUp) {
+    // AAC decodes each block from the one before: the trim keeps blocks before the range so
+    // that the first samples kept decode as they do in the whole movie.
+    TempFolder folder;
+    std::string const source = WriteMovie(samples::FindSample("h264_aac_tc.mov"), folder.Path());
+    DecodedMovie const original = Decode(source);
+    TrimRequest request;
+    request.trimIn = 13 * 1001;
+    request.duration = 20 * 1001;
+    request.scale = 30000;
+    request.sampleSize = 1001;
+    request.source = source;
+    request.destination = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    DecodedMovie const trimmed = Decode(request.destination);
+    ExpectSameFrames(trimmed, original, 13, 20);
+    EXPECT_EQ(trimmed.info.timecode.start, "01:00:00;13");
+    // 1601.6 samples a frame: from 20820.8 -> 20821, 20 frames of 1601.6 samples.
+    std::size_t const first = 20821, count = 32032;
+    ASSERT_EQ(trimmed.audio.size(), count * 2);
+    double worst = 0;
+    for (std::size_t i = 0; i < count * 2; ++i) {
+        worst =
+            std::max(worst, std::fabs(double(trimmed.audio[i]) - original.audio[first * 2 + i]));
+    }
+    EXPECT_LT(worst, 1e-4);
+}
+
+}  // namespace
+}  // namespace vireo::test::files

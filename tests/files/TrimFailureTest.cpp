@@ -8,7 +8,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 #include "FilesTestSupport.h"
 #include "TimeScale.h"
@@ -115,6 +121,7 @@ TEST_F(TrimFailureTest, SourcesThatCannotBeReadAreRefusedWithTheirCodes) {
         std::ofstream(mFolder.File("cut.mov"), std::ios::binary) << head;
     }
     ASSERT_EQ(::mkfifo(mFolder.File("pipe.mov").c_str(), 0600), 0);
+    std::ofstream(mFolder.File("words.srt")) << "1\n00:00:00,000 --> 00:00:01,000\nhello\n\n";
     mBefore = mFolder.Entries();
 
     struct Case {
@@ -129,6 +136,8 @@ TEST_F(TrimFailureTest, SourcesThatCannotBeReadAreRefusedWithTheirCodes) {
              Case{mFolder.File("notes.txt"), engine::kErrNotMedia},
              Case{mFolder.File("empty.mov"), engine::kErrNotMedia},
              Case{mFolder.File("cut.mov"), engine::kErrCorrupt},
+             // Subtitles alone: no video or audio to trim.
+             Case{mFolder.File("words.srt"), engine::kErrNoDecodableStream},
              // A pipe is refused without waiting for a writer.
              Case{mFolder.File("pipe.mov"), engine::kErrNotMedia},
          }) {
@@ -138,6 +147,67 @@ TEST_F(TrimFailureTest, SourcesThatCannotBeReadAreRefusedWithTheirCodes) {
         EXPECT_EQ(TrimMovie(request), c.code) << "source " << c.source;
         EXPECT_LT(std::chrono::steady_clock::now() - start, Scaled(std::chrono::seconds(10)));
     }
+}
+
+// Writes a Matroska file of `frames` 16x16 grey frames in FFV1, a codec that a QuickTime movie
+// cannot hold.
+void WriteFfv1Movie(std::string const& path, int frames) {
+    AVFormatContext* output = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, "matroska", path.c_str()), 0);
+    AVCodec const* codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    ASSERT_NE(codec, nullptr);
+    AVCodecContext* encoder = avcodec_alloc_context3(codec);
+    encoder->width = encoder->height = 16;
+    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder->time_base = AVRational{1, 25};
+    encoder->thread_count = 1;
+    if (output->oformat->flags & AVFMT_GLOBALHEADER) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    ASSERT_GE(avcodec_open2(encoder, codec, nullptr), 0);
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    avcodec_parameters_from_context(stream->codecpar, encoder);
+    stream->time_base = encoder->time_base;
+    ASSERT_GE(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(output, nullptr), 0);
+    AVFrame* frame = av_frame_alloc();
+    frame->format = encoder->pix_fmt;
+    frame->width = frame->height = 16;
+    ASSERT_GE(av_frame_get_buffer(frame, 0), 0);
+    AVPacket* packet = av_packet_alloc();
+    for (int i = 0; i <= frames; ++i) {
+        if (i < frames) {
+            av_frame_make_writable(frame);
+            for (int plane = 0; plane < 3; ++plane) {
+                std::memset(frame->data[plane], 16 + 8 * i, std::size_t(frame->linesize[plane]) * 16);
+            }
+            frame->pts = i;
+        }
+        avcodec_send_frame(encoder, i < frames ? frame : nullptr);
+        while (avcodec_receive_packet(encoder, packet) == 0) {
+            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
+            packet->stream_index = 0;
+            av_interleaved_write_frame(output, packet);
+        }
+    }
+    av_write_trailer(output);
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&encoder);
+    avio_closep(&output->pb);
+    avformat_free_context(output);
+}
+
+TEST_F(TrimFailureTest, TracksAQuickTimeMovieCannotHoldAreRefused) {
+    std::string const source = mFolder.File("lossless.mkv");
+    WriteFfv1Movie(source, 10);
+    ASSERT_FALSE(HasFatalFailure());
+    mBefore = mFolder.Entries();
+    std::uint64_t const checksum = FileChecksum(source);
+    TrimRequest request = Request();
+    request.source = source;
+    EXPECT_EQ(TrimMovie(request), kErrTrimUnsupportedMovie);
+    EXPECT_EQ(FileChecksum(source), checksum);
 }
 
 TEST_F(TrimFailureTest, UnreadableSourceIsRefused) {

@@ -48,14 +48,15 @@ struct TrimControl {
 //   kErrTrimBadSampleSize    sampleSize < 0
 //   kErrTrimOutOfRange       trimIn < 0
 //   engine codes             the source: kErrInvalidPath, kErrFileNotFound, kErrIsDirectory,
-//                            kErrAccessDenied, kErrNotMedia (also a pipe or device)
+//                            kErrAccessDenied, kErrNotMedia (a pipe, a device, an empty file)
 //   kErrTrimDestinationUnwritable  empty destination, a folder, or a folder that does not exist
 //   kErrTrimSameFile         destination names the source's file (by any path or link)
-//   engine codes             the source as a movie: kErrNotMedia, kErrCorrupt,
-//                            kErrNoDecodableStream (no video or audio track), kErrOutOfMemory
+//   engine codes             the source as a movie: kErrNotMedia (no format recognises it),
+//                            kErrCorrupt, kErrOutOfMemory
 //   kErrTrimBadDuration      the range holds nothing once rounded to whole samples
-//   kErrTrimOutOfRange       the range starts at or after the movie's end or ends after it
 //   kErrTrimUnsupportedMovie a video or audio track cannot be stored in a QuickTime movie
+//   kErrNoDecodableStream    the source has no video or audio track (engine code)
+//   kErrTrimOutOfRange       the range starts at or after the movie's end or ends after it
 //   kErrTrimDestinationUnwritable  the destination's folder does not allow a new file
 //   kErrTrimSourceDamaged    reading the source's packets failed
 //   kErrTrimWriteFailed      writing failed (disk full, I/O error), or the rename failed

@@ -179,7 +179,8 @@ void WriteFfv1Movie(std::string const& path, int frames) {
         if (i < frames) {
             av_frame_make_writable(frame);
             for (int plane = 0; plane < 3; ++plane) {
-                std::memset(frame->data[plane], 16 + 8 * i, std::size_t(frame->linesize[plane]) * 16);
+                std::memset(frame->data[plane], 16 + 8 * i,
+                            std::size_t(frame->linesize[plane]) * 16);
             }
             frame->pts = i;
         }

@@ -26,6 +26,7 @@ constexpr BoxType kEdts = MakeBoxType("edts");
 constexpr BoxType kElst = MakeBoxType("elst");
 constexpr BoxType kMdia = MakeBoxType("mdia");
 constexpr BoxType kMdhd = MakeBoxType("mdhd");
+constexpr BoxType kHdlr = MakeBoxType("hdlr");
 constexpr BoxType kFree = MakeBoxType("free");
 
 // The header of the muxer's output is small; anything this large is not its work.
@@ -189,6 +190,30 @@ void WriteEdits(BoxNode& track, std::vector<Edit> const& edits) {
                           std::move(edts));
 }
 
+// Whether the track's handler ('hdlr': version, flags, component type, then the handler type)
+// is of the kind of media listed.
+bool HandlerMatches(BoxNode const& track, TrackTiming::Kind kind) {
+    BoxNode const* handler = track.Find({kMdia, kHdlr});
+    if (handler == nullptr || handler->container) {
+        return false;
+    }
+    std::vector<std::uint8_t> const payload = handler->Payload();
+    if (payload.size() < 12) {
+        return false;
+    }
+    BoxType const type = BoxType(GetBE(payload, 8, 4));
+    switch (kind) {
+        case TrackTiming::Kind::kVideo:
+            return type == MakeBoxType("vide");
+        case TrackTiming::Kind::kSound:
+            return type == MakeBoxType("soun");
+        case TrackTiming::Kind::kText:
+            return type == MakeBoxType("text") || type == MakeBoxType("sbtl") ||
+                   type == MakeBoxType("subt") || type == MakeBoxType("clcp");
+    }
+    return false;
+}
+
 std::int64_t Rescale(std::int64_t value, int fromNum, int fromDen, std::int64_t toScale) {
     return av_rescale_q_rnd(value, AVRational{fromNum, fromDen},
                             AVRational{1, int(std::min<std::int64_t>(toScale, INT32_MAX))},
@@ -306,6 +331,9 @@ std::int32_t SetEditLists(int fd, std::vector<TrackTiming> const& tracks, std::i
         }
         auto const timing = std::find_if(tracks.begin(), tracks.end(),
                                          [&](TrackTiming const& t) { return t.trackId == id; });
+        if (timing != tracks.end() && !HandlerMatches(track, timing->kind)) {
+            return kErrTrimWriteFailed;  // the muxer numbered its tracks otherwise
+        }
         std::vector<Edit> const edits =
             timing != tracks.end()
                 ? CopiedTrackEdits(*timing, lengthInMovie, movieScale, mediaScale)

@@ -13,7 +13,9 @@ namespace vireo::server::files {
 // What was written for one track, in its stream's time base (tbNum / tbDen seconds per unit),
 // with the range's start at time 0.
 struct TrackTiming {
+    enum class Kind { kVideo, kSound, kText };
     std::uint32_t trackId = 0;  // FFmpeg numbers tracks 1, 2, ... in stream order
+    Kind kind = Kind::kVideo;   // checked against the track's handler
     int tbNum = 1;
     int tbDen = 1;
     std::int64_t firstDts = 0;           // decode time of the first sample (the media's time 0)
@@ -24,7 +26,8 @@ struct TrackTiming {
 // Rewrites the movie header of the QuickTime file open at `fd` so that each track of `tracks`
 // presents [max(0, start), min(end, length)) of the range and every other track at most the
 // range's length; `length` is in units of `scale`. 0, or kErrTrimWriteFailed when the file
-// cannot be read or written, or its header is not as the muxer writes it.
+// cannot be read or written, or its header is not as the muxer writes it (a listed track
+// missing its headers, or of another kind than listed).
 std::int32_t SetEditLists(int fd, std::vector<TrackTiming> const& tracks, std::int64_t length,
                           std::int64_t scale);
 

@@ -621,6 +621,9 @@ std::vector<TrackTiming> TrimWriter::Timings() const {
         }
         TrackTiming timing;
         timing.trackId = std::uint32_t(plan->out->index + 1);
+        timing.kind = plan->role == Role::kVideo   ? TrackTiming::Kind::kVideo
+                      : plan->role == Role::kAudio ? TrackTiming::Kind::kSound
+                                                   : TrackTiming::Kind::kText;
         timing.tbNum = plan->out->time_base.num;
         timing.tbDen = plan->out->time_base.den;
         timing.firstDts = plan->firstDts;

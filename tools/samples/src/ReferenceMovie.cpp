@@ -30,6 +30,7 @@ constexpr BoxType kDref = MakeBoxType("dref");
 // The volume name written into alias records; the colon path starts with it.
 constexpr char kVolumeName[] = "Vireo";
 
+// `value` as `bytes` (at most 8) big-endian bytes.
 void Put(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) {
         out.push_back(std::uint8_t(value >> (8 * i)));
@@ -93,7 +94,7 @@ std::vector<std::uint8_t> AliasRecord(std::filesystem::path const& target, int l
     Put(record, std::uint64_t(levelsDown), 2);
     Put(record, 0, 4);   // volume attributes
     Put(record, 0, 2);   // file system id
-    Put(record, 0, 10);  // reserved
+    record.insert(record.end(), 10, 0);  // reserved
 
     PutExtra(record, 0, Bytes(parent));
     PutExtra(record, 2, Bytes(ColonPath(target.string())));

@@ -2,6 +2,7 @@
 // metadata, and sources of other kinds (AVI, sound only, compressed audio).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -9,6 +10,8 @@ extern "C" {
 }
 
 #include "FilesTestSupport.h"
+#include "engine/Movie.h"
+#include "engine/PixelFormats.h"
 #include "files/Trim.h"
 
 namespace vireo::test::files {
@@ -212,6 +215,121 @@ TEST(TrimTracksTest, CompressedAudioKeepsItsSamplesAfterTheDecodersWarmUp) {
             std::max(worst, std::fabs(double(trimmed.audio[i]) - original.audio[first * 2 + i]));
     }
     EXPECT_LT(worst, 1e-4);
+}
+
+// The frame the engine shows `seconds` into the movie at `path`, as BGRA (empty on failure).
+class FrameReader {
+  public:
+    explicit FrameReader(std::string const& path) {
+        std::int32_t error = 0;
+        mMovie = engine::Movie::Open(path, engine::OpenOptions{}, error);
+        EXPECT_EQ(error, 0) << path;
+    }
+    std::vector<std::uint8_t> At(double seconds) {
+        if (!mMovie) {
+            return {};
+        }
+        engine::VideoInfo const& video = mMovie->Info().video;
+        std::size_t const rowBytes = engine::MinimumRowBytes(engine::kFormatBGRA, video.width);
+        std::vector<std::uint8_t> frame(rowBytes * std::size_t(video.height));
+        std::int64_t const time = std::llround(seconds * video.timeScale);
+        if (mMovie->ReadVideoFrame(time, engine::kFormatBGRA, frame.data(), rowBytes, 0, 0) != 0) {
+            return {};
+        }
+        return frame;
+    }
+    engine::VideoInfo const& Video() const { return mMovie->Info().video; }
+
+  private:
+    std::unique_ptr<engine::Movie> mMovie;
+};
+
+TEST(TrimTracksTest, TimesCountFromTheFirstFrameOfATransportStream) {
+    // Timestamps far from 0, and seeking by guessing: the trimmed movie shows, at each moment,
+    // what the source shows at that moment plus the range's start.
+    TempFolder folder;
+    std::string const source = WriteMovie(samples::FindSample("offset.ts"), folder.Path());
+    for (int const trimIn : {27, 3}) {
+        SCOPED_TRACE("from frame " + std::to_string(trimIn));
+        TrimRequest request;
+        request.trimIn = trimIn;
+        request.duration = 10;
+        request.scale = 25;
+        request.source = source;
+        request.destination = folder.File("cut.mov");
+        ASSERT_EQ(TrimMovie(request), 0);
+        FrameReader original(source);
+        FrameReader trimmed(request.destination);
+        EXPECT_EQ(trimmed.Video().frameCount, 10);
+        for (int frame = 0; frame < 10; ++frame) {
+            std::vector<std::uint8_t> const expected = original.At((trimIn + frame) / 25.0);
+            ASSERT_FALSE(expected.empty());
+            EXPECT_TRUE(trimmed.At(frame / 25.0) == expected) << "frame " << frame;
+        }
+    }
+}
+
+// The video frames FFmpeg presents (packets not marked to be dropped), by presentation time in
+// seconds, with their data.
+std::vector<std::pair<double, std::vector<std::uint8_t>>> PresentedFrames(std::string const& path) {
+    std::vector<std::pair<double, std::vector<std::uint8_t>>> frames;
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << path;
+        return frames;
+    }
+    avformat_find_stream_info(input, nullptr);
+    int const index = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVPacket* packet = av_packet_alloc();
+    while (index >= 0 && av_read_frame(input, packet) >= 0) {
+        if (packet->stream_index == index && (packet->flags & AV_PKT_FLAG_DISCARD) == 0) {
+            frames.emplace_back(
+                double(packet->pts) * av_q2d(input->streams[index]->time_base),
+                std::vector<std::uint8_t>(packet->data, packet->data + packet->size));
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&input);
+    std::sort(frames.begin(), frames.end());
+    return frames;
+}
+
+TEST(TrimTracksTest, VariableFrameRateKeepsEveryFrameAtItsTime) {
+    // Frame i is shown at (i + i / 2) / 25 s. The demuxer does not know how long the last frame
+    // kept lasts (it guesses one frame period): the movie still lasts the whole range.
+    TempFolder folder;
+    std::string const source = WriteMovie(samples::FindSample("vfr.mkv"), folder.Path());
+    auto const all = PresentedFrames(source);
+    ASSERT_EQ(all.size(), 20u);
+    struct Case {
+        int trimIn, duration;  // 1/25 s; the start is a frame's
+    };
+    for (Case const c : {Case{9, 12}, Case{0, 5}, Case{21, 9}}) {
+        SCOPED_TRACE("from " + std::to_string(c.trimIn) + "/25 s");
+        TrimRequest request;
+        request.trimIn = c.trimIn;
+        request.duration = c.duration;
+        request.scale = 25;
+        request.source = source;
+        request.destination = folder.File("cut.mov");
+        ASSERT_EQ(TrimMovie(request), 0);
+        double const in = c.trimIn / 25.0, end = (c.trimIn + c.duration) / 25.0;
+        std::vector<std::pair<double, std::vector<std::uint8_t>>> expected;
+        for (auto const& [time, data] : all) {
+            if (time >= in - 1e-9 && time < end - 1e-9) {
+                expected.emplace_back(time - in, data);
+            }
+        }
+        auto const kept = PresentedFrames(request.destination);
+        ASSERT_EQ(kept.size(), expected.size());
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            EXPECT_NEAR(kept[i].first, expected[i].first, 1e-6) << "frame " << i;
+            EXPECT_TRUE(kept[i].second == expected[i].second) << "frame " << i;
+        }
+        FrameReader trimmed(request.destination);
+        EXPECT_EQ(av_rescale(trimmed.Video().duration, 25, trimmed.Video().timeScale), c.duration);
+    }
 }
 
 }  // namespace

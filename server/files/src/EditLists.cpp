@@ -220,13 +220,17 @@ std::int64_t Rescale(std::int64_t value, int fromNum, int fromDen, std::int64_t 
                             AV_ROUND_NEAR_INF);
 }
 
-// The edits that show [max(0, start), min(end, length)) of a copied track.
+// The edits that show [max(0, start), min(end, length)) of a copied track (to the range's
+// length when the track goes on past it).
 std::vector<Edit> CopiedTrackEdits(TrackTiming const& timing, std::int64_t lengthInMovie,
                                    std::uint32_t movieScale, std::uint32_t mediaScale) {
     std::int64_t const start = std::max<std::int64_t>(0, timing.presentationStart);
     std::int64_t const startInMovie = Rescale(start, timing.tbNum, timing.tbDen, movieScale);
-    std::int64_t const endInMovie = std::min(
-        lengthInMovie, Rescale(timing.presentationEnd, timing.tbNum, timing.tbDen, movieScale));
+    std::int64_t const endInMovie =
+        timing.reachesRangeEnd
+            ? lengthInMovie
+            : std::min(lengthInMovie,
+                       Rescale(timing.presentationEnd, timing.tbNum, timing.tbDen, movieScale));
     std::vector<Edit> edits;
     if (endInMovie <= startInMovie) {
         edits.push_back({std::max<std::int64_t>(lengthInMovie, 0), -1});  // nothing in range

@@ -21,6 +21,9 @@ struct TrackTiming {
     std::int64_t firstDts = 0;           // decode time of the first sample (the media's time 0)
     std::int64_t presentationStart = 0;  // earliest presentation time of a sample
     std::int64_t presentationEnd = 0;    // end of the last sample presented
+    // The track goes on past the range's end (so it ends with the range, whatever the last
+    // kept sample's stated duration: demuxers guess durations they do not know).
+    bool reachesRangeEnd = false;
 };
 
 // Rewrites the movie header of the QuickTime file open at `fd` so that each track of `tracks`

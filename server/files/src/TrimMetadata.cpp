@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -43,12 +44,17 @@ std::int64_t TrimWriter::FirstShownTime(std::size_t index) const {
     StreamPlan const& plan = *mPlans[index];
     std::int64_t shown = AV_NOPTS_VALUE;
     std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+    std::vector<AVPacket const*> packets;
     for (Pending const& pending : mPending) {
-        if (pending.plan != index) {
-            continue;
+        if (pending.plan == index) {
+            packets.push_back(pending.packet);
         }
-        std::int64_t const pts =
-            pending.packet->pts != AV_NOPTS_VALUE ? pending.packet->pts : pending.packet->dts;
+    }
+    if (plan.held != nullptr) {
+        packets.push_back(plan.held);
+    }
+    for (AVPacket const* packet : packets) {
+        std::int64_t const pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         earliest = std::min(earliest, pts);
         if (pts <= plan.inTs && (shown == AV_NOPTS_VALUE || pts > shown)) {
             shown = pts;

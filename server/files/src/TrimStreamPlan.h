@@ -21,10 +21,14 @@ struct TrimWriter::StreamPlan {
     std::int64_t needFrom = 0;       // audio: packets ending after this are needed
     std::int64_t preroll = 0;        // audio: how far before the range decoding must start
     std::int64_t frameDuration = 0;  // for packets that carry no duration
-    bool seen = false;               // a packet was read since reading (re)started
-    bool started = false;            // video: a frame to decode from was found
-    bool decided = false;            // video: the frame to decode from can no longer change
-    bool done = false;               // past the range's end
+    // Where the source says the track ends (AV_NOPTS_VALUE: it does not say).
+    std::int64_t declaredEnd = AV_NOPTS_VALUE;
+    bool seen = false;         // a packet was read since reading (re)started
+    bool started = false;      // video: a frame to decode from was found
+    bool decided = false;      // video: the frame to decode from can no longer change
+    bool done = false;         // past the range's end
+    bool reachedEnd = false;   // a packet at or after the range's end was read
+    AVPacket* held = nullptr;  // video: the last packet kept, not yet emitted
     // What was written, in the output stream's time base.
     bool wrote = false;
     std::int64_t firstDts = 0;

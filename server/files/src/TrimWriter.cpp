@@ -136,6 +136,14 @@ void TrimWriter::SetStreamTimes() {
         plan->endTs =
             plan->origin + av_rescale_q_rnd(mRange.end, rangeBase, plan->tb, AV_ROUND_NEAR_INF);
         plan->needFrom = plan->inTs;
+        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+            std::int64_t const start =
+                stream->start_time != AV_NOPTS_VALUE ? stream->start_time : plan->origin;
+            plan->declaredEnd = start + stream->duration;
+        } else if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
+            std::int64_t const start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
+            plan->declaredEnd = av_rescale_q(start + input->duration, AV_TIME_BASE_Q, plan->tb);
+        }
         if (plan->role == Role::kVideo && stream->avg_frame_rate.num > 0 &&
             stream->avg_frame_rate.den > 0) {
             plan->frameDuration = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), plan->tb);
@@ -161,7 +169,6 @@ void TrimWriter::SetStreamTimes() {
 }
 
 std::int32_t TrimWriter::CheckRange() const {
-    AVFormatContext* input = mSource.Format();
     AVRational const rangeBase{1, int(mRange.scale)};
     bool known = false;
     std::int64_t longest = 0;
@@ -170,18 +177,10 @@ std::int32_t TrimWriter::CheckRange() const {
         if (plan->role != Role::kVideo && plan->role != Role::kAudio) {
             continue;
         }
-        AVStream const* stream = input->streams[plan->input];
-        std::int64_t end = 0;
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-            std::int64_t const start =
-                stream->start_time != AV_NOPTS_VALUE ? stream->start_time : plan->origin;
-            end = start + stream->duration - plan->origin;
-        } else if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
-            std::int64_t const start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
-            end = av_rescale_q(start + input->duration, AV_TIME_BASE_Q, plan->tb) - plan->origin;
-        } else {
+        if (plan->declaredEnd == AV_NOPTS_VALUE) {
             continue;
         }
+        std::int64_t const end = plan->declaredEnd - plan->origin;
         if (!known || av_compare_ts(end, plan->tb, longest, longestBase) > 0) {
             longest = end;
             longestBase = plan->tb;
@@ -379,8 +378,11 @@ std::int32_t TrimWriter::CopyPackets(OutputFile& output, bool fromStart, bool& r
     if (result != engine::kOK || restart) {
         return result;
     }
-    for (auto& plan : mPlans) {
-        plan->decided = true;  // the file has ended: no later frame can change the start
+    for (std::size_t i = 0; i < mPlans.size(); ++i) {
+        mPlans[i]->decided = true;  // the file has ended: no later frame can change the start
+        if (EndTrack(*mPlans[i], i) == Step::kFailed) {
+            return mWriteError;
+        }
     }
     return mHeaderWritten ? engine::kOK : WriteHeader(output);
 }
@@ -441,8 +443,9 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
             }
             // Frames shown before the end, and the frames they refer to, decode before it.
             if (dts >= plan.endTs) {
-                plan.done = true;
-                return drop();
+                plan.done = plan.reachedEnd = true;
+                drop();
+                return EndTrack(plan, index);
             }
             break;
         case Role::kAudio:
@@ -451,7 +454,7 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
                 return Step::kRestart;
             }
             if (pts >= plan.endTs) {
-                plan.done = true;
+                plan.done = plan.reachedEnd = true;
                 return drop();
             }
             if (pts + packet->duration <= plan.needFrom) {
@@ -486,6 +489,17 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
             }
             break;
     }
+    if (plan.role == Role::kVideo) {
+        // Held back one packet: the last one kept may need a longer duration (see EndTrack).
+        std::swap(packet, plan.held);
+        if (packet == nullptr) {
+            return Step::kContinue;
+        }
+    }
+    return Emit(plan, index, packet);
+}
+
+TrimWriter::Step TrimWriter::Emit(StreamPlan& plan, std::size_t index, AVPacket* packet) {
     if (!mHeaderWritten) {
         mPendingBytes += std::size_t(std::max(packet->size, 0));
         mPending.push_back({index, packet});
@@ -497,6 +511,22 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
         return Step::kFailed;
     }
     return Step::kContinue;
+}
+
+TrimWriter::Step TrimWriter::EndTrack(StreamPlan& plan, std::size_t index) {
+    AVPacket* last = plan.held;
+    plan.held = nullptr;
+    if (last == nullptr) {
+        return Step::kContinue;
+    }
+    // A demuxer that does not know how long a frame lasts guesses one frame period (variable
+    // frame rates): the last frame kept lasts at least until the next one, which starts at or
+    // after the range's end, so the new movie's media reach the range's end.
+    std::int64_t const dts = DecodingTime(last);
+    if (plan.reachedEnd && dts != AV_NOPTS_VALUE && dts + last->duration < plan.endTs) {
+        last->duration = plan.endTs - dts;
+    }
+    return Emit(plan, index, last);
 }
 
 bool TrimWriter::ReadyForHeader() const {
@@ -573,6 +603,7 @@ std::int32_t TrimWriter::WritePacket(StreamPlan& plan, AVPacket* packet, OutputF
 }
 
 void TrimWriter::DropPending(std::size_t plan) {
+    av_packet_free(&mPlans[plan]->held);
     for (auto it = mPending.begin(); it != mPending.end();) {
         if (it->plan == plan) {
             mPendingBytes -= std::min(mPendingBytes, std::size_t(std::max(it->packet->size, 0)));
@@ -585,6 +616,9 @@ void TrimWriter::DropPending(std::size_t plan) {
 }
 
 void TrimWriter::ClearPending() {
+    for (auto& plan : mPlans) {
+        av_packet_free(&plan->held);
+    }
     for (Pending& pending : mPending) {
         av_packet_free(&pending.packet);
     }
@@ -629,6 +663,11 @@ std::vector<TrackTiming> TrimWriter::Timings() const {
         timing.firstDts = plan->firstDts;
         timing.presentationStart = plan->minPts;
         timing.presentationEnd = plan->maxEnd;
+        // A track that went on past the range, or that the source says does, ends with it.
+        timing.reachesRangeEnd =
+            plan->reachedEnd || (plan->declaredEnd != AV_NOPTS_VALUE &&
+                                 (plan->role == Role::kVideo || plan->role == Role::kAudio) &&
+                                 plan->declaredEnd >= plan->endTs);
         timings.push_back(timing);
     }
     return timings;

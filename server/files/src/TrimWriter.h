@@ -56,7 +56,11 @@ class TrimWriter {
     void SetStreamTimes();
     std::int32_t CreateOutput(OutputFile& output);
     std::int32_t CopyPackets(OutputFile& output, bool fromStart, bool& restart);
+    // Each takes `packet` over.
     Step Take(StreamPlan& plan, std::size_t index, AVPacket* packet, bool fromStart);
+    Step Emit(StreamPlan& plan, std::size_t index, AVPacket* packet);
+    // Emits a video track's held-back last packet, lengthened to the range's end when needed.
+    Step EndTrack(StreamPlan& plan, std::size_t index);
     bool ReadyForHeader() const;
     std::int32_t WriteHeader(OutputFile& output);
     std::int32_t WritePacket(StreamPlan& plan, AVPacket* packet, OutputFile& output);

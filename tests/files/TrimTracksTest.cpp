@@ -332,5 +332,89 @@ TEST(TrimTracksTest, VariableFrameRateKeepsEveryFrameAtItsTime) {
     }
 }
 
+// Copies the QuickTime movie `from` into `to` with its audio starting `delay` seconds later.
+void DelayAudio(std::string const& from, std::string const& to, double delay) {
+    AVFormatContext* input = nullptr;
+    ASSERT_GE(avformat_open_input(&input, from.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
+    AVFormatContext* output = nullptr;
+    ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, "mov", to.c_str()), 0);
+    std::vector<int> map(input->nb_streams, -1);
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        AVStream const* in = input->streams[i];
+        if (in->codecpar->codec_type != AVMEDIA_TYPE_VIDEO &&
+            in->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+            continue;
+        }
+        AVStream* out = avformat_new_stream(output, nullptr);
+        avcodec_parameters_copy(out->codecpar, in->codecpar);
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        map[i] = out->index;
+    }
+    ASSERT_GE(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(avformat_write_header(output, nullptr), 0);
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(input, packet) >= 0) {
+        int const index = map[std::size_t(packet->stream_index)];
+        if (index >= 0) {
+            AVStream const* in = input->streams[packet->stream_index];
+            if (in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                std::int64_t const shift = std::llround(delay / av_q2d(in->time_base));
+                packet->pts += shift;
+                packet->dts += shift;
+            }
+            av_packet_rescale_ts(packet, in->time_base, output->streams[index]->time_base);
+            packet->stream_index = index;
+            packet->pos = -1;
+            ASSERT_GE(av_interleaved_write_frame(output, packet), 0);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    ASSERT_GE(av_write_trailer(output), 0);
+    avio_closep(&output->pb);
+    avformat_free_context(output);
+    avformat_close_input(&input);
+}
+
+TEST(TrimTracksTest, TrackStartingAfterTheRangeStartsLateInTheTrimmedMovie) {
+    // The audio begins 1.6 s into the movie. The range starts at 1.2 s: reading from a second
+    // before it finds no audio that early, so the file is read again from its start; the audio
+    // keeps its place, 0.4 s into the trimmed movie, and ends with the range.
+    TempFolder folder;
+    std::string const plain = WriteMovie(TestMovie("plain.mov", 25, 1, 60, ""), folder.Path());
+    std::string const source = folder.File("late.mov");
+    DelayAudio(plain, source, 1.6);
+    if (HasFatalFailure()) {
+        return;
+    }
+    DecodedMovie const original = Decode(source);
+    ASSERT_EQ(original.error, 0);
+    TrimRequest request;
+    request.trimIn = 30;
+    request.duration = 25;
+    request.scale = 25;
+    request.sampleSize = 1;
+    request.source = source;
+    request.destination = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    DecodedMovie const trimmed = Decode(request.destination);
+    ExpectSameFrames(trimmed, original, 30, 25);
+    // 0.6 s of audio, from its first sample.
+    ASSERT_EQ(trimmed.audio.size(), 28800u * 2);
+    EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(), original.audio.begin()));
+    AVFormatContext* input = nullptr;
+    ASSERT_GE(avformat_open_input(&input, request.destination.c_str(), nullptr, nullptr), 0);
+    avformat_find_stream_info(input, nullptr);
+    int const audio = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    ASSERT_GE(audio, 0);
+    EXPECT_NEAR(
+        double(input->streams[audio]->start_time) * av_q2d(input->streams[audio]->time_base), 0.4,
+        1e-6);
+    avformat_close_input(&input);
+}
+
 }  // namespace
 }  // namespace vireo::test::files

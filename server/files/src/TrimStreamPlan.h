@@ -21,6 +21,7 @@ struct TrimWriter::StreamPlan {
     std::int64_t needFrom = 0;       // audio: packets ending after this are needed
     std::int64_t preroll = 0;        // audio: how far before the range decoding must start
     std::int64_t frameDuration = 0;  // for packets that carry no duration
+    int pcmFrameBytes = 0;           // uncompressed audio: bytes of one sample of every channel
     // Where the source says the track ends (AV_NOPTS_VALUE: it does not say).
     std::int64_t declaredEnd = AV_NOPTS_VALUE;
     bool seen = false;         // a packet was read since reading (re)started

@@ -150,6 +150,11 @@ void TrimWriter::SetStreamTimes() {
         }
         if (plan->role == Role::kAudio && parameters->sample_rate > 0) {
             AVRational const sampleBase{1, parameters->sample_rate};
+            int const bits = av_get_exact_bits_per_sample(parameters->codec_id);
+            int const channels = parameters->ch_layout.nb_channels;
+            if (bits > 0 && channels > 0 && (bits * channels) % 8 == 0) {
+                plan->pcmFrameBytes = bits * channels / 8;
+            }
             if (parameters->frame_size > 0) {
                 plan->frameDuration = av_rescale_q(parameters->frame_size, sampleBase, plan->tb);
             }
@@ -460,6 +465,12 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
             if (pts + packet->duration <= plan.needFrom) {
                 return drop();
             }
+            if (pts + packet->duration > plan.endTs && plan.pcmFrameBytes > 0 &&
+                !CutAtRangeEnd(plan, packet)) {
+                av_packet_free(&packet);
+                mWriteError = engine::kErrOutOfMemory;
+                return Step::kFailed;
+            }
             break;
         case Role::kText: {
             if (pts >= plan.endTs) {
@@ -497,6 +508,25 @@ TrimWriter::Step TrimWriter::Take(StreamPlan& plan, std::size_t index, AVPacket*
         }
     }
     return Emit(plan, index, packet);
+}
+
+bool TrimWriter::CutAtRangeEnd(StreamPlan const& plan, AVPacket* packet) {
+    // Uncompressed samples stand alone: the packet that runs past the range's end is cut
+    // there, so the media themselves end with the range and not only the edit list (readers
+    // differ in how closely they follow an edit's end).
+    int const rate = mSource.Format()->streams[plan.input]->codecpar->sample_rate;
+    std::int64_t const keep = av_rescale_q_rnd(plan.endTs - PresentationTime(packet), plan.tb,
+                                               AVRational{1, rate}, AV_ROUND_NEAR_INF);
+    std::int64_t const bytes = keep * plan.pcmFrameBytes;
+    if (keep <= 0 || bytes >= packet->size) {
+        return true;
+    }
+    if (av_packet_make_writable(packet) < 0) {
+        return false;
+    }
+    av_shrink_packet(packet, int(bytes));
+    packet->duration = av_rescale_q(keep, AVRational{1, rate}, plan.tb);
+    return true;
 }
 
 TrimWriter::Step TrimWriter::Emit(StreamPlan& plan, std::size_t index, AVPacket* packet) {

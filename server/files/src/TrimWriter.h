@@ -59,6 +59,8 @@ class TrimWriter {
     // Each takes `packet` over.
     Step Take(StreamPlan& plan, std::size_t index, AVPacket* packet, bool fromStart);
     Step Emit(StreamPlan& plan, std::size_t index, AVPacket* packet);
+    // Cuts an uncompressed audio packet at the range's end; false when out of memory.
+    bool CutAtRangeEnd(StreamPlan const& plan, AVPacket* packet);
     // Emits a video track's held-back last packet, lengthened to the range's end when needed.
     Step EndTrack(StreamPlan& plan, std::size_t index);
     bool ReadyForHeader() const;

@@ -62,16 +62,6 @@ TEST(BoxesTest, SizesOfEveryFormAndDamage) {
     }
 }
 
-TEST(BoxesTest, ReadingPastTheEndGivesZeroAndFails) {
-    std::uint8_t const bytes[] = {1, 2, 3};
-    ByteReader reader(bytes, sizeof(bytes));
-    EXPECT_EQ(reader.U16(), 0x0102);
-    EXPECT_EQ(reader.U32(), 0u);
-    EXPECT_TRUE(reader.Failed());
-    EXPECT_EQ(reader.U8(), 0);
-    EXPECT_TRUE(reader.Bytes(1).empty());
-}
-
 TEST(BoxesTest, RewriteGivesBackTheBytesReadAndFollowsChanges) {
     auto const file = Join({
         Box(12, "ftyp", {'q', 't', ' ', ' '}),

@@ -20,10 +20,16 @@ namespace {
 using server::files::TrimMovie;
 using server::files::TrimRequest;
 
-// Copies the QuickTime movie `from` into `to`, adding a title, chapters and a text track
-// (QuickTime text samples), each with times in milliseconds.
-void AddTextTracks(std::string const& from, std::string const& to,
-                   std::vector<TimedText> const& chapters, std::vector<TimedText> const& texts) {
+// What Remux changes on the way.
+struct Changes {
+    std::vector<TimedText> chapters;
+    std::vector<TimedText> texts;  // a QuickTime text track
+    double audioDelay = 0;         // seconds
+};
+
+// Copies the video and audio of the QuickTime movie `from` into `to` with `changes` and the
+// title "Vireo sample" (the timecode track is made again from the video's entry).
+void Remux(std::string const& from, std::string const& to, Changes const& changes) {
     AVFormatContext* input = nullptr;
     ASSERT_GE(avformat_open_input(&input, from.c_str(), nullptr, nullptr), 0);
     ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
@@ -34,7 +40,7 @@ void AddTextTracks(std::string const& from, std::string const& to,
         AVStream const* in = input->streams[i];
         if (in->codecpar->codec_type != AVMEDIA_TYPE_VIDEO &&
             in->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
-            continue;  // the timecode track is made again from the video's entry
+            continue;
         }
         AVStream* out = avformat_new_stream(output, nullptr);
         avcodec_parameters_copy(out->codecpar, in->codecpar);
@@ -44,13 +50,16 @@ void AddTextTracks(std::string const& from, std::string const& to,
         av_dict_copy(&out->metadata, in->metadata, 0);
         map[i] = out->index;
     }
-    AVStream* text = avformat_new_stream(output, nullptr);
-    text->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
-    text->codecpar->codec_id = AV_CODEC_ID_MOV_TEXT;
-    text->time_base = AVRational{1, 1000};
+    AVStream* text = nullptr;
+    if (!changes.texts.empty()) {
+        text = avformat_new_stream(output, nullptr);
+        text->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+        text->codecpar->codec_id = AV_CODEC_ID_MOV_TEXT;
+        text->time_base = AVRational{1, 1000};
+    }
     av_dict_copy(&output->metadata, input->metadata, 0);
     av_dict_set(&output->metadata, "title", "Vireo sample", 0);
-    for (TimedText const& chapter : chapters) {
+    for (TimedText const& chapter : changes.chapters) {
         auto* made = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
         made->id = output->nb_chapters;
         made->time_base = AVRational{1, 1000};
@@ -67,15 +76,20 @@ void AddTextTracks(std::string const& from, std::string const& to,
     while (av_read_frame(input, packet) >= 0) {
         int const index = map[std::size_t(packet->stream_index)];
         if (index >= 0) {
-            av_packet_rescale_ts(packet, input->streams[packet->stream_index]->time_base,
-                                 output->streams[index]->time_base);
+            AVStream const* in = input->streams[packet->stream_index];
+            if (in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+                std::int64_t const shift = std::llround(changes.audioDelay / av_q2d(in->time_base));
+                packet->pts += shift;
+                packet->dts += shift;
+            }
+            av_packet_rescale_ts(packet, in->time_base, output->streams[index]->time_base);
             packet->stream_index = index;
             packet->pos = -1;
             ASSERT_GE(av_interleaved_write_frame(output, packet), 0);
         }
         av_packet_unref(packet);
     }
-    for (TimedText const& sample : texts) {
+    for (TimedText const& sample : changes.texts) {
         ASSERT_GE(av_new_packet(packet, int(sample.text.size() + 2)), 0);
         packet->data[0] = std::uint8_t(sample.text.size() >> 8);
         packet->data[1] = std::uint8_t(sample.text.size());
@@ -119,8 +133,10 @@ TEST(TrimTracksTest, ChaptersAndCaptionsAreCutToTheRangeAndMetadataKept) {
     std::string const plain =
         WriteMovie(TestMovie("plain.mov", 25, 1, 60, "00:59:59:00"), folder.Path());
     std::string const source = folder.File("texts.mov");
-    AddTextTracks(plain, source, {{0, 1, "One"}, {1, 2, "Two"}, {2, 2.4, "Three"}},
-                  {{0.2, 0.9, "alpha"}, {1.0, 1.6, "beta"}, {1.8, 2.3, "gamma"}});
+    Changes changes;
+    changes.chapters = {{0, 1, "One"}, {1, 2, "Two"}, {2, 2.4, "Three"}};
+    changes.texts = {{0.2, 0.9, "alpha"}, {1.0, 1.6, "beta"}, {1.8, 2.3, "gamma"}};
+    Remux(plain, source, changes);
     if (HasFatalFailure()) {
         return;
     }
@@ -332,53 +348,6 @@ TEST(TrimTracksTest, VariableFrameRateKeepsEveryFrameAtItsTime) {
     }
 }
 
-// Copies the QuickTime movie `from` into `to` with its audio starting `delay` seconds later.
-void DelayAudio(std::string const& from, std::string const& to, double delay) {
-    AVFormatContext* input = nullptr;
-    ASSERT_GE(avformat_open_input(&input, from.c_str(), nullptr, nullptr), 0);
-    ASSERT_GE(avformat_find_stream_info(input, nullptr), 0);
-    AVFormatContext* output = nullptr;
-    ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, "mov", to.c_str()), 0);
-    std::vector<int> map(input->nb_streams, -1);
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        AVStream const* in = input->streams[i];
-        if (in->codecpar->codec_type != AVMEDIA_TYPE_VIDEO &&
-            in->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
-            continue;
-        }
-        AVStream* out = avformat_new_stream(output, nullptr);
-        avcodec_parameters_copy(out->codecpar, in->codecpar);
-        out->codecpar->codec_tag = 0;
-        out->time_base = in->time_base;
-        out->avg_frame_rate = in->avg_frame_rate;
-        map[i] = out->index;
-    }
-    ASSERT_GE(avio_open(&output->pb, to.c_str(), AVIO_FLAG_WRITE), 0);
-    ASSERT_GE(avformat_write_header(output, nullptr), 0);
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(input, packet) >= 0) {
-        int const index = map[std::size_t(packet->stream_index)];
-        if (index >= 0) {
-            AVStream const* in = input->streams[packet->stream_index];
-            if (in->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-                std::int64_t const shift = std::llround(delay / av_q2d(in->time_base));
-                packet->pts += shift;
-                packet->dts += shift;
-            }
-            av_packet_rescale_ts(packet, in->time_base, output->streams[index]->time_base);
-            packet->stream_index = index;
-            packet->pos = -1;
-            ASSERT_GE(av_interleaved_write_frame(output, packet), 0);
-        }
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    ASSERT_GE(av_write_trailer(output), 0);
-    avio_closep(&output->pb);
-    avformat_free_context(output);
-    avformat_close_input(&input);
-}
-
 TEST(TrimTracksTest, TrackStartingAfterTheRangeStartsLateInTheTrimmedMovie) {
     // The audio begins 1.6 s into the movie. The range starts at 1.2 s: reading from a second
     // before it finds no audio that early, so the file is read again from its start; the audio
@@ -386,7 +355,9 @@ TEST(TrimTracksTest, TrackStartingAfterTheRangeStartsLateInTheTrimmedMovie) {
     TempFolder folder;
     std::string const plain = WriteMovie(TestMovie("plain.mov", 25, 1, 60, ""), folder.Path());
     std::string const source = folder.File("late.mov");
-    DelayAudio(plain, source, 1.6);
+    Changes changes;
+    changes.audioDelay = 1.6;
+    Remux(plain, source, changes);
     if (HasFatalFailure()) {
         return;
     }

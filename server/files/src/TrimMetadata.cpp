@@ -54,7 +54,7 @@ std::int64_t TrimWriter::FirstShownTime(std::size_t index) const {
         packets.push_back(plan.held);
     }
     for (AVPacket const* packet : packets) {
-        std::int64_t const pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        std::int64_t const pts = PresentationTime(packet);
         earliest = std::min(earliest, pts);
         if (pts <= plan.inTs && (shown == AV_NOPTS_VALUE || pts > shown)) {
             shown = pts;

@@ -1,5 +1,5 @@
 #pragma once
-// What TrimWriter knows of one track it copies (shared by its source files).
+// What TrimWriter knows of one track it copies (shared by its source files), and packet times.
 #include <cstdint>
 
 extern "C" {
@@ -36,5 +36,13 @@ struct TrimWriter::StreamPlan {
     std::int64_t minPts = 0;
     std::int64_t maxEnd = 0;
 };
+
+// A packet's presentation and decoding times, each standing in for the other when missing.
+inline std::int64_t PresentationTime(AVPacket const* packet) {
+    return packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+}
+inline std::int64_t DecodingTime(AVPacket const* packet) {
+    return packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+}
 
 }  // namespace vireo::server::files

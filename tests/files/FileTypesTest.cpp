@@ -56,9 +56,9 @@ TEST(FileTypesTest, MovieSoundAndPictureFormatsAreListed) {
 }
 
 TEST(FileTypesTest, FilesTheEngineRefusesAreNotListed) {
-    // Text shown as pictures, subtitles, playlists and session descriptions.
+    // Text shown as pictures, subtitles, playlists and session descriptions, raw pictures.
     for (char const* extension : {"txt", "nfo", "ans", "srt", "ass", "vtt", "sub", "scc", "idx",
-                                  "m3u8", "sdp", "mpd", "ffconcat", "ffmeta"}) {
+                                  "m3u8", "sdp", "mpd", "ffconcat", "ffmeta", "yuv", "y", "v210"}) {
         EXPECT_TRUE(DescriptionOf(extension).empty()) << extension;
     }
 }

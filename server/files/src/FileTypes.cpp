@@ -22,7 +22,9 @@ constexpr char const* kRefusedDemuxers[] = {
     "mpsub", "pjs", "realtext", "sami", "scc", "srt", "stl", "subviewer", "subviewer1", "sup",
     "tedcaptions", "vobsub", "vplayer", "webvtt",
     // Playlists, manifests and session descriptions: the media are elsewhere, often on a network.
-    "concat", "dash", "hls", "imf", "sdp", "webm_dash_manifest"};
+    "concat", "dash", "hls", "imf", "sdp", "webm_dash_manifest",
+    // Raw pictures without a header: the file does not say their size, so they cannot be read.
+    "bitpacked", "rawvideo", "v210", "v210x"};
 
 // Formats whose demuxer lists no extensions (FFmpeg recognises them by content) take those of the
 // muxer of the same name; these demuxers take those of muxers named otherwise.
@@ -87,6 +89,11 @@ bool Refused(AVInputFormat const* format) {
     return Contains(description, "subtitle") || Contains(description, "caption");
 }
 
+bool IsPictureReader(AVInputFormat const* format) {
+    std::string const name = format->name;
+    return name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0;
+}
+
 std::string Description(AVInputFormat const* format) {
     return format->long_name != nullptr && *format->long_name != '\0' ? format->long_name
                                                                       : format->name;
@@ -108,7 +115,7 @@ class Collector {
             AddPictures();
             return;
         }
-        std::string const description = Description(format);
+        std::string description = Description(format);
         for (std::string const& extension : SplitList(format->extensions)) {
             Add(extension, description);
         }
@@ -123,6 +130,10 @@ class Collector {
         for (std::string const& name : muxers) {
             AVOutputFormat const* muxer = av_guess_format(name.c_str(), nullptr, nullptr);
             if (muxer != nullptr && name == muxer->name) {
+                // A picture reader ("piped webp sequence") reads single pictures here.
+                if (IsPictureReader(format) && muxer->long_name != nullptr) {
+                    description = std::string(muxer->long_name) + " image";
+                }
                 for (std::string const& extension : SplitList(muxer->extensions)) {
                     Add(extension, description);
                 }
@@ -152,12 +163,14 @@ class Collector {
             AVCodecID const codec =
                 av_guess_codec(writer, nullptr, name.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
             AVCodecDescriptor const* descriptor = avcodec_descriptor_get(codec);
-            if (codec == AV_CODEC_ID_NONE || avcodec_find_decoder(codec) == nullptr ||
-                descriptor == nullptr) {
+            // Raw pictures carry no size: not readable from the file alone.
+            if (codec == AV_CODEC_ID_NONE || codec == AV_CODEC_ID_RAWVIDEO ||
+                avcodec_find_decoder(codec) == nullptr || descriptor == nullptr) {
                 continue;
             }
-            std::string description =
-                descriptor->long_name != nullptr ? descriptor->long_name : descriptor->name;
+            std::string description = codec == AV_CODEC_ID_MJPEG         ? std::string("JPEG")
+                                      : descriptor->long_name != nullptr ? descriptor->long_name
+                                                                         : descriptor->name;
             if (!Contains(description, "image")) {
                 description += " image";
             }

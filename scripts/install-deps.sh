@@ -8,6 +8,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsndfile1-dev
   clang libclang-rt-14-dev
+  # The ffmpeg program: the reference bench_trim measures against.
+  ffmpeg
 )
 
 missing=()

@@ -1,0 +1,206 @@
+// Trimming copies a range of a movie frame for frame and sample for sample: the trimmed movie,
+// decoded by the media engine, shows exactly the source's frames of the range and plays exactly
+// its audio samples, whether the range starts on a key frame or between key frames.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "FilesTestSupport.h"
+#include "files/FileErrors.h"
+#include "files/Trim.h"
+
+namespace vireo::test::files {
+namespace {
+
+using server::files::TrimControl;
+using server::files::TrimMovie;
+using server::files::TrimRequest;
+
+constexpr int kFrames = 60;             // 25 fps, key frames every 12 frames
+constexpr int kSamplesPerFrame = 1920;  // 48 kHz at 25 fps
+
+class TrimTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        sFolder = new TempFolder;
+        sSource =
+            WriteMovie(TestMovie("source.mov", 25, 1, kFrames, "10:00:00:00"), sFolder->Path());
+        sDecoded = new DecodedMovie(Decode(sSource));
+        sChecksum = FileChecksum(sSource);
+    }
+    static void TearDownTestSuite() {
+        delete sDecoded;
+        delete sFolder;
+    }
+    void SetUp() override {
+        ASSERT_EQ(sDecoded->error, 0);
+        ASSERT_EQ(int(sDecoded->frames.size()), kFrames);
+        ASSERT_EQ(sDecoded->audio.size(), std::size_t(kFrames * kSamplesPerFrame * 2));
+    }
+    void TearDown() override { EXPECT_EQ(FileChecksum(sSource), sChecksum) << "source changed"; }
+
+    static TrimRequest Frames(int first, int count, std::string const& destination) {
+        TrimRequest request;
+        request.trimIn = first;
+        request.duration = count;
+        request.scale = 25;
+        request.sampleSize = 1;
+        request.source = sSource;
+        request.destination = destination;
+        return request;
+    }
+
+    // The movie at `path` shows frames [first, first + count) of the source and plays their
+    // audio, exactly.
+    static void ExpectRange(std::string const& path, int first, int count) {
+        DecodedMovie const trimmed = Decode(path);
+        ASSERT_EQ(trimmed.error, 0);
+        EXPECT_EQ(trimmed.info.video.timeScale, 25);
+        EXPECT_EQ(trimmed.info.video.sampleSize, 1);
+        EXPECT_EQ(trimmed.info.video.duration, count);
+        ASSERT_EQ(trimmed.info.video.frameCount, count);
+        ASSERT_EQ(int(trimmed.frames.size()), count);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_TRUE(trimmed.frames[std::size_t(i)] == sDecoded->frames[std::size_t(first + i)])
+                << "frame " << i << " is not source frame " << first + i;
+        }
+        std::size_t const values = std::size_t(count * kSamplesPerFrame * 2);
+        EXPECT_EQ(trimmed.info.audio.duration, count * kSamplesPerFrame);
+        ASSERT_EQ(trimmed.audio.size(), values);
+        auto const from = sDecoded->audio.begin() + std::ptrdiff_t(first * kSamplesPerFrame * 2);
+        EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(), from))
+            << "the audio is not the source's";
+    }
+
+    static TempFolder* sFolder;
+    static std::string sSource;
+    static DecodedMovie* sDecoded;
+    static std::uint64_t sChecksum;
+    TempFolder mOut;
+};
+
+TempFolder* TrimTest::sFolder = nullptr;
+std::string TrimTest::sSource;
+DecodedMovie* TrimTest::sDecoded = nullptr;
+std::uint64_t TrimTest::sChecksum = 0;
+
+TEST_F(TrimTest, StartingOnAKeyFrameKeepsExactlyTheRange) {
+    std::string const out = mOut.File("key.mov");
+    ASSERT_EQ(TrimMovie(Frames(24, 18, out)), 0);
+    ExpectRange(out, 24, 18);
+}
+
+TEST_F(TrimTest, StartingBetweenKeyFramesKeepsExactlyTheRange) {
+    // Frame 17 decodes from the key frame 12; the range crosses the key frame 24 and ends
+    // between B-frames.
+    std::string const out = mOut.File("between.mov");
+    ASSERT_EQ(TrimMovie(Frames(17, 20, out)), 0);
+    ExpectRange(out, 17, 20);
+}
+
+TEST_F(TrimTest, RangesAtTheEdgesOfTheMovie) {
+    struct Case {
+        int first, count;
+    };
+    for (Case const c :
+         {Case{0, kFrames}, Case{0, 1}, Case{50, 10}, Case{kFrames - 1, 1}, Case{31, 1}}) {
+        SCOPED_TRACE("frames " + std::to_string(c.first) + " + " + std::to_string(c.count));
+        std::string const out = mOut.File("edge" + std::to_string(c.first) + ".mov");
+        ASSERT_EQ(TrimMovie(Frames(c.first, c.count, out)), 0);
+        ExpectRange(out, c.first, c.count);
+    }
+}
+
+TEST_F(TrimTest, RangeInOtherUnitsIsRoundedToWholeFramesBySampleSize) {
+    // Milliseconds: 690 ms rounds to 680 (frame 17), 690 + 790 = 1480 ms is frame 37.
+    TrimRequest request = Frames(0, 0, mOut.File("ms.mov"));
+    request.scale = 1000;
+    request.sampleSize = 40;
+    request.trimIn = 690;
+    request.duration = 790;
+    ASSERT_EQ(TrimMovie(request), 0);
+    ExpectRange(request.destination, 17, 20);
+
+    // Without a sample size the range is taken as given: here it is whole frames already.
+    request.destination = mOut.File("exact.mov");
+    request.sampleSize = 0;
+    request.trimIn = 680;
+    request.duration = 800;
+    ASSERT_EQ(TrimMovie(request), 0);
+    ExpectRange(request.destination, 17, 20);
+}
+
+TEST_F(TrimTest, TimecodeStartsAtTheFirstFrameKept) {
+    std::string const out = mOut.File("timecode.mov");
+    ASSERT_EQ(TrimMovie(Frames(37, 10, out)), 0);
+    DecodedMovie const trimmed = Decode(out);
+    ASSERT_EQ(trimmed.error, 0);
+    EXPECT_TRUE(trimmed.info.timecode.present);
+    EXPECT_EQ(trimmed.info.timecode.start, "10:00:01:12");
+    EXPECT_EQ(trimmed.info.timecode.reel, "REEL7");
+}
+
+TEST_F(TrimTest, DropFrameTimecodeCountsOnFromTheSource) {
+    TempFolder folder;
+    std::string const source =
+        WriteMovie(TestMovie("ntsc.mov", 30000, 1001, 45, "01:00:00;00"), folder.Path());
+    std::uint64_t const checksum = FileChecksum(source);
+    TrimRequest request;
+    request.scale = 30000;
+    request.sampleSize = 1001;
+    request.trimIn = 20 * 1001;
+    request.duration = 16 * 1001;
+    request.source = source;
+    request.destination = folder.File("ntsc-trimmed.mov");
+    ASSERT_EQ(TrimMovie(request), 0);
+    DecodedMovie const original = Decode(source);
+    DecodedMovie const trimmed = Decode(request.destination);
+    ASSERT_EQ(trimmed.error, 0);
+    EXPECT_EQ(trimmed.info.timecode.start, "01:00:00;20");
+    EXPECT_TRUE(trimmed.info.timecode.dropFrame);
+    EXPECT_EQ(trimmed.info.video.timeScale, 30000);
+    EXPECT_EQ(trimmed.info.video.duration, 16 * 1001);
+    ASSERT_EQ(trimmed.frames.size(), 16u);
+    for (std::size_t i = 0; i < 16; ++i) {
+        EXPECT_TRUE(trimmed.frames[i] == original.frames[20 + i]) << "frame " << i;
+    }
+    // 29.97 fps frames are 1601.6 samples long: the audio starts at 20 * 1601.6 = 32032 and
+    // lasts the range's exact 16016 / 30000 s, 25625.6 samples, which the reader rounds to
+    // 25626.
+    std::size_t const first = 32032 * 2;
+    std::size_t const count = 25626 * 2;
+    ASSERT_EQ(trimmed.audio.size(), count);
+    EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(),
+                           original.audio.begin() + std::ptrdiff_t(first)));
+    EXPECT_EQ(FileChecksum(source), checksum);
+}
+
+TEST_F(TrimTest, ProgressRisesToOneWhenTheMovieIsInPlace) {
+    std::vector<double> reports;
+    TrimControl control;
+    std::string const out = mOut.File("progress.mov");
+    control.progress = [&](double fraction) {
+        reports.push_back(fraction);
+        if (fraction == 1.0) {
+            EXPECT_GT(FileChecksum(out), 0u) << "1 reported before the movie is in place";
+        }
+    };
+    ASSERT_EQ(TrimMovie(Frames(5, 50, out), control), 0);
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports.front(), 0.0);
+    EXPECT_EQ(reports.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+}
+
+TEST_F(TrimTest, ReplacesAnExistingDestination) {
+    std::string const out = mOut.File("existing.mov");
+    ASSERT_EQ(TrimMovie(Frames(0, 30, out)), 0);
+    ASSERT_EQ(TrimMovie(Frames(40, 12, out)), 0);
+    ExpectRange(out, 40, 12);
+    EXPECT_EQ(mOut.Entries(), std::vector<std::string>{"existing.mov"});
+}
+
+}  // namespace
+}  // namespace vireo::test::files

@@ -31,12 +31,14 @@ struct Rgb {
     int r, g, b, a;
 };
 
-// 16-bit components of the picture at (x, y) of frame `index`.
+// 16-bit components of the picture at (x, y) of frame `index` (0 to 25). Neighbouring frames
+// differ by about 5 levels in red and blue: a frame shown in its neighbour's place falls below
+// 40 dB.
 Rgb Pixel16(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h, int index,
             bool alpha) {
-    int const r = 10000 + int(x * 38000 / w) + index * 1200;
+    int const r = 8000 + int(x * 24000 / w) + index * 1300;
     int const g = 14000 + int(y * 30000 / h);
-    int const b = 25000 + int((x + y) * 20000 / (w + h)) - index * 700;
+    int const b = 40000 + int((x + y) * 16000 / (w + h)) - index * 1300;
     int const a = alpha ? 20000 + int((x * 7 + y * 3) * 40000 / (7 * w + 3 * h)) : 65535;
     return {r, g, b, a};
 }
@@ -44,7 +46,7 @@ Rgb Pixel16(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h, 
 // Y'CbCr (10-bit, video range) of the picture at (x, y).
 void Yuv10(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::uint32_t h, int index, int& luma,
            int& cb, int& cr) {
-    luma = 120 + int(x * 600 / w) + int(y * 100 / h) + index * 12;
+    luma = 100 + int(x * 500 / w) + int(y * 80 / h) + index * 12;
     cb = 380 + int(y * 200 / h) - index * 5;
     cr = 420 + int(x * 180 / w) + index * 7;
 }
@@ -119,6 +121,7 @@ ex::VideoFrameView TestFrame::View() const {
 
 TestFrame MakeFrame(std::uint32_t fourcc, std::uint32_t w, std::uint32_t h, int index, bool alpha,
                     std::uint32_t extraRowBytes) {
+    EXPECT_TRUE(index >= 0 && index <= 25) << "the test pictures have 26 frames";
     TestFrame frame;
     frame.fourcc = fourcc;
     frame.width = w;

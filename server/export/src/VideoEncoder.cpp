@@ -170,21 +170,55 @@ std::int32_t VideoEncoder::WriteSample(std::uint32_t frameNumber, VideoFrameView
     auto* hold = new std::shared_ptr<void const>(frame.hold);
     AVBufferRef* buffer = av_buffer_create(const_cast<std::uint8_t*>(frame.pixels), size,
                                            &ReleaseHold, hold, AV_BUFFER_FLAG_READONLY);
-    if (buffer == nullptr) {
-        delete hold;
+    PacketPtr sample(av_packet_alloc());
+    if (buffer == nullptr || !sample) {
+        buffer != nullptr ? av_buffer_unref(&buffer) : delete hold;
         return kErrOutOfMemory;
     }
-    AVPacket* packet = mPacket.get();
-    packet->buf = buffer;
-    packet->data = buffer->data;
-    packet->size = int(size);
-    packet->pts = packet->dts = frameNumber;
-    packet->duration = 1;
-    packet->flags |= AV_PKT_FLAG_KEY;
-    return mWriter->Write(packet, mContext->time_base, mStream);
+    sample->buf = buffer;
+    sample->data = buffer->data;
+    sample->size = int(size);
+    sample->pts = sample->dts = frameNumber;
+    sample->duration = 1;
+    sample->flags |= AV_PKT_FLAG_KEY;
+    if (av_packet_ref(mPacket.get(), sample.get()) < 0) {
+        return kErrOutOfMemory;
+    }
+    mLastPicture.reset();
+    mLastSample = std::move(sample);
+    return mWriter->Write(mPacket.get(), mContext->time_base, mStream);
+}
+
+std::int32_t VideoEncoder::RepeatUpTo(std::int64_t frameNumber) {
+    for (; mNextFrame < frameNumber; ++mNextFrame) {
+        if (mLastSample) {
+            if (av_packet_ref(mPacket.get(), mLastSample.get()) < 0) {
+                return kErrOutOfMemory;
+            }
+            mPacket->pts = mPacket->dts = mNextFrame;
+            if (std::int32_t r = mWriter->Write(mPacket.get(), mContext->time_base, mStream);
+                r != kExportOK) {
+                return r;
+            }
+        } else if (mLastPicture) {
+            FramePtr repeat(av_frame_clone(mLastPicture.get()));
+            if (!repeat) {
+                return kErrOutOfMemory;
+            }
+            repeat->pts = mNextFrame;
+            if (std::int32_t r = Send(repeat.get()); r != kExportOK) {
+                return r;
+            }
+        }
+    }
+    return kExportOK;
 }
 
 std::int32_t VideoEncoder::Encode(std::uint32_t frameNumber, VideoFrameView const& frame) {
+    if (std::int32_t r = RepeatUpTo(frameNumber); r != kExportOK) {
+        return r;
+    }
+    mNextFrame = std::int64_t(frameNumber) + 1;
     if (mConverter.IsSample(frame) && std::uint64_t(frame.rowBytes) * frame.height <= INT32_MAX) {
         return WriteSample(frameNumber, frame);
     }
@@ -201,10 +235,17 @@ std::int32_t VideoEncoder::Encode(std::uint32_t frameNumber, VideoFrameView cons
         picture->interlaced_frame = 1;
         picture->top_field_first = mPlan.fieldType == 1;
     }
+    mLastSample.reset();
+    mLastPicture.reset(av_frame_clone(picture.get()));
+    if (!mLastPicture) {
+        return kErrOutOfMemory;
+    }
     return Send(picture.get());
 }
 
 std::int32_t VideoEncoder::Flush() {
+    mLastSample.reset();
+    mLastPicture.reset();
     return Send(nullptr);
 }
 

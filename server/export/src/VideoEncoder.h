@@ -23,8 +23,9 @@ class VideoEncoder {
     std::int32_t Check(VideoFrameView const& frame) const { return mConverter.Check(frame); }
 
     // Encodes frame `frameNumber` (after every earlier one) and writes what the encoder gives.
-    // The frame's pixels are no longer read when this returns, but a frame written as it is
-    // stays held (VideoFrameView::hold) until the writer is done with it.
+    // Numbers skipped since the previous frame repeat that frame, so the movie keeps its
+    // constant rate. The frame's pixels are no longer read when this returns, but a frame
+    // written as it is stays held (VideoFrameView::hold) until the next frame, for repeats.
     std::int32_t Encode(std::uint32_t frameNumber, VideoFrameView const& frame);
 
     // Drains the encoder into the writer.
@@ -34,6 +35,7 @@ class VideoEncoder {
     std::int32_t Configure(AVCodecContext* context, AVDictionary** options) const;
     std::int32_t Send(AVFrame* frame);
     std::int32_t WriteSample(std::uint32_t frameNumber, VideoFrameView const& frame);
+    std::int32_t RepeatUpTo(std::int64_t frameNumber);
 
     VideoPlan const& mPlan;
     FrameConverter mConverter;
@@ -41,6 +43,9 @@ class VideoEncoder {
     PacketPtr mPacket;
     MovieWriter* mWriter = nullptr;
     AVStream* mStream = nullptr;
+    FramePtr mLastPicture;        // the last frame given to the encoder
+    PacketPtr mLastSample;        // or the last frame written as it is
+    std::int64_t mNextFrame = 0;  // the number that follows the last frame
 };
 
 }  // namespace vireo::server::exporting::detail

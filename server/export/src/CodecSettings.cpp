@@ -213,13 +213,16 @@ std::int32_t ReadCodecSettings(std::uint8_t const* data, std::size_t size, std::
                            document.codec[3]) != fourcc) {
         return Unreadable(why, "settings of another codec");
     }
+    // Refused data leaves `out` without options: nothing of it is half taken.
+    std::map<std::string, OptionValue> checked;
     for (auto const& [name, value] : document.options) {
         std::int32_t const result = CheckOption(fourcc, name, value, why);
         if (result != kExportOK) {
             return result;
         }
-        out.options[name] = value;
+        checked[name] = value;
     }
+    out.options = std::move(checked);
     return kExportOK;
 }
 

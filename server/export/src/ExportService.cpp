@@ -64,8 +64,7 @@ struct ExportService::Impl {
         }
     }
 
-    // Stops an export that is no longer in the table: its queued work answers `code`, then its
-    // files go.
+    // Stops an export: the work queued on its strand answers `code`, then its files go.
     static void Stop(Entry const& entry, std::int32_t code) {
         entry.session->RequestStop(code);
         boost::asio::post(entry.strand, [session = entry.session] { session->Discard(); });

@@ -7,6 +7,8 @@
 #include "export/ExportErrors.h"
 
 extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -75,6 +77,47 @@ std::uint64_t MinimumRowBytes(std::uint32_t fourcc, std::uint32_t width) {
     return 0;
 }
 
+FrameConverter::~FrameConverter() {
+    sws_freeContext(mScaler);
+    av_buffer_pool_uninit(&mPool);  // buffers still held free themselves when let go
+}
+
+std::int32_t FrameConverter::Allocate(AVFrame* out) {
+    if (mPool == nullptr) {
+        if (av_image_fill_linesizes(mLinesizes, mPlan.encoderFormat, mPlan.width) < 0) {
+            return kErrEncoderFailed;
+        }
+        ptrdiff_t linesizes[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            mLinesizes[i] = FFALIGN(mLinesizes[i], 64);
+            linesizes[i] = mLinesizes[i];
+        }
+        std::size_t sizes[4] = {};
+        if (av_image_fill_plane_sizes(sizes, mPlan.encoderFormat, mPlan.height, linesizes) < 0) {
+            return kErrEncoderFailed;
+        }
+        std::size_t total = 0;
+        for (int i = 0; i < 4; ++i) {
+            mPlaneOffsets[i] = total;
+            total += FFALIGN(sizes[i], 64);
+        }
+        mPool = av_buffer_pool_init(total + AV_INPUT_BUFFER_PADDING_SIZE, av_buffer_alloc);
+        if (mPool == nullptr) {
+            return kErrOutOfMemory;
+        }
+    }
+    out->buf[0] = av_buffer_pool_get(mPool);
+    if (out->buf[0] == nullptr) {
+        return kErrOutOfMemory;
+    }
+    for (int i = 0; i < 4; ++i) {
+        out->linesize[i] = mLinesizes[i];
+        out->data[i] = mLinesizes[i] != 0 ? out->buf[0]->data + mPlaneOffsets[i] : nullptr;
+    }
+    out->extended_data = out->data;
+    return kExportOK;
+}
+
 std::int32_t FrameConverter::Check(VideoFrameView const& frame) const {
     std::uint64_t const minimum = MinimumRowBytes(frame.fourcc, frame.width);
     if (minimum == 0 || frame.pixels == nullptr || frame.rowBytes < minimum || frame.height == 0) {
@@ -124,8 +167,8 @@ std::int32_t FrameConverter::Convert(VideoFrameView const& frame, AVFrame* out) 
     out->format = mPlan.encoderFormat;
     out->width = mPlan.width;
     out->height = mPlan.height;
-    if (av_frame_get_buffer(out, 0) < 0) {
-        return kErrOutOfMemory;
+    if (std::int32_t r = Allocate(out); r != kExportOK) {
+        return r;
     }
     out->color_range = mPlan.colorRange;
     out->colorspace = mPlan.colorSpace;

@@ -16,7 +16,7 @@ std::uint64_t MinimumRowBytes(std::uint32_t fourcc, std::uint32_t width);
 class FrameConverter {
   public:
     explicit FrameConverter(VideoPlan const& plan) : mPlan(plan) {}
-    ~FrameConverter() { sws_freeContext(mScaler); }
+    ~FrameConverter();
     FrameConverter(FrameConverter const&) = delete;
     FrameConverter& operator=(FrameConverter const&) = delete;
 
@@ -32,12 +32,18 @@ class FrameConverter {
     std::int32_t Convert(VideoFrameView const& frame, AVFrame* out);
 
   private:
+    // Gives `out` buffers in the encoder's format from a pool, so that large pictures are not
+    // allocated (and their pages faulted in) afresh for every frame.
+    std::int32_t Allocate(AVFrame* out);
     std::int32_t Scale(std::uint8_t const* const planes[4], int const strides[4],
                        AVPixelFormat from, bool fromFullRange, AVFrame* out);
     void InvertAlpha(AVFrame* out) const;
 
     VideoPlan const& mPlan;
     SwsContext* mScaler = nullptr;  // kept from frame to frame
+    AVBufferPool* mPool = nullptr;
+    int mLinesizes[4] = {};
+    std::size_t mPlaneOffsets[4] = {};
     AVPixelFormat mScalerFrom = AV_PIX_FMT_NONE;
     std::vector<std::uint16_t> mWork;  // unpacked 'b64a' or 'v210' rows
 };

@@ -381,6 +381,8 @@ DemuxedMovie Demux(std::string const& path) {
             movie.captionTimes.push_back(double(packet->pts) * av_q2d(stream->time_base));
         } else if (packet->stream_index == video) {
             movie.videoPackets.emplace_back(packet->data, packet->data + packet->size);
+            movie.videoKeyFrames.push_back((packet->flags & AV_PKT_FLAG_KEY) != 0);
+            movie.reorderedPackets += packet->pts != packet->dts;
         }
         av_packet_unref(packet);
     }

@@ -98,7 +98,9 @@ struct DemuxedMovie {
     std::vector<std::vector<std::uint8_t>> captionPairs;  // CEA-608 pairs of each caption sample
     std::vector<double> captionTimes;                     // seconds
     std::vector<std::vector<std::uint8_t>> videoPackets;
-    std::uint32_t videoTag = 0;  // the video sample description's FourCC
+    std::vector<bool> videoKeyFrames;  // per packet, in file order
+    int reorderedPackets = 0;          // packets whose presentation time is not their decoding time
+    std::uint32_t videoTag = 0;        // the video sample description's FourCC
 };
 DemuxedMovie Demux(std::string const& path);
 

@@ -231,6 +231,8 @@ std::int32_t VideoEncoder::Encode(std::uint32_t frameNumber, VideoFrameView cons
     }
     picture->pts = frameNumber;
     picture->sample_aspect_ratio = mPlan.pixelAspect;
+    // FFmpeg's JPEG encoder takes a fixed quantiser from each picture, not from its settings.
+    picture->quality = mContext->global_quality;
     if (Interlaced(mPlan)) {
         picture->interlaced_frame = 1;
         picture->top_field_first = mPlan.fieldType == 1;

@@ -100,6 +100,41 @@ TEST_F(Lifecycle, CancelStopsQueuedWorkAndAnswersEverySubmissionOnce) {
     ExpectOnlyTheExistingFile();
 }
 
+// A frame far beyond the previous one repeats that frame for every number between, and a long
+// gap in the audio is silence: hours of work a cancel must cut short.
+TEST_F(Lifecycle, CancelEndsLongRepeatsAndSilences) {
+    for (bool video : {true, false}) {
+        ex::ExportSettings s = Settings();
+        s.mExportVideo = video;
+        s.mExportAudio = !video;
+        s.mAudioCodecFourCC = std::int32_t(MakeFourCC("aac "));
+        s.mAudioFrameRate = 48000;
+        s.mAudioNumChannels = 1;
+        s.mTicksPerSecond = 1000;
+        s.mExportEndTime = 4000000000;  // 46 days at 1000 frames a second
+        s.mQTVideoTimescale = 1000;
+        s.mQTVideoSampleSize = 1;
+        ex::ExportId const id = NewId();
+        ASSERT_EQ(StartExport(mService, 1, id, s), 0);
+        Answers answers;
+        auto silence = std::make_shared<std::vector<std::uint8_t>>(40);
+        if (video) {
+            ASSERT_EQ(SubmitFrame(mService, 1, id, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
+            mService.SubmitFrame(1, id, 3999999999u, MakeFrame(kBGRA, 32, 16, 1).View(),
+                                 answers.Next());
+        } else {
+            ASSERT_EQ(SubmitAudio(mService, 1, id, 0, 10, *silence), 0);
+            mService.SubmitAudio(1, id, 100000000000, 10, {silence->data(), 40, silence},
+                                 answers.Next());
+        }
+        mService.Cancel(1, id);
+        EXPECT_EQ(CompleteExport(mService, 1, id), ex::kErrCancelled);
+        ASSERT_TRUE(answers.WaitFor(1));
+        EXPECT_EQ(answers.Results(), std::vector<std::int32_t>{ex::kErrCancelled});
+        ExpectOnlyTheExistingFile();
+    }
+}
+
 TEST_F(Lifecycle, HostFailureStatusDiscardsTheMovie) {
     ASSERT_EQ(StartExport(mService, 1, mId, Settings()), 0);
     ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);

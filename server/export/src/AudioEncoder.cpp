@@ -96,6 +96,9 @@ std::int32_t AudioEncoder::Encode(std::int64_t firstSample, std::int64_t sampleC
     AVCodecContext* c = mContext.get();
     // Silence up to the block, in pieces, so a long gap needs little memory.
     while (mPosition < firstSample) {
+        if (std::int32_t stop = mStop.load(); stop != 0) {
+            return stop;
+        }
         int const count = int(std::min(firstSample - mPosition, kSilencePiece));
         std::vector<std::uint8_t*> planes(std::size_t(mPlan.channels), nullptr);
         int linesize = 0;

@@ -2,6 +2,7 @@
 // The audio encoder of one export: converts submitted blocks to the encoder's sample format,
 // cuts them into the encoder's frames and hands its packets to the movie writer. Used by one
 // thread at a time (the export's strand).
+#include <atomic>
 #include <cstdint>
 
 #include "FFmpegExport.h"
@@ -13,7 +14,9 @@ namespace vireo::server::exporting::detail {
 
 class AudioEncoder {
   public:
-    explicit AudioEncoder(AudioPlan const& plan) : mPlan(plan) {}
+    // `stop` is the export's stop request (0: none), which ends long runs of silence.
+    AudioEncoder(AudioPlan const& plan, std::atomic<std::int32_t> const& stop)
+        : mPlan(plan), mStop(stop) {}
 
     // Opens the encoder and adds its track to `writer` (before the writer's header).
     std::int32_t Open(MovieWriter& writer);
@@ -39,6 +42,7 @@ class AudioEncoder {
     std::int32_t Send(AVFrame* frame);
 
     AudioPlan const& mPlan;
+    std::atomic<std::int32_t> const& mStop;
     CodecPtr mContext;
     SwrPtr mResampler;
     FifoPtr mQueue;

@@ -61,14 +61,14 @@ std::int32_t ExportSession::Start(ExportSettings const& settings) {
         return r;
     }
     if (mPlan.hasVideo) {
-        mVideo = std::make_unique<VideoEncoder>(mPlan.video);
+        mVideo = std::make_unique<VideoEncoder>(mPlan.video, mStop);
         if (std::int32_t r = mVideo->Open(*mWriter); r != kExportOK) {
             Discard();
             return r;
         }
     }
     if (mPlan.hasAudio) {
-        mAudio = std::make_unique<AudioEncoder>(mPlan.audio);
+        mAudio = std::make_unique<AudioEncoder>(mPlan.audio, mStop);
         if (std::int32_t r = mAudio->Open(*mWriter); r != kExportOK) {
             Discard();
             return r;

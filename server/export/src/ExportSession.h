@@ -53,6 +53,14 @@ class ExportSession {
     ExportId const mId;
     std::string const mJournal;
 
+    // Shared state (declared first: the encoders refer to mStop).
+    std::atomic<std::int32_t> mStop{0};
+    std::atomic<std::int32_t> mFailure{0};
+    std::atomic<bool> mCompleting{false};
+    std::atomic<std::int64_t> mFramesTaken{0};
+    std::atomic<std::int64_t> mSamplesTaken{0};
+    std::atomic<bool> mHasVideo{false};
+
     // Strand state.
     EncodePlan mPlan;
     std::unique_ptr<MovieWriter> mWriter;
@@ -62,14 +70,6 @@ class ExportSession {
     bool mRunning = false;   // started
     bool mFinished = false;  // completion ran
     std::int64_t mLastFrame = -1;
-
-    // Shared state.
-    std::atomic<std::int32_t> mStop{0};
-    std::atomic<std::int32_t> mFailure{0};
-    std::atomic<bool> mCompleting{false};
-    std::atomic<std::int64_t> mFramesTaken{0};
-    std::atomic<std::int64_t> mSamplesTaken{0};
-    std::atomic<bool> mHasVideo{false};
 };
 
 }  // namespace vireo::server::exporting::detail

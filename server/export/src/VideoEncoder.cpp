@@ -191,6 +191,9 @@ std::int32_t VideoEncoder::WriteSample(std::uint32_t frameNumber, VideoFrameView
 
 std::int32_t VideoEncoder::RepeatUpTo(std::int64_t frameNumber) {
     for (; mNextFrame < frameNumber; ++mNextFrame) {
+        if (std::int32_t stop = mStop.load(); stop != 0) {
+            return stop;
+        }
         if (mLastSample) {
             if (av_packet_ref(mPacket.get(), mLastSample.get()) < 0) {
                 return kErrOutOfMemory;

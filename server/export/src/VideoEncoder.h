@@ -1,6 +1,7 @@
 #pragma once
 // The video encoder of one export: converts each submitted frame and hands the encoder's
 // packets to the movie writer. Used by one thread at a time (the export's strand).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -13,7 +14,9 @@ namespace vireo::server::exporting::detail {
 
 class VideoEncoder {
   public:
-    explicit VideoEncoder(VideoPlan const& plan) : mPlan(plan), mConverter(plan) {}
+    // `stop` is the export's stop request (0: none), which ends long runs of repeated frames.
+    VideoEncoder(VideoPlan const& plan, std::atomic<std::int32_t> const& stop)
+        : mPlan(plan), mStop(stop), mConverter(plan) {}
 
     // Opens the encoder and adds its track to `writer` (before the writer's header).
     std::int32_t Open(MovieWriter& writer);
@@ -38,6 +41,7 @@ class VideoEncoder {
     std::int32_t RepeatUpTo(std::int64_t frameNumber);
 
     VideoPlan const& mPlan;
+    std::atomic<std::int32_t> const& mStop;
     FrameConverter mConverter;
     CodecPtr mContext;
     PacketPtr mPacket;

@@ -235,7 +235,7 @@ std::vector<VideoEncoderEntry> MakeVideoEntries() {
 // 'twos' backwards.
 std::vector<AudioEncoderEntry> MakeAudioEntries() {
     return {
-        {MakeFourCC("aac "), "AAC", "aac", true, 8, 0, 0},
+        {MakeFourCC("aac "), "AAC", "aac", false, 8, 0, 0},
         {MakeFourCC("alac"), "Apple Lossless", "alac", false, 8, 1000, 384000},
         {MakeFourCC("twos"), "Linear PCM, 16-bit big-endian integer", "pcm_s16be", false, 8, 1000,
          384000},

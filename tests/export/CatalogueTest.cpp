@@ -42,6 +42,7 @@ TEST(Catalogue, OffersTheCodecsOfAQuickTimeWorkflow) {
         audio.push_back(codec.codecID);
         EXPECT_EQ(ex::CodecName(codec.codecID), codec.codecName);
         EXPECT_FALSE(codec.audioChannelsArray.empty());
+        EXPECT_FALSE(codec.hasSetup) << "an export has no private audio settings for a dialog";
         EXPECT_LE(codec.supportedSampleRateMin, codec.supportedSampleRateMax);
     }
     for (const char* code :

@@ -1,0 +1,158 @@
+// The catalogues say what the encoders really take: each codec exports at the limits it lists
+// and is refused just beyond them; the DNxHD table holds only combinations the encoder has.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "EncoderTable.h"
+#include "ExportTestSupport.h"
+#include "engine/FourCC.h"
+#include "export/Catalogue.h"
+#include "export/ExportErrors.h"
+
+namespace vireo::test::exporting {
+namespace {
+
+using engine::MakeFourCC;
+
+bool Contains(std::vector<std::uint32_t> const& list, const char* code) {
+    return std::find(list.begin(), list.end(), MakeFourCC(code[0], code[1], code[2], code[3])) !=
+           list.end();
+}
+
+TEST(Catalogue, OffersTheCodecsOfAQuickTimeWorkflow) {
+    std::vector<std::uint32_t> video;
+    for (auto const& codec : ex::ExportVideoCodecs()) {
+        video.push_back(codec.subType);
+        EXPECT_FALSE(codec.name.empty());
+        EXPECT_EQ(ex::CodecName(codec.subType), codec.name);
+        EXPECT_EQ(codec.videoDepthsArray.front(), 24);
+        EXPECT_LE(codec.minWidth, codec.maxWidth);
+        EXPECT_LE(codec.minHeight, codec.maxHeight);
+        bool const uncompressed =
+            codec.subType == MakeFourCC("2vuy") || codec.subType == MakeFourCC("v210");
+        EXPECT_EQ(codec.hasSetup, !uncompressed) << codec.name;
+    }
+    for (const char* code : {"avc1", "apco", "apcs", "apcn", "apch", "ap4h", "AVdn", "AVdh", "jpeg",
+                             "png ", "rle ", "2vuy", "v210"}) {
+        EXPECT_TRUE(Contains(video, code)) << code;
+    }
+    std::vector<std::uint32_t> audio;
+    for (auto const& codec : ex::ExportAudioCodecs()) {
+        audio.push_back(codec.codecID);
+        EXPECT_EQ(ex::CodecName(codec.codecID), codec.codecName);
+        EXPECT_FALSE(codec.audioChannelsArray.empty());
+        EXPECT_FALSE(codec.hasSetup) << "an export has no private audio settings for a dialog";
+        EXPECT_LE(codec.supportedSampleRateMin, codec.supportedSampleRateMax);
+    }
+    for (const char* code :
+         {"aac ", "alac", "twos", "sowt", "in24", "42ni", "in32", "23ni", "fl32", "23lf"}) {
+        EXPECT_TRUE(Contains(audio, code)) << code;
+    }
+    // FFmpeg's AAC encoder lists its rates; the range is theirs.
+    ex::AudioCodecInfo const* aac = ex::FindAudioCodec(MakeFourCC("aac "));
+    ASSERT_NE(aac, nullptr);
+    EXPECT_EQ(aac->supportedSampleRateMin, 7350);
+    EXPECT_EQ(aac->supportedSampleRateMax, 96000);
+    EXPECT_EQ(aac->audioChannelsArray.back(), 8);
+}
+
+TEST(Catalogue, DescribesWhatEachEncoderDoes) {
+    auto const* h264 = ex::FindVideoCodec(MakeFourCC("avc1"));
+    ASSERT_NE(h264, nullptr);
+    EXPECT_TRUE(h264->canDelta && h264->canDoQuality && h264->canSetDataRate && h264->doesReorder);
+    auto const* prores = ex::FindVideoCodec(MakeFourCC("ap4h"));
+    ASSERT_NE(prores, nullptr);
+    EXPECT_EQ(prores->videoDepthsArray, (std::vector<std::int32_t>{24, 32}));
+    EXPECT_FALSE(prores->canDelta || prores->canSetDataRate);
+    auto const* png = ex::FindVideoCodec(MakeFourCC("png "));
+    ASSERT_NE(png, nullptr);
+    EXPECT_TRUE(png->supports8BitGrayscale);
+    EXPECT_EQ(png->codecPixelFormat, MakeFourCC("BGRA"));
+    EXPECT_FALSE(png->codecSupportsYUVPixelFormat);
+    auto const* dnxhd = ex::FindVideoCodec(MakeFourCC("AVdn"));
+    ASSERT_NE(dnxhd, nullptr);
+    std::int64_t const perSecond = ex::kCatalogueTicksPerSecond;
+    EXPECT_EQ(dnxhd->fixedFrameRates,
+              (std::vector<std::int64_t>{perSecond * 1001 / 24000, perSecond / 24, perSecond / 25,
+                                         perSecond * 1001 / 30000, perSecond / 50,
+                                         perSecond * 1001 / 60000}));
+    ASSERT_EQ(dnxhd->fixedPARs.size(), 2u);
+    EXPECT_EQ(dnxhd->fixedPARs[1], basemediatypes::PixelAspectRatio(4, 3));
+    EXPECT_EQ(dnxhd->minWidth, 1280);
+    EXPECT_EQ(dnxhd->maxHeight, 1080);
+}
+
+// Each codec exports at its smallest size, and one step beyond its limits is refused.
+TEST(Catalogue, SizeLimitsAreTheEncodersOwn) {
+    for (auto const& codec : ex::ExportVideoCodecs()) {
+        if (codec.subType == MakeFourCC("AVdn")) {
+            continue;  // fixed rasters, below
+        }
+        ScratchDirectory dir;
+        ex::ExportService service;
+        ex::ExportSettings s =
+            VideoSettings(dir.File("min.mov"), codec.subType, std::uint32_t(codec.minWidth),
+                          std::uint32_t(codec.minHeight), 1);
+        EXPECT_EQ(ExportFrames(service, s, MakeFourCC("BGRA"), 1), 0) << codec.name;
+        for (auto [w, h] : {std::pair{codec.minWidth - 1, codec.minHeight},
+                            std::pair{codec.minWidth, codec.minHeight - 1},
+                            std::pair{codec.maxWidth + 1, codec.minHeight},
+                            std::pair{codec.minWidth, codec.maxHeight + 1}}) {
+            s.mVideoFrameWidth = std::uint32_t(std::max(0, w));
+            s.mVideoFrameHeight = std::uint32_t(std::max(0, h));
+            EXPECT_EQ(StartExport(service, 1, NewId(), s), ex::kErrFrameSize)
+                << codec.name << " at " << w << "x" << h;
+        }
+    }
+}
+
+// Every size, rate, field order and class of the DNxHD table opens FFmpeg's encoder.
+TEST(Catalogue, EveryDNxHDCombinationExports) {
+    using server::exporting::detail::DNxHDRates;
+    for (auto const& rate : DNxHDRates()) {
+        ScratchDirectory dir;
+        ex::ExportService service;
+        ex::ExportSettings s =
+            VideoSettings(dir.File("dnx.mov"), MakeFourCC("AVdn"), std::uint32_t(rate.width),
+                          std::uint32_t(rate.height), 1);
+        s.mQTVideoTimescale = std::uint32_t(rate.rateNumerator);
+        s.mQTVideoSampleSize = std::uint32_t(rate.rateDenominator);
+        s.mExportEndTime = ex::kCatalogueTicksPerSecond;
+        s.mFieldType = rate.interlaced ? 1 : 0;
+        s.mPixelAspectNum = s.mPixelAspectDen = 0;
+        std::string const codecClass = rate.codecClass;
+        s.mAvidDNxHD_ProfileLevel = codecClass == "36"    ? 1
+                                    : codecClass == "145" ? 2
+                                    : codecClass == "220" ? 3
+                                                          : 4;
+        ex::ExportId const id = NewId();
+        ASSERT_EQ(StartExport(service, 1, id, s), 0)
+            << rate.width << "x" << rate.height << (rate.interlaced ? "i " : "p ")
+            << rate.codecClass << " at " << rate.rateNumerator << "/" << rate.rateDenominator;
+        // Opening the encoder is what finds the combination's CID; a frame of each raster is
+        // encoded in the round-trip tests.
+        EXPECT_EQ(CompleteExport(service, 1, id, 1), ex::kErrAbandoned);
+    }
+}
+
+TEST(Catalogue, ImportCodecsAreWhatTheEngineDecodes) {
+    std::vector<std::uint32_t> const& codecs = ex::ImportCodecs();
+    for (const char* code :
+         {"avc1", "hvc1", "mp4v", "apco", "apch", "ap4h", "AVdn", "AVdh", "jpeg", "mjpa",
+          "png ", "rle ", "2vuy", "v210", "dvc ", "cvid", "SVQ3", "lpcm", "twos", "sowt",
+          "in24", "fl32", "aac ", "mp4a", "alac", ".mp3", "ac-3", "ulaw", "ima4"}) {
+        EXPECT_TRUE(Contains(codecs, code)) << code;
+        EXPECT_FALSE(ex::CodecName(MakeFourCC(code[0], code[1], code[2], code[3])).empty()) << code;
+    }
+    std::vector<std::uint32_t> sorted = codecs;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "listed twice";
+    EXPECT_FALSE(Contains(codecs, "zzzz"));
+    EXPECT_EQ(ex::CodecName(MakeFourCC("zzzz")), "");
+    EXPECT_EQ(ex::CodecName(MakeFourCC("cvid")), "Cinepak");
+    EXPECT_EQ(ex::CodecName(MakeFourCC("apch")), "Apple ProRes 422 HQ");
+}
+
+}  // namespace
+}  // namespace vireo::test::exporting

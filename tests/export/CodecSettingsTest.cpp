@@ -1,0 +1,203 @@
+// The codec's private settings: what the writer writes reads back; the reader refuses anything
+// else; and the options an export carries change what the encoder makes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ExportTestSupport.h"
+#include "engine/FourCC.h"
+#include "export/Catalogue.h"
+#include "export/CodecSettings.h"
+#include "export/ExportErrors.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace vireo::test::exporting {
+namespace {
+
+using engine::MakeFourCC;
+
+constexpr std::uint32_t kAvc1 = MakeFourCC("avc1");
+
+std::int32_t Read(std::string const& text, std::uint32_t codec, ex::CodecSettings& out) {
+    std::string why;
+    return ex::ReadCodecSettings(reinterpret_cast<std::uint8_t const*>(text.data()), text.size(),
+                                 codec, out, why);
+}
+
+std::int32_t Read(std::string const& text, std::uint32_t codec = kAvc1) {
+    ex::CodecSettings ignored;
+    return Read(text, codec, ignored);
+}
+
+std::string AsText(std::vector<std::uint8_t> const& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(CodecSettings, WhatIsWrittenReadsBackForEveryCodec) {
+    for (auto const& codec : ex::ExportVideoCodecs()) {
+        ex::CodecSettings const defaults = ex::DefaultCodecSettings(codec.subType);
+        std::vector<std::uint8_t> const bytes = ex::WriteCodecSettings(defaults);
+        ex::CodecSettings read;
+        std::string why;
+        ASSERT_EQ(ex::ReadCodecSettings(bytes.data(), bytes.size(), codec.subType, read, why), 0)
+            << codec.name << ": " << why;
+        EXPECT_EQ(read.options.size(), ex::CodecOptions(codec.subType).size());
+        EXPECT_EQ(ex::WriteCodecSettings(read), bytes);
+        // A codec with a settings dialog has options to show in it.
+        EXPECT_EQ(codec.hasSetup, !ex::CodecOptions(codec.subType).empty()) << codec.name;
+    }
+}
+
+TEST(CodecSettings, WrittenFormIsCompactAndOrdered) {
+    ex::CodecSettings settings;
+    settings.codec = kAvc1;
+    settings.options["bFrames"] = {false, 3, ""};
+    settings.options["preset"] = {true, 0, "fast"};
+    settings.options["unknown"] = {false, 1, ""};   // left out: the codec has no such option
+    settings.options["bitrate"] = {false, 50, ""};  // left out: below its minimum
+    EXPECT_EQ(AsText(ex::WriteCodecSettings(settings)),
+              "{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"avc1\","
+              "\"options\":{\"preset\":\"fast\",\"bFrames\":3}}");
+}
+
+TEST(CodecSettings, EmptyDataAndOmittedOptionsMeanDefaults) {
+    ex::CodecSettings settings;
+    ASSERT_EQ(Read("", kAvc1, settings), 0);
+    EXPECT_TRUE(settings.options.empty());
+    EXPECT_EQ(settings.Choice("preset"), "medium");
+    EXPECT_EQ(settings.Number("keyFrameInterval"), 24);
+    ASSERT_EQ(Read(" {\"options\": {\"bFrames\": 0}, \"codec\": \"avc1\", \"version\": 1,\n"
+                   "  \"format\": \"vireo-codec-settings\"} ",
+                   kAvc1, settings),
+              0);
+    EXPECT_EQ(settings.Number("bFrames"), 0);
+    EXPECT_TRUE(settings.Has("bFrames"));
+    EXPECT_FALSE(settings.Has("preset"));
+    EXPECT_EQ(settings.Choice("preset"), "medium");
+}
+
+TEST(CodecSettings, ReaderRefusesEverythingElse) {
+    std::string const head =
+        "{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"avc1\",";
+    std::vector<std::pair<const char*, std::string>> const cases = {
+        {"not JSON", "hello"},
+        {"truncated", head + "\"options\":{"},
+        {"trailing bytes", head + "\"options\":{}}x"},
+        {"two documents", head + "\"options\":{}}{}"},
+        {"an array", "[1,2]"},
+        {"a bare string", "\"avc1\""},
+        {"missing options",
+         "{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"avc1\"}"},
+        {"missing codec", "{\"format\":\"vireo-codec-settings\",\"version\":1,\"options\":{}}"},
+        {"extra member", head + "\"options\":{},\"extra\":1}"},
+        {"repeated member", head + "\"codec\":\"avc1\",\"options\":{}}"},
+        {"repeated option", head + "\"options\":{\"bFrames\":1,\"bFrames\":2}}"},
+        {"other format", "{\"format\":\"other\",\"version\":1,\"codec\":\"avc1\",\"options\":{}}"},
+        {"later version",
+         "{\"format\":\"vireo-codec-settings\",\"version\":2,\"codec\":\"avc1\","
+         "\"options\":{}}"},
+        {"version as text",
+         "{\"format\":\"vireo-codec-settings\",\"version\":\"1\",\"codec\":"
+         "\"avc1\",\"options\":{}}"},
+        {"another codec",
+         "{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"apch\","
+         "\"options\":{}}"},
+        {"codec of five letters",
+         "{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":"
+         "\"avc1x\",\"options\":{}}"},
+        {"unknown option", head + "\"options\":{\"speed\":1}}"},
+        {"choice given as number", head + "\"options\":{\"preset\":3}}"},
+        {"number given as text", head + "\"options\":{\"bFrames\":\"3\"}}"},
+        {"number above its bound", head + "\"options\":{\"bFrames\":17}}"},
+        {"number below its bound", head + "\"options\":{\"keyFrameInterval\":0}}"},
+        {"no such choice", head + "\"options\":{\"preset\":\"ludicrous\"}}"},
+        {"fraction", head + "\"options\":{\"bFrames\":2.0}}"},
+        {"exponent", head + "\"options\":{\"bFrames\":1e1}}"},
+        {"beyond 64 bits", head + "\"options\":{\"bFrames\":18446744073709551616}}"},
+        {"beyond int64", head + "\"options\":{\"bFrames\":9223372036854775808}}"},
+        {"boolean", head + "\"options\":{\"bFrames\":true}}"},
+        {"null", head + "\"options\":{\"bFrames\":null}}"},
+        {"nested object", head + "\"options\":{\"bFrames\":{}}}"},
+        {"array option", head + "\"options\":{\"bFrames\":[1]}}"},
+        {"options as array", head + "\"options\":[]}"},
+        {"comment", head + "/* c */\"options\":{}}"},
+        {"malformed UTF-8", head + "\"options\":{\"preset\":\"\xC3\x28\"}}"},
+        {"NUL inside", head + std::string("\"options\":{}\0}", 15)},
+        {"too long", head + "\"options\":{}}" + std::string(5000, ' ')},
+    };
+    for (auto const& [what, text] : cases) {
+        EXPECT_EQ(Read(text), ex::kErrCodecSettingsUnreadable) << what;
+    }
+    // Codecs without options take only an empty option set.
+    EXPECT_EQ(Read("{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"2vuy\","
+                   "\"options\":{\"quantiser\":1}}",
+                   MakeFourCC("2vuy")),
+              ex::kErrCodecSettingsUnreadable);
+    EXPECT_EQ(Read("{\"format\":\"vireo-codec-settings\",\"version\":1,\"codec\":\"2vuy\","
+                   "\"options\":{}}",
+                   MakeFourCC("2vuy")),
+              0);
+}
+
+// Exports one 64x48 frame with the given options; returns the movie's size and fills `codec`
+// with what FFmpeg reads about its video stream.
+std::uintmax_t ExportWith(std::uint32_t fourcc, ex::CodecSettings settings,
+                          AVCodecParameters* codec = nullptr) {
+    ScratchDirectory dir;
+    std::string const path = dir.File("o.mov");
+    ex::ExportSettings s = VideoSettings(path, fourcc, 256, 120, 3);
+    settings.codec = fourcc;
+    s.mVideoCodecPrefsData = ex::WriteCodecSettings(settings);
+    ex::ExportService service;
+    EXPECT_EQ(ExportFrames(service, s, engine::MakeFourCC("BGRA"), 3), 0);
+    if (codec != nullptr) {
+        AVFormatContext* context = nullptr;
+        if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) == 0) {
+            avformat_find_stream_info(context, nullptr);
+            avcodec_parameters_copy(codec, context->streams[0]->codecpar);
+            avformat_close_input(&context);
+        }
+    }
+    return std::filesystem::file_size(path);
+}
+
+ex::CodecSettings With(const char* name, std::int64_t number) {
+    ex::CodecSettings s;
+    s.options[name] = {false, number, ""};
+    return s;
+}
+
+ex::CodecSettings With(const char* name, const char* choice) {
+    ex::CodecSettings s;
+    s.options[name] = {true, 0, choice};
+    return s;
+}
+
+TEST(CodecSettings, ExportsHonourTheOptions) {
+    AVCodecParameters* codec = avcodec_parameters_alloc();
+    ExportWith(kAvc1, With("profile", "baseline"), codec);
+    EXPECT_EQ(codec->profile, FF_PROFILE_H264_CONSTRAINED_BASELINE);
+    ExportWith(kAvc1, With("profile", "main"), codec);
+    EXPECT_EQ(codec->profile, FF_PROFILE_H264_MAIN);
+    ExportWith(MakeFourCC("jpeg"), With("chroma", "4:4:4"), codec);
+    EXPECT_TRUE(codec->format == AV_PIX_FMT_YUVJ444P || codec->format == AV_PIX_FMT_YUV444P);
+    ExportWith(MakeFourCC("AVdh"), With("profile", "hqx"), codec);
+    EXPECT_EQ(codec->format, AV_PIX_FMT_YUV422P10);
+    avcodec_parameters_free(&codec);
+
+    EXPECT_GT(ExportWith(MakeFourCC("apch"), With("quantiser", std::int64_t(1))),
+              ExportWith(MakeFourCC("apch"), With("quantiser", std::int64_t(64))));
+    EXPECT_GT(ExportWith(MakeFourCC("png "), With("compression", std::int64_t(0))),
+              ExportWith(MakeFourCC("png "), With("compression", std::int64_t(9))));
+    EXPECT_GT(ExportWith(MakeFourCC("AVdh"), With("profile", "hq")),
+              ExportWith(MakeFourCC("AVdh"), With("profile", "lb")));
+    EXPECT_GT(ExportWith(kAvc1, With("rateControl", "bitrate")),  // 10 Mbit/s for 3 tiny frames
+              ExportWith(kAvc1, ex::CodecSettings()));
+}
+
+}  // namespace
+}  // namespace vireo::test::exporting

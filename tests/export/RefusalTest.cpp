@@ -1,0 +1,310 @@
+// Every setting an export cannot honour is refused at start with its own code, and a refused
+// export leaves nothing on disk.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <functional>
+#include <ostream>
+
+#include "ExportTestSupport.h"
+#include "engine/FourCC.h"
+#include "export/Catalogue.h"
+#include "export/CodecSettings.h"
+#include "export/ExportErrors.h"
+
+namespace vireo::test::exporting {
+namespace {
+
+using engine::MakeFourCC;
+
+struct Refusal {
+    const char* what;
+    std::int32_t code;
+    std::function<void(ex::ExportSettings&, ScratchDirectory const&)> change;
+};
+
+std::ostream& operator<<(std::ostream& out, Refusal const& r) {
+    return out << r.what;
+}
+
+void Codec(ex::ExportSettings& s, const char* code, std::uint32_t w, std::uint32_t h) {
+    s.mVideoCodecFourCC = std::int32_t(MakeFourCC(code[0], code[1], code[2], code[3]));
+    s.mVideoFrameWidth = w;
+    s.mVideoFrameHeight = h;
+}
+
+void Rate(ex::ExportSettings& s, std::uint32_t scale, std::uint32_t size) {
+    s.mQTVideoTimescale = scale;
+    s.mQTVideoSampleSize = size;
+}
+
+void Audio(ex::ExportSettings& s, const char* code, int rate, int channels) {
+    s.mExportAudio = true;
+    s.mAudioCodecFourCC = std::int32_t(MakeFourCC(code[0], code[1], code[2], code[3]));
+    s.mAudioFrameRate = rate;
+    s.mAudioNumChannels = std::uint32_t(channels);
+}
+
+std::vector<std::uint8_t> Text(std::string const& text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+std::vector<Refusal> const& Refusals() {
+    using S = ex::ExportSettings;
+    using D = ScratchDirectory;
+    static std::vector<Refusal> const refusals = {
+        {"nothing to export", ex::kErrNothingToExport, [](S& s, D const&) { s.mExportVideo = false; }},
+        {"no tick rate", ex::kErrTimeRange, [](S& s, D const&) { s.mTicksPerSecond = 0; }},
+        {"empty range", ex::kErrTimeRange,
+         [](S& s, D const&) { s.mExportEndTime = s.mExportStartTime; }},
+        {"reversed range", ex::kErrTimeRange, [](S& s, D const&) { s.mExportStartTime = 1 << 30; s.mExportEndTime = 1; }},
+        {"relative path", ex::kErrInvalidPath, [](S& s, D const&) { s.mFilePath = "out.mov"; }},
+        {"empty path", ex::kErrInvalidPath, [](S& s, D const&) { s.mFilePath.clear(); }},
+        {"path without a name", ex::kErrInvalidPath, [](S& s, D const& d) { s.mFilePath = d.Path() + "/"; }},
+        {"malformed UTF-8", ex::kErrInvalidPath,
+         [](S& s, D const& d) { s.mFilePath = d.File("bad\xC3(.mov"); }},
+        {"destination is a directory", ex::kErrDestinationIsDirectory,
+         [](S& s, D const& d) {
+             mkdir(d.File("folder").c_str(), 0700);
+             s.mFilePath = d.File("folder");
+         }},
+        {"missing directory", ex::kErrDirectoryMissing,
+         [](S& s, D const& d) { s.mFilePath = d.File("missing/out.mov"); }},
+        {"unknown video codec", ex::kErrUnknownVideoCodec,
+         [](S& s, D const&) { s.mVideoCodecFourCC = std::int32_t(MakeFourCC("zzzz")); }},
+        {"zero width", ex::kErrFrameSize, [](S& s, D const&) { s.mVideoFrameWidth = 0; }},
+        {"too wide", ex::kErrFrameSize, [](S& s, D const&) { s.mVideoFrameWidth = 8194; }},
+        {"odd H.264 width", ex::kErrFrameSize, [](S& s, D const&) { Codec(s, "avc1", 33, 16); }},
+        {"odd 10-bit 4:2:2 width", ex::kErrFrameSize, [](S& s, D const&) { Codec(s, "v210", 33, 16); }},
+        {"DNxHD raster", ex::kErrFrameSize, [](S& s, D const&) { Codec(s, "AVdn", 1024, 576); }},
+        {"DNxHR too small", ex::kErrFrameSize, [](S& s, D const&) { Codec(s, "AVdh", 254, 120); }},
+        {"no rate", ex::kErrFrameRate,
+         [](S& s, D const&) {
+             Rate(s, 0, 0);
+             s.mVideoFrameRate = 0;
+         }},
+        {"over 1000 fps", ex::kErrFrameRate, [](S& s, D const&) { Rate(s, 1001, 1); }},
+        {"DNxHD at 30 fps", ex::kErrFrameRate,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1280, 720);
+             Rate(s, 30, 1);
+         }},
+        {"half a pixel aspect ratio", ex::kErrPixelAspect, [](S& s, D const&) { s.mPixelAspectDen = 0; }},
+        {"DNxHD full raster with 4:3 pixels", ex::kErrPixelAspect,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1280, 720);
+             s.mPixelAspectNum = 4;
+             s.mPixelAspectDen = 3;
+         }},
+        {"unknown field code", ex::kErrFieldType, [](S& s, D const&) { s.mFieldType = 7; }},
+        {"interlaced DNxHD 720", ex::kErrFieldType,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1280, 720);
+             s.mFieldType = 1;
+         }},
+        {"lower field first DNxHD", ex::kErrFieldType,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1920, 1080);
+             s.mFieldType = 2;
+         }},
+        {"interlaced H.264 baseline", ex::kErrFieldType,
+         [](S& s, D const&) {
+             Codec(s, "avc1", 32, 16);
+             s.mFieldType = 1;
+             ex::CodecSettings settings = ex::DefaultCodecSettings(MakeFourCC("avc1"));
+             settings.options["profile"].choice = "baseline";
+             s.mVideoCodecPrefsData = ex::WriteCodecSettings(settings);
+         }},
+        {"alpha in H.264", ex::kErrBitDepth, [](S& s, D const&) { Codec(s, "avc1", 32, 16); s.mVideoBitDepth = 32; }},
+        {"16-bit depth", ex::kErrBitDepth, [](S& s, D const&) { s.mVideoBitDepth = 16; }},
+        {"grey ProRes", ex::kErrBitDepth, [](S& s, D const&) { Codec(s, "apcn", 32, 16); s.mUse8BitGrayscale = true; }},
+        {"grey with alpha", ex::kErrBitDepth, [](S& s, D const&) { s.mUse8BitGrayscale = true; s.mVideoBitDepth = 32; }},
+        {"quality above lossless", ex::kErrQuality, [](S& s, D const&) { s.mVideoCodecQuality = 1025; }},
+        {"key frames every 0 frames", ex::kErrKeyFrameInterval,
+         [](S& s, D const&) {
+             s.mDoKeyframes = true;
+             s.mKeyframeEveryNFrames = 0;
+         }},
+        {"data rate for PNG", ex::kErrDataRate,
+         [](S& s, D const&) {
+             s.mDoBitrate = true;
+             s.mMaxBitrate = 10;
+         }},
+        {"data rate not a number", ex::kErrDataRate,
+         [](S& s, D const&) {
+             Codec(s, "avc1", 32, 16);
+             s.mDoBitrate = true;
+             s.mMaxBitrate = std::nan("");
+         }},
+        {"negative data rate", ex::kErrDataRate,
+         [](S& s, D const&) {
+             Codec(s, "avc1", 32, 16);
+             s.mDoBitrate = true;
+             s.mMaxBitrate = -2;
+         }},
+        {"unreadable codec settings", ex::kErrCodecSettingsUnreadable,
+         [](S& s, D const&) { s.mVideoCodecPrefsData = Text("{\"format\":1}"); }},
+        {"settings of another codec", ex::kErrCodecSettingsUnreadable,
+         [](S& s, D const&) {
+             s.mVideoCodecPrefsData = ex::WriteCodecSettings(ex::DefaultCodecSettings(MakeFourCC("avc1")));
+         }},
+        {"DNxHD level beyond its classes", ex::kErrCodecProfile,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1280, 720);
+             s.mAvidDNxHD_ProfileLevel = 9;
+         }},
+        {"DNxHD 10-bit 1080p at 29.97", ex::kErrCodecProfile,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1920, 1080);
+             Rate(s, 30000, 1001);
+             s.mAvidDNxHD_ProfileLevel = 4;
+         }},
+        {"DNxHD 36 at 720", ex::kErrCodecProfile,
+         [](S& s, D const&) {
+             Codec(s, "AVdn", 1280, 720);
+             s.mAvidDNxHD_ProfileLevel = 1;
+         }},
+        {"DNxHR level beyond its profiles", ex::kErrCodecProfile,
+         [](S& s, D const&) {
+             Codec(s, "AVdh", 256, 120);
+             s.mAvidDNxHD_ProfileLevel = 6;
+         }},
+        {"frames announced in RGBA", ex::kErrInputPixelFormat,
+         [](S& s, D const&) { s.mQTPixelFormat = MakeFourCC("RGBA"); }},
+        {"unknown audio codec", ex::kErrUnknownAudioCodec, [](S& s, D const&) { Audio(s, "mp3 ", 48000, 2); }},
+        {"AAC at 44 kHz", ex::kErrAudioSampleRate, [](S& s, D const&) { Audio(s, "aac ", 44000, 2); }},
+        {"PCM at 500 Hz", ex::kErrAudioSampleRate, [](S& s, D const&) { Audio(s, "sowt", 500, 2); }},
+        {"no channels", ex::kErrAudioChannels, [](S& s, D const&) { Audio(s, "sowt", 48000, 0); }},
+        {"nine channels", ex::kErrAudioChannels, [](S& s, D const&) { Audio(s, "alac", 48000, 9); }},
+        {"24-bit submitted samples", ex::kErrAudioSampleType,
+         [](S& s, D const&) {
+             Audio(s, "sowt", 48000, 2);
+             s.mAudioSampleType = 3;
+         }},
+        {"stereo layout for six channels", ex::kErrChannelLayout,
+         [](S& s, D const&) {
+             Audio(s, "sowt", 48000, 6);
+             s.mChannelLayout = (101u << 16) | 2;
+         }},
+        {"unknown layout", ex::kErrChannelLayout,
+         [](S& s, D const&) {
+             Audio(s, "sowt", 48000, 2);
+             s.mChannelLayout = (999u << 16) | 2;
+         }},
+        {"AAC at 1 kbit/s", ex::kErrAudioBitrate,
+         [](S& s, D const&) {
+             Audio(s, "aac ", 48000, 2);
+             s.mAudioBitrate = 1000;
+         }},
+        {"caption of an odd byte count", ex::kErrCaptionData,
+         [](S& s, D const&) { s.mExportCaptions.push_back({0, {0x94, 0x2C, 0x20}}); }},
+    };
+    return refusals;
+}
+
+class StartRefusal : public testing::TestWithParam<Refusal> {};
+
+TEST_P(StartRefusal, HasItsCodeAndLeavesNothing) {
+    ScratchDirectory dir;
+    ex::ExportSettings settings = VideoSettings(dir.File("out.mov"), MakeFourCC("png "), 32, 16, 4);
+    GetParam().change(settings, dir);
+    ex::ExportService service;
+    EXPECT_EQ(StartExport(service, 1, NewId(), settings), GetParam().code)
+        << ex::ExportResultText(GetParam().code);
+    std::vector<std::string> names = dir.Names();
+    names.erase(std::remove(names.begin(), names.end(), "folder"), names.end());
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(service.ExportCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySetting, StartRefusal, testing::ValuesIn(Refusals()),
+                         [](testing::TestParamInfo<Refusal> const& param) {
+                             std::string name;
+                             for (char c : std::string(param.param.what)) {
+                                 name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             }
+                             return name;
+                         });
+
+// Permissions mean nothing to root, who may write anywhere.
+class PermissionRefusal : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() == 0) {
+            GTEST_SKIP() << "running as root";
+        }
+    }
+};
+
+TEST_F(PermissionRefusal, ReadOnlyDirectoryAndFile) {
+    ScratchDirectory dir;
+    ex::ExportService service;
+    std::string const locked = dir.File("locked");
+    mkdir(locked.c_str(), 0500);
+    EXPECT_EQ(StartExport(service, 1, NewId(),
+                          VideoSettings(locked + "/out.mov", MakeFourCC("png "), 32, 16, 2)),
+              ex::kErrDirectoryNotWritable);
+    std::string const readOnly = dir.File("read-only.mov");
+    FILE* file = std::fopen(readOnly.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    chmod(readOnly.c_str(), 0400);
+    EXPECT_EQ(
+        StartExport(service, 1, NewId(), VideoSettings(readOnly, MakeFourCC("png "), 32, 16, 2)),
+        ex::kErrDestinationReadOnly);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"locked", "read-only.mov"}));
+}
+
+TEST(StartAccepted, SettingsEachCodecTakes) {
+    // Settings at the edges of what is allowed start (and are given up at once).
+    std::vector<std::function<void(ex::ExportSettings&)>> const changes = {
+        [](ex::ExportSettings& s) { s.mUse8BitGrayscale = true; },
+        [](ex::ExportSettings& s) { s.mVideoBitDepth = 0; },
+        [](ex::ExportSettings& s) { s.mPixelAspectNum = s.mPixelAspectDen = 0; },
+        [](ex::ExportSettings& s) {
+            Rate(s, 0, 0);  // the host's ticks per frame instead
+        },
+        [](ex::ExportSettings& s) {
+            Codec(s, "AVdn", 1440, 1080);
+            s.mFieldType = 1;
+            s.mPixelAspectNum = s.mPixelAspectDen = 0;  // 4:3 follows from the raster
+        },
+        [](ex::ExportSettings& s) {
+            Codec(s, "AVdn", 1920, 1080);
+            Rate(s, 60000, 1001);
+            s.mAvidDNxHD_ProfileLevel = 4;
+        },
+        [](ex::ExportSettings& s) {
+            Codec(s, "avc1", 32, 16);
+            s.mDoBitrate = true;
+            s.mMaxBitrate = 0.5;
+            s.mFieldType = 2;
+        },
+        [](ex::ExportSettings& s) {
+            Audio(s, "aac ", 7350, 1);
+            s.mAudioBitrate = 8000;
+        },
+        [](ex::ExportSettings& s) {
+            Audio(s, "twos", 8000, 2);
+            s.mChannelLayout = (147u << 16) | 2;
+            s.mAudioSampleType = 2;
+        },
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        ScratchDirectory dir;
+        ex::ExportSettings settings =
+            VideoSettings(dir.File("out.mov"), MakeFourCC("png "), 32, 16, 4);
+        settings.mPixelAspectNum = settings.mPixelAspectDen = 1;
+        changes[i](settings);
+        ex::ExportService service;
+        ex::ExportId const id = NewId();
+        EXPECT_EQ(StartExport(service, 1, id, settings), 0) << "change " << i;
+        EXPECT_EQ(CompleteExport(service, 1, id, 1), ex::kErrAbandoned);
+        EXPECT_TRUE(dir.Names().empty());
+    }
+}
+
+}  // namespace
+}  // namespace vireo::test::exporting

@@ -7,13 +7,13 @@
 #include "LibraryFixture.h"
 #include "LibraryPeer.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using VireoClient::kServerStartFailed;
 
 TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef first = VireoClient::Create();
     ASSERT_TRUE(first);
     EXPECT_TRUE(first->IsQuicktimeAvailable());
@@ -25,7 +25,7 @@ TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
     first.reset();
     second.reset();
     // An answer handler may hold the client for a moment after its caller went on.
-    EXPECT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    EXPECT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
     EXPECT_FALSE(SharedManagerExists());
 
     // A new shared client is built and connected again.
@@ -36,7 +36,7 @@ TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
 }
 
 TEST_F(LibraryTest, AnotherProcessFindsTheRunningSharedServer) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef client = VireoClient::Create();
     ASSERT_TRUE(client->IsQuicktimeAvailable());
     std::vector<pid_t> const before = Servers();
@@ -50,7 +50,7 @@ TEST_F(LibraryTest, AnotherProcessFindsTheRunningSharedServer) {
 }
 
 TEST_F(LibraryTest, CreateUniqueInstanceStartsAPrivateServerAndTheSharedOne) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef unique = VireoClient::CreateUniqueInstance();
     ASSERT_TRUE(unique);
     // The shared server was started too.
@@ -67,12 +67,12 @@ TEST_F(LibraryTest, CreateUniqueInstanceStartsAPrivateServerAndTheSharedOne) {
     // Releasing the private client ends its server and its entry.
     std::vector<pid_t> servers = Servers();
     unique.reset();
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return Servers().size() == 1; }, 2000ms));
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 2000ms));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return Servers().size() == 1; }, 2000ms));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 2000ms));
 }
 
 TEST_F(LibraryTest, CreateServerManagerInstanceReturnsTheSharedManager) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     auto first = VireoClient::CreateServerManagerInstance();
     auto second = VireoClient::CreateServerManagerInstance();
     ASSERT_TRUE(first);
@@ -176,4 +176,4 @@ TEST_F(LibraryTest, StartupTimeoutThatIsNotANumberFailsUnlessAnnounced) {
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -8,7 +8,7 @@
 #include "LibraryFixture.h"
 #include "LibraryPeer.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStartsAnother) {
@@ -44,7 +44,7 @@ TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStart
     // The next initialisation finds no live server and starts a new one. (It waits until the old
     // process is gone: while the kernel is still tearing it down, its entry can look alive and
     // that one attempt fail, as any attempt can fail; the test is about the next server.)
-    ASSERT_TRUE(vireotest::WaitForProcessExit(servers[0], 2000ms));
+    ASSERT_TRUE(vireo::test::WaitForProcessExit(servers[0], 2000ms));
     auto manager = VireoClient::CreateServerManagerInstance();
     EXPECT_EQ(manager->InitializeClient(false), 0);
     std::vector<pid_t> const after = Servers();
@@ -87,7 +87,7 @@ TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
     ASSERT_TRUE(WaitForLogCount("GetMovieAudio", 1));
 
     kill(servers[0], SIGKILL);
-    EXPECT_TRUE(vireotest::WaitUntil(
+    EXPECT_TRUE(vireo::test::WaitUntil(
         [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; }, 1000ms));
     std::this_thread::sleep_for(100ms);  // a second completion would show up by now
     EXPECT_EQ(frameCalls.load(), 1);
@@ -97,7 +97,7 @@ TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
 }
 
 TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     PeerProcess peer(PeerMode::Unique);
     ASSERT_TRUE(peer.WaitReady());
     std::vector<pid_t> const servers = Servers();
@@ -107,9 +107,9 @@ TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
     peer.Kill();
     // The private server ends within a second and removes its entry; the shared one stays for
     // its idle grace.
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return Servers().size() == 1; }, 1500ms));
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 1500ms));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return Servers().size() == 1; }, 1500ms));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 1500ms));
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

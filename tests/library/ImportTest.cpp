@@ -16,7 +16,7 @@
 #include "samples/Pattern.h"
 #include "samples/SampleSet.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using vireo::samples::FindSample;
@@ -34,7 +34,7 @@ class ImportTest : public LibraryTest {
     }
     void SetUp() override {
         LibraryTest::SetUp();
-        UseServer(vireotest::ServerKind::Real);
+        UseServer(vireo::test::ServerKind::Real);
     }
 
     static std::string Path(std::string const& name) { return sDir + "/" + name; }
@@ -228,7 +228,7 @@ TEST_F(ImportTest, SeveralFramesInFlightEachArriveOnce) {
             },
             basekit::utility::Guid::CreateUnique()));
     }
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return done == frames; }, 20000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return done == frames; }, 20000ms));
     std::sort(seen.begin(), seen.end());
     std::vector<int> all(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) {
@@ -382,4 +382,4 @@ TEST_F(ImportTest, ManyMoviesFromSeveralClientsAtOnce) {
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

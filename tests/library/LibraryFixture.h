@@ -17,7 +17,7 @@
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/utility/Text.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 
 using namespace std::chrono_literals;
 using ClientRef = InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoClient>;
@@ -33,24 +33,24 @@ inline bool SharedManagerExists() {
 class LibraryTest : public ::testing::Test {
   protected:
     // kind: which server the application directory holds; none: an empty directory.
-    void UseServer(vireotest::ServerKind kind) {
-        mApp = std::make_unique<vireotest::AppDirectory>(kind);
+    void UseServer(vireo::test::ServerKind kind) {
+        mApp = std::make_unique<vireo::test::AppDirectory>(kind);
         Orb::DirectoryRegistry::RegisterDirectory(u"application",
                                                   basekit::utility::UTF8to16(mApp->Dir()));
     }
     void UseEmptyApplicationDirectory() {
-        mEmptyApp = std::make_unique<vireotest::TempDir>("vireo-noserver");
+        mEmptyApp = std::make_unique<vireo::test::TempDir>("vireo-noserver");
         Orb::DirectoryRegistry::RegisterDirectory(u"application",
                                                   basekit::utility::UTF8to16(mEmptyApp->Path()));
     }
     void UseScript(std::string const& json) {
-        mScript = std::make_unique<vireotest::ScriptFile>(json);
-        UseServer(vireotest::ServerKind::Scripted);
+        mScript = std::make_unique<vireo::test::ScriptFile>(json);
+        UseServer(vireo::test::ServerKind::Scripted);
     }
 
     void SetUp() override {
         // A handler of an earlier test may hold its client until that test's session has ended.
-        ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 5000ms))
+        ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); }, 5000ms))
             << "a shared client is left from an earlier test";
         VireoClient::PresenceState().store(VireoClient::kPresenceUnknown);
         auto& settings = basekit::debug::DebugDatabase::Instance();
@@ -76,13 +76,13 @@ class LibraryTest : public ::testing::Test {
         return n;
     }
     bool WaitForLogCount(std::string const& method, std::size_t count) const {
-        return vireotest::WaitUntil([&] { return LogCount(method) >= count; }, 5000ms);
+        return vireo::test::WaitUntil([&] { return LogCount(method) >= count; }, 5000ms);
     }
 
-    vireotest::TempRegistry mRegistry;
-    std::unique_ptr<vireotest::AppDirectory> mApp;
-    std::unique_ptr<vireotest::TempDir> mEmptyApp;
-    std::unique_ptr<vireotest::ScriptFile> mScript;
+    vireo::test::TempRegistry mRegistry;
+    std::unique_ptr<vireo::test::AppDirectory> mApp;
+    std::unique_ptr<vireo::test::TempDir> mEmptyApp;
+    std::unique_ptr<vireo::test::ScriptFile> mScript;
 };
 
 // A script whose connection step succeeds, with more methods added by the caller (a JSON text of
@@ -103,4 +103,4 @@ inline std::string ConnectingScript(std::string const& moreMethods = "") {
     return "{\"methods\": {" + methods + "}}";
 }
 
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -5,7 +5,7 @@
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using basekit::utility::Guid;
@@ -24,7 +24,7 @@ TEST_F(LibraryTest, PresenceErrorLeavesTheStateUnknownAndIsAskedAgain) {
     EXPECT_EQ(VireoClient::PresenceState().load(), VireoClient::kPresenceUnknown);
     EXPECT_FALSE(client->IsQuicktimeAvailable());
     client.reset();
-    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
     client = VireoClient::Create();
     EXPECT_TRUE(WaitForLogCount("IsQuicktimePresent", 2));
     // No catalogue is asked for while presence is unknown.
@@ -38,7 +38,7 @@ TEST_F(LibraryTest, AbsentEngineIsRememberedByLaterClients) {
     EXPECT_FALSE(client->IsQuicktimeAvailable());
     client.reset();
     // The answer handler may still hold the client for a moment.
-    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
     std::size_t const sessions = LogCount("IsQuicktimePresent");
     client = VireoClient::Create();
     // The second client skips the connection altogether.
@@ -198,7 +198,7 @@ TEST_F(LibraryTest, RequestsInFlightCompleteIndependentlyAndCancelOnce) {
     bool cancelledCalled = false;
     ASSERT_TRUE(importer->RequestMovieVideo(
         0, bgra, 0, 0, [&](InterfaceRef<Kino::IVideoFrame>, long) { cancelledCalled = true; }, c));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return calls == 2; }, 3000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return calls == 2; }, 3000ms));
     EXPECT_EQ(first.load(), 3);
     EXPECT_EQ(second.load(), 4);
 
@@ -250,4 +250,4 @@ TEST_F(LibraryTest, FlushIntervalReachesTheServerAndPrivateClientsInheritIt) {
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -19,7 +19,7 @@
 #include "Script.h"
 #include "TestSupportPaths.h"
 
-namespace vireotest {
+namespace vireo::test {
 
 namespace {
 
@@ -263,4 +263,4 @@ bool WaitUntil(std::function<bool()> const& condition, std::chrono::milliseconds
     }
 }
 
-}  // namespace vireotest
+}  // namespace vireo::test

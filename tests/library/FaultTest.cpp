@@ -7,6 +7,7 @@
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
 #include "LibraryPeer.h"
+#include "TimeScale.h"
 
 namespace vireo::test::library {
 namespace {
@@ -36,7 +37,7 @@ TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStart
     for (auto& t : threads) {
         t.join();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, 1000ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, vireo::test::Scaled(1000ms));
     for (auto const& name : names) {
         EXPECT_EQ(name, u"before");  // an error answer leaves the caller's string as it was
     }
@@ -44,7 +45,7 @@ TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStart
     // The next initialisation finds no live server and starts a new one. (It waits until the old
     // process is gone: while the kernel is still tearing it down, its entry can look alive and
     // that one attempt fail, as any attempt can fail; the test is about the next server.)
-    ASSERT_TRUE(vireo::test::WaitForProcessExit(servers[0], 2000ms));
+    ASSERT_TRUE(vireo::test::WaitForProcessExit(servers[0], vireo::test::Scaled(2000ms)));
     auto manager = VireoClient::CreateServerManagerInstance();
     EXPECT_EQ(manager->InitializeClient(false), 0);
     std::vector<pid_t> const after = Servers();
@@ -88,8 +89,10 @@ TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
 
     kill(servers[0], SIGKILL);
     EXPECT_TRUE(vireo::test::WaitUntil(
-        [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; }, 1000ms));
-    std::this_thread::sleep_for(100ms);  // a second completion would show up by now
+        [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; },
+        vireo::test::Scaled(1000ms)));
+    ImporterRef none;
+    ASSERT_TRUE(WaitForEveryHandler(client, none));  // a second completion would have come
     EXPECT_EQ(frameCalls.load(), 1);
     EXPECT_EQ(frameResult.load(), -1);
     EXPECT_EQ(audioCalls.load(), 1);
@@ -107,8 +110,10 @@ TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
     peer.Kill();
     // The private server ends within a second and removes its entry; the shared one stays for
     // its idle grace.
-    EXPECT_TRUE(vireo::test::WaitUntil([&] { return Servers().size() == 1; }, 1500ms));
-    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 1500ms));
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return Servers().size() == 1; }, vireo::test::Scaled(1500ms)));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; },
+                                       vireo::test::Scaled(1500ms)));
 }
 
 }  // namespace

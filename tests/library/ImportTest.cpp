@@ -232,7 +232,8 @@ TEST_F(ImportTest, SeveralFramesInFlightEachArriveOnce) {
             },
             basekit::utility::Guid::CreateUnique()));
     }
-    ASSERT_TRUE(vireo::test::WaitUntil([&] { return done == frames; }, 20000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return done == frames; }, vireo::test::Scaled(20000ms)));
     std::sort(seen.begin(), seen.end());
     std::vector<int> all(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) {

@@ -3,6 +3,7 @@
 // application directory holding the server executable, clean process-wide state, and helpers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "Orb/DirectoryRegistry.h"
 #include "Orb/ObjectModel.h"
 #include "TestSupport.h"
+#include "TimeScale.h"
 #include "VireoClient/VireoClient.h"
 #include "VireoClientImpl.h"
 #include "VireoServerManager.h"
@@ -50,7 +52,8 @@ class LibraryTest : public ::testing::Test {
 
     void SetUp() override {
         // A handler of an earlier test may hold its client until that test's session has ended.
-        ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); }, 5000ms))
+        ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); },
+                                           vireo::test::Scaled(5000ms)))
             << "a shared client is left from an earlier test";
         VireoClient::PresenceState().store(VireoClient::kPresenceUnknown);
         auto& settings = basekit::debug::DebugDatabase::Instance();
@@ -61,6 +64,24 @@ class LibraryTest : public ::testing::Test {
     void TearDown() override {
         Orb::DirectoryRegistry::UnregisterDirectory(u"application");
         basekit::debug::DebugDatabase::Instance().RemoveEntry("VireoServerManager.StartupTimeout");
+    }
+
+    // A round trip on the client's session, for a FourCC no one asked for before (so the name
+    // cache cannot answer it): its answer comes after every answer and data notification sent
+    // before it, so whatever those were going to make happen has happened.
+    static void Flush(ClientRef const& client) {
+        static std::atomic<std::uint32_t> next{0x7A7A0000u};
+        basekit::UTF16String name;
+        client->GetQuicktimeCodecName(next++, name);
+    }
+    // For a session that has ended, where no round trip is possible: every handler of a request
+    // holds its client, so once the caller's last reference is dropped and the shared client is
+    // gone, no handler is left to run.
+    static bool WaitForEveryHandler(ClientRef& client, ImporterRef& importer) {
+        importer.reset();
+        client.reset();
+        return vireo::test::WaitUntil([] { return !SharedClientExists(); },
+                                      vireo::test::Scaled(5000ms));
     }
 
     // Process ids of the servers started with this test's registry.
@@ -76,7 +97,8 @@ class LibraryTest : public ::testing::Test {
         return n;
     }
     bool WaitForLogCount(std::string const& method, std::size_t count) const {
-        return vireo::test::WaitUntil([&] { return LogCount(method) >= count; }, 5000ms);
+        return vireo::test::WaitUntil([&] { return LogCount(method) >= count; },
+                                      vireo::test::Scaled(5000ms));
     }
 
     vireo::test::TempRegistry mRegistry;

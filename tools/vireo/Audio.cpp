@@ -9,7 +9,7 @@
 
 namespace po = boost::program_options;
 
-namespace vireo {
+namespace vireo::cli {
 
 int RunAudio(std::vector<std::string> const& args) {
     po::options_description options("vireo audio FILE [options]");
@@ -20,6 +20,7 @@ int RunAudio(std::vector<std::string> const& args) {
         return done;
     }
     std::string const path = vm["file"].as<std::string>();
+    RestartServerOnDemand();
     ImporterRef importer = OpenMovie(path);
     if (!importer) {
         return 1;
@@ -65,4 +66,4 @@ int RunAudio(std::vector<std::string> const& args) {
     return 0;
 }
 
-}  // namespace vireo
+}  // namespace vireo::cli

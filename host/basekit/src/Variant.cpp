@@ -1,5 +1,7 @@
 #include "basekit/serialization/Variant.h"
 
+#include <cmath>
+
 namespace basekit {
 namespace serialization {
 
@@ -79,8 +81,12 @@ bool SameVariant(boost::any const& a, boost::any const& b) {
         }
         return true;
     }
+    if (auto const* x = boost::any_cast<double>(&a)) {
+        auto const* y = boost::any_cast<double>(&b);
+        return y != nullptr && (*x == *y || (std::isnan(*x) && std::isnan(*y)));
+    }
     return SameScalar<UTF8String>(a, b) || SameScalar<std::int64_t>(a, b) ||
-           SameScalar<std::uint64_t>(a, b) || SameScalar<double>(a, b) || SameScalar<bool>(a, b);
+           SameScalar<std::uint64_t>(a, b) || SameScalar<bool>(a, b);
 }
 
 }  // namespace serialization

@@ -1,9 +1,9 @@
 #include "VireoServerManager.h"
 
-#include <boost/bind/bind.hpp>
 #include <boost/make_shared.hpp>
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <sstream>
 
 #include "Orb/DirectoryRegistry.h"
@@ -52,7 +52,7 @@ namespace {
 
 // Runs on a hostlink thread; takes no lock of the manager.
 void OnServerConnection(InterfaceRef<VireoServerManager, IVireoServerManager> const& /*keepAlive*/,
-                        boost::shared_ptr<VireoServerManager::ConnectionAttempt> const& attempt,
+                        std::shared_ptr<VireoServerManager::ConnectionAttempt> const& attempt,
                         hostlink::ServerConnection const& connection) {
     basetransport::SessionPtr session;
     if (connection.port != 0 && attempt->transport) {
@@ -137,7 +137,7 @@ std::int32_t VireoServerManager::Connect(bool unique) {
         mSessionHandlerID = mTransport->AddSessionHandler(&VireoServerManager::SessionEndedHandler);
     }
 
-    auto attempt = boost::make_shared<ConnectionAttempt>();
+    auto attempt = std::make_shared<ConnectionAttempt>();
     attempt->transport = mTransport;
 
     basekit::UTF16String name = kServerBaseName;
@@ -147,8 +147,11 @@ std::int32_t VireoServerManager::Connect(bool unique) {
     }
 
     InterfaceRef<VireoServerManager, IVireoServerManager> self = GetServerManagerRef();
+    // Runs on a hostlink thread; holds the manager so it outlives the callback.
     hostlink::ConnectionCallback callback =
-        boost::bind(&OnServerConnection, self, attempt, boost::placeholders::_1);
+        [self, attempt](hostlink::ServerConnection const& connection) {
+            OnServerConnection(self, attempt, connection);
+        };
     std::int64_t const ticket =
         hostlink::CreateNamedServerConnection(name, executable, name, callback);
     if (ticket == 0) {

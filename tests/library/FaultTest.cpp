@@ -99,6 +99,36 @@ TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
     EXPECT_EQ(quietCalls.load(), 1);
 }
 
+TEST_F(LibraryTest, RestartOnDemandStartsAtMostThreeServersAMinute) {
+    // Every server ends at once, as after a crash, when asked to open a movie.
+    UseScript(ConnectingScript(R"("OpenMovieFromFile": {"exit": true})"));
+    auto& settings = basekit::debug::DebugDatabase::Instance();
+    settings.SetEntry("VireoServerManager.RestartOnDemand", "true");
+    ClientRef client = VireoClient::Create();
+    auto sessions = [&] {
+        std::size_t n = 0;
+        for (auto const& line : mScript->ReadLog()) {
+            auto const* event = line.if_contains("event");
+            n += event && *event == "session-start" ? 1 : 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(sessions(), 1u);
+    for (int i = 0; i < 5; ++i) {
+        // The open's error comes with the end of the session, so the next import finds the
+        // server gone.
+        ImporterRef importer;
+        EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 5);
+        for (pid_t server : Servers()) {
+            ASSERT_TRUE(vireo::test::WaitForProcessExit(server, vireo::test::Scaled(5000ms)));
+        }
+    }
+    // The first server and three restarts; then nothing more for the rest of the minute.
+    EXPECT_EQ(sessions(), 4u);
+    EXPECT_TRUE(Servers().empty());
+    settings.RemoveEntry("VireoServerManager.RestartOnDemand");
+}
+
 TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
     UseServer(vireo::test::ServerKind::Real);
     PeerProcess peer(PeerMode::Unique);

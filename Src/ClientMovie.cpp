@@ -136,15 +136,7 @@ bool VireoClient::GetMovieAudio(Guid const& movieId, AudioCallback const& onAudi
     auto onResult = [self, request, requestId](VariantPtr const& answer, std::int64_t) {
         // An answer that cannot be read counts as a refusal.
         std::int32_t value = 0;
-        try {
-            if (answer) {
-                value = basekit::serialization::ReadValue<std::int32_t>(
-                    basekit::serialization::AsObject(*answer), "value");
-            }
-        } catch (...) {
-            BASEKIT_REPORT_CAUGHT("reading the answer to GetMovieAudio");
-            value = 0;
-        }
+        patterns::ReadAnswerCode(answer, value);
         if (value > 0) {
             return;
         }

@@ -55,14 +55,8 @@ bool VireoClient::GetMovieVideo(Guid const& movieId, std::int32_t videoArg1,
 
 void VireoClient::OnGetMovieVideoResult(VariantPtr const& answer, Guid const& requestId) {
     std::int32_t value = 0;
-    try {
-        if (answer) {
-            value = basekit::serialization::ReadValue<std::int32_t>(
-                basekit::serialization::AsObject(*answer), "value");
-        }
-    } catch (...) {
+    if (!patterns::ReadAnswerCode(answer, value)) {
         // An answer that cannot be read fails the request, as an error answer does.
-        BASEKIT_REPORT_CAUGHT("reading the answer to GetMovieVideo");
         crossprocess::CancelAllOutstandingNotifications(requestId,
                                                         crossprocess::kNotificationCancelled);
         OnFrameData(requestId, crossprocess::BinaryReferencePtr(), -1, 0);

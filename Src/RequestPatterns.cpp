@@ -1,6 +1,7 @@
 #include "RequestPatterns.h"
 
 #include "basekit/debug/Debug.h"
+#include "basekit/serialization/JSONConvert.h"
 #include "basekit/threads/ThreadRole.h"
 
 namespace VireoClient {
@@ -17,6 +18,18 @@ bool RefuseBlockingCall(bool& ignore, const char* operation, const char* file, l
     basekit::debug::BreakIfRequested(basekit::debug::BreakAfterContractDialog(
         ignore, "!basekit::threads::IsHandlerThread()", message, file, line, operation, true));
     return true;
+}
+
+bool ReadAnswerCode(VariantPtr const& answer, std::int32_t& code) noexcept {
+    try {
+        code = answer ? basekit::serialization::ReadValue<std::int32_t>(
+                            basekit::serialization::AsObject(*answer), "value")
+                      : 0;
+        return true;
+    } catch (...) {
+        BASEKIT_REPORT_CAUGHT("reading the code an answer carries");
+        return false;
+    }
 }
 
 }  // namespace patterns

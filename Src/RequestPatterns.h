@@ -112,6 +112,10 @@ void RunCallback(Callback&& callback) noexcept {
     }
 }
 
+// The integer under "value" of an answer (0 when there is none). False, after a report, when the
+// answer cannot be read; `code` is then unchanged.
+bool ReadAnswerCode(VariantPtr const& answer, std::int32_t& code) noexcept;
+
 // ---- Pattern A
 // ------------------------------------------------------------------------------------
 

@@ -180,7 +180,8 @@ TEST(MovieRecords, GroupsAtTheirDefaultsAndGatedFieldsAreLeftOut) {
     // A movie with only audio: no "Video", no "Timecode".
     OpenMovieFromFileResult r;
     r.MovieProperties.audio.ChannelCount = 2;
-    auto const& properties = AsObject(*AsObject(Write(r)).at("MovieProperties"));
+    boost::any const audioOnly = Write(r);
+    auto const& properties = AsObject(*AsObject(audioOnly).at("MovieProperties"));
     EXPECT_FALSE(ObjectHasProperty(properties, "Video"));
     EXPECT_TRUE(ObjectHasProperty(properties, "Audio"));
     EXPECT_FALSE(ObjectHasProperty(properties, "Timecode"));

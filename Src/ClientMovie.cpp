@@ -1,9 +1,9 @@
 // Opening and closing movies, and the movie's audio: GetMovieAudio and the audio controls.
-#include <boost/make_shared.hpp>
+#include <memory>
 
 #include "RequestPatterns.h"
 #include "VireoClientImpl.h"
-#include "WireMovie.h"
+#include "VireoRecords/MovieRecordsWire.h"
 
 namespace VireoClient {
 
@@ -34,19 +34,18 @@ bool VireoClient::OpenMovieFromFile(basekit::UTF16String const& path, bool flag1
 
     InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
     VariantArray arguments{ToVariant(path), ToVariant(flag1), ToVariant(flag2), ToVariant(flag3)};
-    rpc->SendRequest(
-        BuildCall("OpenMovieFromFile", arguments),
-        [self, onOpened](VariantPtr const& answer, std::int64_t) {
+    patterns::AnswerOnce<VireoServer::OpenMovieFromFileResult>(
+        rpc, BuildCall("OpenMovieFromFile", arguments),
+        [](VariantPtr const& answer) {
+            // Without "value" the answer is the record's defaults.
             VireoServer::OpenMovieFromFileResult result;
             if (answer) {
                 basekit::serialization::ReadRecord(*answer, "value", result);
             }
-            onOpened(result);
+            return result;
         },
-        [self, onOpened, failure](long, basekit::UTF16String const&, std::int64_t) {
-            onOpened(failure);
-        },
-        0);
+        [self, onOpened](VireoServer::OpenMovieFromFileResult const& result) { onOpened(result); },
+        [self, onOpened, failure] { onOpened(failure); });
     return true;
 }
 
@@ -60,14 +59,15 @@ bool VireoClient::SendQuietMovie(Guid const& movieId, boost::function<void()> co
         return false;
     }
     InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
+    // The answer carries nothing the caller reads: success and failure both complete the quiet.
     auto finish = [self, done] {
         if (done) {
             done();
         }
     };
-    rpc->SendRequest(
-        MovieCall("QuietMovie", movieId), [finish](VariantPtr const&, std::int64_t) { finish(); },
-        [finish](long, basekit::UTF16String const&, std::int64_t) { finish(); }, 0);
+    patterns::AnswerOnce<bool>(
+        rpc, MovieCall("QuietMovie", movieId), [](VariantPtr const&) { return true; },
+        [finish](bool) { finish(); }, finish);
     return true;
 }
 
@@ -96,7 +96,7 @@ struct AudioRequest {
     bool Claim() { return !done.exchange(true); }
 };
 
-void OnAudioData(boost::shared_ptr<AudioRequest> const& request,
+void OnAudioData(std::shared_ptr<AudioRequest> const& request,
                  crossprocess::BinaryReferencePtr reference, long status) {
     if (status == crossprocess::kNotificationCancelled) {
         return;
@@ -106,18 +106,14 @@ void OnAudioData(boost::shared_ptr<AudioRequest> const& request,
         const void* data = reference->GetData();
         if (request->Claim()) {
             long const count = static_cast<long>(static_cast<std::uint32_t>(size / 4));
-            try {
-                request->onAudio(count, static_cast<float const*>(data));
-            } catch (...) {
-                reference->ReleaseData(data);
-                throw;
-            }
+            patterns::RunCallback(
+                [&] { request->onAudio(count, static_cast<float const*>(data)); });
         }
         reference->ReleaseData(data);
         return;
     }
     if (request->Claim()) {
-        request->onAudio(0, nullptr);
+        patterns::RunCallback([&] { request->onAudio(0, nullptr); });
     }
 }
 
@@ -126,7 +122,7 @@ void OnAudioData(boost::shared_ptr<AudioRequest> const& request,
 bool VireoClient::GetMovieAudio(Guid const& movieId, AudioCallback const& onAudio) {
     auto rpc = TakeRPCClient();
     Guid const requestId = Guid::CreateUnique();
-    auto request = boost::make_shared<AudioRequest>();
+    auto request = std::make_shared<AudioRequest>();
     request->onAudio = onAudio;
     InterfaceRef<VireoClient, IVireoClient> self = GetClientRef();
 
@@ -138,18 +134,16 @@ bool VireoClient::GetMovieAudio(Guid const& movieId, AudioCallback const& onAudi
         OnAudioData(request, crossprocess::BinaryReferencePtr(), -1);
     };
     auto onResult = [self, request, requestId](VariantPtr const& answer, std::int64_t) {
+        // An answer that cannot be read counts as a refusal.
         std::int32_t value = 0;
-        if (answer) {
-            value = basekit::serialization::ReadValue<std::int32_t>(
-                basekit::serialization::AsObject(*answer), "value");
-        }
+        patterns::ReadAnswerCode(answer, value);
         if (value > 0) {
             return;
         }
         crossprocess::CancelAllOutstandingNotifications(requestId,
                                                         crossprocess::kNotificationCancelled);
         if (request->Claim()) {
-            request->onAudio(0, nullptr);
+            patterns::RunCallback([&] { request->onAudio(0, nullptr); });
         }
     };
     VariantPtr call =

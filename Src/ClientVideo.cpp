@@ -2,7 +2,7 @@
 #include "Pix/Pix.h"
 #include "RequestPatterns.h"
 #include "VireoClientImpl.h"
-#include "WireMovie.h"
+#include "VireoRecords/MovieRecordsWire.h"
 
 namespace VireoClient {
 
@@ -55,9 +55,12 @@ bool VireoClient::GetMovieVideo(Guid const& movieId, std::int32_t videoArg1,
 
 void VireoClient::OnGetMovieVideoResult(VariantPtr const& answer, Guid const& requestId) {
     std::int32_t value = 0;
-    if (answer) {
-        value = basekit::serialization::ReadValue<std::int32_t>(
-            basekit::serialization::AsObject(*answer), "value");
+    if (!patterns::ReadAnswerCode(answer, value)) {
+        // An answer that cannot be read fails the request, as an error answer does.
+        crossprocess::CancelAllOutstandingNotifications(requestId,
+                                                        crossprocess::kNotificationCancelled);
+        OnFrameData(requestId, crossprocess::BinaryReferencePtr(), -1, 0);
+        return;
     }
     if (value == 0) {
         return;  // accepted: the data notification completes the request
@@ -97,8 +100,9 @@ void VireoClient::OnFrameData(Guid const& requestId,
             mPendingVideoRequests.erase(it);
         }
     }
+    // The entry is gone, so whatever the callback does, no other completion reaches it.
     if (callback) {
-        callback(frame, result);
+        patterns::RunCallback([&] { callback(frame, result); });
     }
 }
 

@@ -1,9 +1,7 @@
 // The exported file functions: ImportFile, TrimFile, GetExternalReferencesList.
+#include "RequestPatterns.h"
 #include "VireoClient/VireoClient.h"
 #include "VireoImporter.h"
-#include "basekit/threads/SyncPoint.h"
-
-#include <boost/make_shared.hpp>
 
 namespace VireoClient {
 
@@ -14,27 +12,25 @@ constexpr long kTrimNotSent = 13;
 
 long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool flag3,
                 InterfaceRef<IVireoImporter, IVireoImporter>& importer) {
+    // Made on a handler thread, the import would wait for an answer only such a thread delivers.
+    if (VIREO_REFUSE_BLOCKING_CALL("VireoClient::ImportFile")) {
+        importer.reset();
+        return kImportNotSent;
+    }
     InterfaceRef<IVireoClient, IVireoClient> client = Create();
     importer.reset();
 
-    // The answer's state is shared with the callback rather than kept on this stack.
-    struct OpenCall {
-        basekit::threads::SyncPoint rendezvous{2};
-        VireoServer::OpenMovieFromFileResult result;
-    };
-    auto call = boost::make_shared<OpenCall>();
+    auto outcome = patterns::MakeOneShot(VireoServer::OpenMovieFromFileResult());
     if (!client) {
         throw Orb::NullInterfaceException();
     }
-    OpenMovieCallback onOpened = [call](VireoServer::OpenMovieFromFileResult const& answer) {
-        call->result = answer;
-        call->rendezvous.Wait();
+    OpenMovieCallback onOpened = [outcome](VireoServer::OpenMovieFromFileResult const& answer) {
+        outcome->Answer(answer);
     };
     if (!client->OpenMovieFromFile(path, flag1, flag2, flag3, onOpened)) {
         return kImportNotSent;
     }
-    call->rendezvous.Wait();
-    VireoServer::OpenMovieFromFileResult const result = call->result;
+    VireoServer::OpenMovieFromFileResult const result = outcome->Wait();
     if (result.ImporterSDKErrorResult != 0) {
         return result.ImporterSDKErrorResult;
     }

@@ -1,16 +1,30 @@
 #pragma once
 // The ways an operation talks to the server:
-//   S  synchronous: the caller waits at a two-party rendezvous that the handler joins;
-//   A  asynchronous: the answer goes to the caller's callback (written per operation);
-//   C  connection step: the caller waits at a gate that every handler path opens;
-//   R  request whose answer is ignored;
-//   N  notification.
+//   S  synchronous: the caller waits for the answer (OneShot);
+//   A  asynchronous: the answer goes to the caller's callback, exactly once (AnswerOnce);
+//   C  connection step: the caller waits at a gate that every handler path opens (VireoClient);
+//   R  request whose answer is ignored (IgnoreAnswer);
+//   N  notification (Notify).
 // Without an RPC client nothing is sent and nothing waits.
+//
+// Answers, errors and data notifications run on handler threads (the RPC client's and the
+// shared-data layer's). Three rules keep every operation's outcome single and every wait finite:
+//  - an answer is decoded before anything is delivered; an answer that does not decode takes the
+//    error path, exactly as an error answer does;
+//  - an exception thrown by the caller's own callback is reported (basekit/debug/Failure.h) and
+//    goes no further: it never becomes a second outcome;
+//  - a blocking call made on a handler thread would wait for an answer that only such a thread
+//    can deliver: it is refused at once with its operation's failure outcome, after a contract
+//    report.
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <utility>
 
+#include "basekit/debug/Failure.h"
 #include "basekit/serialization/Variant.h"
-#include "basekit/threads/SyncPoint.h"
 #include "basemarshal/RPCClient.h"
 
 namespace VireoClient {
@@ -19,31 +33,157 @@ namespace patterns {
 using basekit::serialization::VariantPtr;
 using RPCClientPtr = boost::shared_ptr<basemarshal::RPCClient>;
 
-// Pattern S. `decode` runs on an RPC thread and reads the answer into the record; it may throw
-// (a malformed answer), which the RPC client turns into an error answer, so the rendezvous is met
-// on every path and the record keeps its default. Returns false, without waiting, when there is
-// no RPC client.
+// ---- Blocking calls -----------------------------------------------------------------------------
+
+// True when the calling thread runs handlers; then reports the broken rule (a contract report
+// naming `operation`) through `ignore`, the call site's flag. Blocking operations return their
+// failure outcome at once when this is true.
+bool RefuseBlockingCall(bool& ignore, const char* operation, const char* file, long line);
+
+}  // namespace patterns
+}  // namespace VireoClient
+
+// Evaluates to true, after a contract report, when a blocking call is made on a handler thread.
+// Each use has its own ignore flag.
+#define VIREO_REFUSE_BLOCKING_CALL(operation)                                                     \
+    ([](const char* vireoOperation_, const char* vireoFile_, long vireoLine_) {                   \
+        static bool vireoRefusalIgnored_ = false;                                                 \
+        return ::VireoClient::patterns::RefuseBlockingCall(vireoRefusalIgnored_, vireoOperation_, \
+                                                           vireoFile_, vireoLine_);               \
+    }((operation), __FILE__, __LINE__))
+
+namespace VireoClient {
+namespace patterns {
+
+// The outcome of one blocking call, shared by the waiting caller and the handler that answers.
+// The handler side holds it through a shared pointer, so an answer that comes after the caller
+// stopped caring (there is none today: every wait ends with an answer) touches nothing on the
+// caller's stack. The first answer counts; later ones change nothing.
+template <class Result>
+class OneShot {
+  public:
+    explicit OneShot(Result initial) : mResult(std::move(initial)) {}
+    OneShot(OneShot const&) = delete;
+    OneShot& operator=(OneShot const&) = delete;
+
+    // Runs on a handler thread. False when an answer was already given.
+    bool Answer(Result result) {
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mAnswered) {
+                return false;
+            }
+            mResult = std::move(result);
+            mAnswered = true;
+        }
+        mChanged.notify_all();
+        return true;
+    }
+
+    // Waits for the answer and hands it out (once).
+    Result Wait() {
+        std::unique_lock<std::mutex> lock(mMutex);
+        mChanged.wait(lock, [this] { return mAnswered; });
+        return std::move(mResult);
+    }
+
+  private:
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    bool mAnswered = false;
+    Result mResult;
+};
+
+template <class Result>
+std::shared_ptr<OneShot<Result>> MakeOneShot(Result initial) {
+    return std::make_shared<OneShot<Result>>(std::move(initial));
+}
+
+// ---- Callbacks
+// ------------------------------------------------------------------------------------
+
+// Runs the caller's callback; an exception it throws is reported and goes no further.
+template <class Callback>
+void RunCallback(Callback&& callback) noexcept {
+    try {
+        callback();
+    } catch (...) {
+        BASEKIT_REPORT_CAUGHT("running the caller's callback");
+    }
+}
+
+// The integer under "value" of an answer (0 when there is none). False, after a report, when the
+// answer cannot be read; `code` is then unchanged.
+bool ReadAnswerCode(VariantPtr const& answer, std::int32_t& code) noexcept;
+
+// ---- Pattern A
+// ------------------------------------------------------------------------------------
+
+// Sends `call`; then exactly one of these runs, on an RPC thread: `deliver` with the decoded
+// answer, or `fail` after an error answer or an answer that `decode` could not read (reported).
+// Whatever either of them throws is reported (they run the caller's callback).
+template <class Decoded>
+void AnswerOnce(RPCClientPtr const& rpc, VariantPtr const& call,
+                boost::function<Decoded(VariantPtr const&)> decode,
+                boost::function<void(Decoded const&)> deliver, boost::function<void()> fail) {
+    rpc->SendRequest(
+        call,
+        [decode, deliver, fail](VariantPtr const& answer, std::int64_t) {
+            bool decoded = false;
+            Decoded value{};
+            try {
+                value = decode(answer);
+                decoded = true;
+            } catch (...) {
+                BASEKIT_REPORT_CAUGHT("reading an answer");
+            }
+            if (decoded) {
+                RunCallback([&] { deliver(value); });
+            } else {
+                RunCallback([&] { fail(); });
+            }
+        },
+        [fail](long, basekit::UTF16String const&, std::int64_t) { RunCallback([&] { fail(); }); },
+        0);
+}
+
+// ---- Pattern S
+// ------------------------------------------------------------------------------------
+
+// Sends `call` and waits for its outcome. `decode` reads the answer into a copy of `record` on
+// an RPC thread; an error answer, or an answer it cannot read (reported), leaves `record` as it
+// was. Returns false without sending or waiting when there is no RPC client.
 template <class Record>
 bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record,
                  boost::function<void(VariantPtr const&, Record&)> const& decode) {
     if (!rpc) {
         return false;
     }
-    basekit::threads::SyncPoint rendezvous(2);
-    basemarshal::RPCClient::ResultHandler onResult = [&](VariantPtr const& answer, std::int64_t) {
-        Record decoded = record;
-        decode(answer, decoded);
-        record = decoded;
-        rendezvous.Wait();
-    };
-    basemarshal::RPCClient::ErrorHandler onError = [&](long, basekit::UTF16String const&,
-                                                       std::int64_t) { rendezvous.Wait(); };
-    rpc->SendRequest(call, onResult, onError, 0);
-    rendezvous.Wait();
+    auto outcome = MakeOneShot<Record>(record);
+    Record const initial = record;
+    rpc->SendRequest(
+        call,
+        [outcome, decode, initial](VariantPtr const& answer, std::int64_t) {
+            Record decoded = initial;
+            try {
+                decode(answer, decoded);
+            } catch (...) {
+                BASEKIT_REPORT_CAUGHT("reading an answer");
+                decoded = initial;
+            }
+            outcome->Answer(std::move(decoded));
+        },
+        [outcome, initial](long, basekit::UTF16String const&, std::int64_t) {
+            outcome->Answer(initial);
+        },
+        0);
+    record = outcome->Wait();
     return true;
 }
 
-// Pattern R.
+// ---- Patterns R and N
+// -----------------------------------------------------------------------------
+
 inline void IgnoreAnswer(RPCClientPtr const& rpc, VariantPtr const& call) {
     if (!rpc) {
         return;
@@ -53,7 +193,6 @@ inline void IgnoreAnswer(RPCClientPtr const& rpc, VariantPtr const& call) {
         [](long, basekit::UTF16String const&, std::int64_t) {}, 0);
 }
 
-// Pattern N.
 inline void Notify(RPCClientPtr const& rpc, VariantPtr const& call) {
     if (rpc) {
         rpc->SendNotification(call);

@@ -1,9 +1,8 @@
 // The client object: construction, the connection step, presence and the members that belong to
 // no other service.
-#include <boost/scope_exit.hpp>
-
 #include "RequestPatterns.h"
 #include "VireoClientImpl.h"
+#include "VireoRecords/ServiceRecordsWire.h"
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/serialization/JSONConvert.h"
 
@@ -61,11 +60,14 @@ void VireoClient::ConnectionRequest(const char* method,
     rpc->SendRequest(
         BuildCall(method, VariantArray()),
         [self, store, target](VariantPtr const& answer, std::int64_t) {
-            // The gate opens on every way out of the handler, a malformed answer included.
-            BOOST_SCOPE_EXIT_ALL(target) {
-                target->Open();
-            };
-            store(answer);
+            // An answer that cannot be read leaves the field as it was, as an error answer does;
+            // the gate opens on every way out.
+            try {
+                store(answer);
+            } catch (...) {
+                BASEKIT_REPORT_CAUGHT("reading an answer of the connection step");
+            }
+            target->Open();
         },
         [self, target](long, basekit::UTF16String const&, std::int64_t) { target->Open(); }, 0);
     if (wait) {
@@ -137,23 +139,9 @@ void VireoClient::Connect(
                     "QTGetImportableFileExtensions",
                     [client](VariantPtr const& answer) {
                         ImportableFileExtensions items;
-                        VariantPtr value = AnswerValue(answer);
-                        if (value) {
-                            for (VariantPtr const& element :
-                                 boost::any_cast<VariantArray const&>(*value)) {
-                                if (!element) {
-                                    throw boost::bad_any_cast();
-                                }
-                                auto const& object = basekit::serialization::AsObject(*element);
-                                VireoServer::ImportableFileExtensionItem item;
-                                basekit::serialization::ReadField(
-                                    object, "inImportableFileExtensionItem.extension",
-                                    item.extension);
-                                basekit::serialization::ReadField(
-                                    object, "inImportableFileExtensionItem.description",
-                                    item.description);
-                                items.push_back(std::move(item));
-                            }
+                        if (VariantPtr value = AnswerValue(answer)) {
+                            items = basekit::serialization::JSONConvert<
+                                ImportableFileExtensions>::FromJSON(*value);
                         }
                         basekit::threads::RecursiveLock listsLock(client->mListsMutex);
                         client->mImportableFileExtensions.swap(items);
@@ -196,8 +184,10 @@ void VireoClient::GetExportAudioCodecs(std::vector<VireoServer::AudioCodecData>&
 
 ImportableFileExtensions VireoClient::GetImportableFileExtensions() {
     // Only a client that asked for the file types waits for them; on any other the gate would
-    // never open, so the empty list is the answer at once.
-    if (mFileTypesRequested.load()) {
+    // never open, so the empty list is the answer at once. On a handler thread the answer could
+    // be the one this thread is keeping from running: the list as it is now is the answer.
+    if (mFileTypesRequested.load() &&
+        !VIREO_REFUSE_BLOCKING_CALL("VireoClient::GetImportableFileExtensions")) {
         mFileTypesGate.PassThrough(-1);
     }
     basekit::threads::RecursiveLock lock(mListsMutex);
@@ -214,6 +204,9 @@ void VireoClient::GetQuicktimeCodecName(std::uint32_t fourcc, basekit::UTF16Stri
         }
     }
     auto rpc = TakeRPCClient();
+    if (rpc && VIREO_REFUSE_BLOCKING_CALL("VireoClient::GetQuicktimeCodecName")) {
+        return;
+    }
     VariantArray arguments{basekit::serialization::ToVariant(
         static_cast<std::int64_t>(static_cast<std::int32_t>(fourcc)))};
     patterns::Synchronous<basekit::UTF16String>(

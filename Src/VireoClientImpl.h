@@ -1,12 +1,14 @@
 #pragma once
 // VireoClient: the object behind IVireoClient. Each operation that talks to the server follows
 // one of five request patterns (see RequestPatterns.h); the connection step Connect runs once.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <vector>
 
 #include "Orb/InterfaceRef.h"
+#include "Orb/ObjectModel.h"
 #include "VireoClient/IVireoClient.h"
 #include "VireoServerManager.h"
 #include "basekit/threads/Gate.h"
@@ -138,39 +140,32 @@ class VireoClient : public IVireoClient {
 };
 
 // The process-wide shared client.
-class VireoSingletonClient final : public VireoClient {
+class VireoSingletonClient final
+    : public Orb::SharedImplementation<VireoSingletonClient, VireoClient> {
   public:
     static constexpr basekit::utility::Guid kIID{"{FA9DD991-DB74-471E-BBEA-5376A1169C0B}"};
+    static constexpr std::array<basekit::utility::Guid, 4> kInterfaceIds{
+        kIID, IVireoClient::kIID, VireoClient::kIID, OrbUnknown::kIID};
 
-    void AddRef() override;
-    void Release() override;
-    std::int32_t QueryInterface(basekit::utility::Guid const& id, OrbUnknown** out) override;
-    std::int32_t QueryInterfaceNoRef(basekit::utility::Guid const& id, OrbUnknown** out) override;
     InterfaceRef<VireoClient, IVireoClient> GetClientRef() override;
-
-    static InterfaceRef<VireoSingletonClient> Get();
 
     VireoSingletonClient() = default;
     ~VireoSingletonClient() override = default;
 };
 
 // A private client, with a server process of its own.
-class VireoUniqueClient final : public VireoClient {
+class VireoUniqueClient final : public Orb::PrivateImplementation<VireoUniqueClient, VireoClient> {
   public:
     static constexpr basekit::utility::Guid kIID{"{2A6E54A5-F05A-4B21-82DD-21DE0637B5BE}"};
+    static constexpr std::array<basekit::utility::Guid, 4> kInterfaceIds{
+        kIID, IVireoClient::kIID, VireoClient::kIID, OrbUnknown::kIID};
 
-    void AddRef() override;
-    void Release() override;
-    std::int32_t QueryInterface(basekit::utility::Guid const& id, OrbUnknown** out) override;
-    std::int32_t QueryInterfaceNoRef(basekit::utility::Guid const& id, OrbUnknown** out) override;
     InterfaceRef<VireoClient, IVireoClient> GetClientRef() override;
 
-    static InterfaceRef<VireoUniqueClient> Make();
-
   private:
+    friend class Orb::PrivateImplementation<VireoUniqueClient, VireoClient>;
     VireoUniqueClient() = default;
     ~VireoUniqueClient() override = default;
-    std::atomic<std::uint32_t> mRefCount{0};
 };
 
 }  // namespace VireoClient

@@ -1,11 +1,10 @@
 #include "VireoImporter.h"
 
-#include <boost/make_shared.hpp>
+#include <utility>
 
 #include "Kino/VideoFrame.h"
-#include "Orb/ObjectModel.h"
+#include "RequestPatterns.h"
 #include "VireoClientImpl.h"
-#include "basekit/threads/SyncPoint.h"
 
 namespace VireoClient {
 
@@ -13,55 +12,29 @@ using basekit::utility::Guid;
 
 namespace {
 
-// The state of one blocking call, shared by the caller and the callback rather than kept on the
-// caller's stack: the callback answers once, and whatever might come after it touches nothing
-// the caller has already given up.
-struct BlockingCall {
-    basekit::threads::SyncPoint rendezvous{2};
-    std::atomic<bool> answered{false};
-    InterfaceRef<Kino::IVideoFrame> frame;
-    std::vector<float> samples;
-    long result = 0;
+constexpr long kFrameFailed = -1;
 
-    bool Claim() { return !answered.exchange(true); }
+struct FrameOutcome {
+    InterfaceRef<Kino::IVideoFrame> frame;
+    long result = kFrameFailed;
+};
+
+struct AudioOutcome {
+    bool received = false;
+    std::vector<float> samples;
 };
 
 }  // namespace
-
-InterfaceRef<VireoImporter> VireoImporter::Make() {
-    return InterfaceRef<VireoImporter>(new VireoImporter());
-}
 
 VireoImporter::~VireoImporter() {
     if (mClient) {
         try {
             mClient->CloseMovie(mMovieIdentifier);
         } catch (...) {
-            // Closing is best effort: the server also closes a movie when its session ends.
+            // The server also closes a movie when its session ends, so nothing is lost.
+            BASEKIT_REPORT_CAUGHT("closing the movie of a released importer");
         }
     }
-}
-
-void VireoImporter::AddRef() {
-    mRefCount.fetch_add(1, std::memory_order_relaxed);
-}
-
-void VireoImporter::Release() {
-    if (mRefCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        delete this;
-    }
-}
-
-std::int32_t VireoImporter::QueryInterfaceNoRef(Guid const& id, OrbUnknown** out) {
-    return Orb::AnswerQuery(this, id, out, {&IVireoImporter::kIID, &OrbUnknown::kIID});
-}
-
-std::int32_t VireoImporter::QueryInterface(Guid const& id, OrbUnknown** out) {
-    std::int32_t const result = QueryInterfaceNoRef(id, out);
-    if (result >= 0 && *out) {
-        (*out)->AddRef();
-    }
-    return result;
 }
 
 void VireoImporter::Setup(Guid const& movieId, InterfaceRef<IVireoClient> const& client,
@@ -80,17 +53,16 @@ IVireoClient* VireoImporter::Client() {
 
 void VireoImporter::QuietMovie() {
     IVireoClient* client = Client();
-    auto call = boost::make_shared<BlockingCall>();
-    boost::function<void()> done = [call] {
-        if (call->Claim()) {
-            call->rendezvous.Wait();
-        }
-    };
-    // Only wait when the request went out: without a server nothing would ever join.
+    if (VIREO_REFUSE_BLOCKING_CALL("VireoImporter::QuietMovie")) {
+        return;
+    }
+    auto outcome = patterns::MakeOneShot(false);
+    boost::function<void()> done = [outcome] { outcome->Answer(true); };
+    // Only wait when the request went out: without a server nothing would ever answer.
     InterfaceRef<VireoClient, IVireoClient> concrete(mClient);
     if (concrete) {
         if (concrete->SendQuietMovie(mMovieIdentifier, done)) {
-            call->rendezvous.Wait();
+            outcome->Wait();
         }
         return;
     }
@@ -118,22 +90,20 @@ long VireoImporter::GetMovieVideo(std::int32_t videoArg1, VireoServer::PixelForm
                                   InterfaceRef<Kino::IVideoFrame>& frame) {
     frame.reset();
     IVireoClient* client = Client();
-    auto call = boost::make_shared<BlockingCall>();
-    FrameCallback onFrame = [call](InterfaceRef<Kino::IVideoFrame> const& received, long code) {
-        if (call->Claim()) {
-            call->frame = received;
-            call->result = code;
-            call->rendezvous.Wait();
-        }
+    if (VIREO_REFUSE_BLOCKING_CALL("VireoImporter::GetMovieVideo")) {
+        return kFrameFailed;
+    }
+    auto outcome = patterns::MakeOneShot(FrameOutcome());
+    FrameCallback onFrame = [outcome](InterfaceRef<Kino::IVideoFrame> const& received, long code) {
+        outcome->Answer(FrameOutcome{received, code});
     };
     if (!client->GetMovieVideo(mMovieIdentifier, videoArg1, format, videoArg2, videoArg3, onFrame,
                                Guid::CreateUnique())) {
-        return -1;
+        return kFrameFailed;
     }
-    call->rendezvous.Wait();
-    frame = call->frame;
-    call->frame.reset();
-    return call->result;
+    FrameOutcome received = outcome->Wait();
+    frame = std::move(received.frame);
+    return received.result;
 }
 
 bool VireoImporter::RequestMovieVideo(
@@ -154,20 +124,22 @@ bool VireoImporter::CancelMovieVideo(Guid const& requestId) {
 
 void VireoImporter::GetMovieAudio(std::vector<float>& samples) {
     IVireoClient* client = Client();
-    auto call = boost::make_shared<BlockingCall>();
-    AudioCallback onAudio = [call](long count, float const* data) {
-        if (call->Claim()) {
-            if (count > 0 && data) {
-                call->samples.assign(data, data + count);
-                call->result = 1;
-            }
-            call->rendezvous.Wait();
+    if (VIREO_REFUSE_BLOCKING_CALL("VireoImporter::GetMovieAudio")) {
+        return;
+    }
+    auto outcome = patterns::MakeOneShot(AudioOutcome());
+    AudioCallback onAudio = [outcome](long count, float const* data) {
+        AudioOutcome received;
+        if (count > 0 && data) {
+            received.received = true;
+            received.samples.assign(data, data + count);
         }
+        outcome->Answer(std::move(received));
     };
     if (client->GetMovieAudio(mMovieIdentifier, onAudio)) {
-        call->rendezvous.Wait();
-        if (call->result == 1) {
-            samples.swap(call->samples);
+        AudioOutcome received = outcome->Wait();
+        if (received.received) {
+            samples.swap(received.samples);
         }
     }
 }

@@ -1,22 +1,19 @@
 #pragma once
-// VireoImporter: one open movie. Its blocking operations wait at a rendezvous for a handler on
-// an RPC or shared-data thread; they must not be called on such a thread.
-#include <atomic>
+// VireoImporter: one open movie. Its blocking operations wait for a handler on an RPC or
+// shared-data thread; made on such a thread they fail at once (RequestPatterns.h).
+#include <array>
 
 #include "Orb/InterfaceRef.h"
+#include "Orb/ObjectModel.h"
 #include "VireoClient/IVireoClient.h"
 #include "VireoClient/IVireoImporter.h"
 
 namespace VireoClient {
 
-class VireoImporter final : public IVireoImporter {
+class VireoImporter final : public Orb::PrivateImplementation<VireoImporter, IVireoImporter> {
   public:
-    static InterfaceRef<VireoImporter> Make();
-
-    void AddRef() override;
-    void Release() override;
-    std::int32_t QueryInterface(basekit::utility::Guid const& id, OrbUnknown** out) override;
-    std::int32_t QueryInterfaceNoRef(basekit::utility::Guid const& id, OrbUnknown** out) override;
+    static constexpr std::array<basekit::utility::Guid, 2> kInterfaceIds{IVireoImporter::kIID,
+                                                                         OrbUnknown::kIID};
 
     void QuietMovie() override;
     void UnquietMovie() override;
@@ -43,12 +40,12 @@ class VireoImporter final : public IVireoImporter {
                VireoServer::MovieProperties const& properties);
 
   private:
+    friend class Orb::PrivateImplementation<VireoImporter, IVireoImporter>;
     VireoImporter() = default;
     ~VireoImporter() override;
 
     IVireoClient* Client();
 
-    std::atomic<std::uint32_t> mRefCount{0};
     VireoServer::MovieProperties mMovieProperties;
     basekit::utility::Guid mMovieIdentifier;
     InterfaceRef<IVireoClient> mClient;

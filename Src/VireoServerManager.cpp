@@ -1,8 +1,9 @@
 #include "VireoServerManager.h"
 
-#include <boost/bind/bind.hpp>
 #include <boost/make_shared.hpp>
+#include <chrono>
 #include <csignal>
+#include <memory>
 #include <sstream>
 
 #include "Orb/DirectoryRegistry.h"
@@ -10,6 +11,7 @@
 #include "basekit/debug/Debug.h"
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/threads/Gate.h"
+#include "basekit/threads/ThreadRole.h"
 #include "basekit/utility/Parse.h"
 #include "basekit/utility/Text.h"
 #include "crossprocess/CrossProcess.h"
@@ -25,9 +27,12 @@ constexpr char16_t kExecutableSecondChoice[] = u"Corvid Vireo Server.exe";
 constexpr char kStartupTimeoutKey[] = "VireoServerManager.StartupTimeout";
 constexpr char kStartupTimeoutDefault[] = "30000";
 constexpr char16_t kRPCClientName[] = u"VireoClient";
+constexpr char kRestartOnDemandKey[] = "VireoServerManager.RestartOnDemand";
+// At most this many restarts on demand in any window of this length: a server that dies at
+// once on every start is not started again and again.
+constexpr std::size_t kRestartsPerWindow = 3;
+constexpr std::chrono::seconds kRestartWindow{60};
 
-// Decimal int32 with leading blanks skipped, stopping at the first character that is not part
-// of the number; text that does not begin with a number gives 0.
 bool gLaunchAssertIgnored = false;
 
 }  // namespace
@@ -47,7 +52,7 @@ namespace {
 
 // Runs on a hostlink thread; takes no lock of the manager.
 void OnServerConnection(InterfaceRef<VireoServerManager, IVireoServerManager> const& /*keepAlive*/,
-                        boost::shared_ptr<VireoServerManager::ConnectionAttempt> const& attempt,
+                        std::shared_ptr<VireoServerManager::ConnectionAttempt> const& attempt,
                         hostlink::ServerConnection const& connection) {
     basetransport::SessionPtr session;
     if (connection.port != 0 && attempt->transport) {
@@ -81,10 +86,34 @@ VireoServerManager::~VireoServerManager() {
 std::int32_t VireoServerManager::InitializeClient(bool unique) {
     basekit::threads::RecursiveLock lock(mMutex);
     ++mInitCount;
+    mUnique = unique;
     if (mSession && !mSession->IsClosed()) {
         return 0;
     }
+    return Connect(unique);
+}
 
+bool VireoServerManager::RestartOnDemand() {
+    if (mInitCount == 0 || !mRPCClient || (mSession && !mSession->IsClosed())) {
+        return false;  // not in use, never connected, or connected
+    }
+    // A restart waits for the new server; a thread that runs handlers must not wait for that.
+    if (basekit::threads::IsHandlerThread() ||
+        basekit::debug::DebugDatabase::Instance().GetEntry(kRestartOnDemandKey, "") != "true") {
+        return false;
+    }
+    auto const now = std::chrono::steady_clock::now();
+    while (!mRestarts.empty() && now - mRestarts.front() >= kRestartWindow) {
+        mRestarts.pop_front();
+    }
+    if (mRestarts.size() >= kRestartsPerWindow) {
+        return false;
+    }
+    mRestarts.push_back(now);
+    return Connect(mUnique) == 0;
+}
+
+std::int32_t VireoServerManager::Connect(bool unique) {
     if (!mCrossProcessInitialized) {
         crossprocess::InitializeClient();
         mCrossProcessInitialized = true;
@@ -108,7 +137,7 @@ std::int32_t VireoServerManager::InitializeClient(bool unique) {
         mSessionHandlerID = mTransport->AddSessionHandler(&VireoServerManager::SessionEndedHandler);
     }
 
-    auto attempt = boost::make_shared<ConnectionAttempt>();
+    auto attempt = std::make_shared<ConnectionAttempt>();
     attempt->transport = mTransport;
 
     basekit::UTF16String name = kServerBaseName;
@@ -118,8 +147,11 @@ std::int32_t VireoServerManager::InitializeClient(bool unique) {
     }
 
     InterfaceRef<VireoServerManager, IVireoServerManager> self = GetServerManagerRef();
+    // Runs on a hostlink thread; holds the manager so it outlives the callback.
     hostlink::ConnectionCallback callback =
-        boost::bind(&OnServerConnection, self, attempt, boost::placeholders::_1);
+        [self, attempt](hostlink::ServerConnection const& connection) {
+            OnServerConnection(self, attempt, connection);
+        };
     std::int64_t const ticket =
         hostlink::CreateNamedServerConnection(name, executable, name, callback);
     if (ticket == 0) {
@@ -185,6 +217,7 @@ void VireoServerManager::UninitializeClient() {
 
 boost::shared_ptr<basemarshal::RPCClient> VireoServerManager::GetRPCClient() {
     basekit::threads::RecursiveLock lock(mMutex);
+    RestartOnDemand();
     return mRPCClient;
 }
 

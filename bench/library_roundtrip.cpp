@@ -39,6 +39,7 @@
 #include "RawPingPong.h"
 #include "SystemBench.h"
 #include "VireoClient/VireoClient.h"
+#include "basekit/utility/Parse.h"
 #include "basekit/utility/Text.h"
 
 namespace {
@@ -137,15 +138,25 @@ bool TimeCreate(int runs, PrivateRegistry const& registry, std::vector<double>& 
     return true;
 }
 
+// A count from the command line or the environment: at least 1; `fallback` when absent or not
+// a number.
+int Count(char const* text, int fallback) {
+    std::int32_t value = 0;
+    if (text == nullptr || !basekit::utility::ParseInteger(text, value)) {
+        return fallback;
+    }
+    return std::max(1, value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kEchoFlag) == 0) {
         return RunEcho();
     }
-    int const iterations = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
-    int groups = argc > 2 ? std::max(1, std::atoi(argv[2])) : 101;
-    int const createRuns = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+    int const iterations = Count(argc > 1 ? argv[1] : nullptr, 100);
+    int groups = Count(argc > 2 ? argv[2] : nullptr, 101);
+    int const createRuns = Count(argc > 3 ? argv[3] : nullptr, 5);
 
     // Before any thread exists: the echo child and the environment the servers inherit.
     RawPeer raw;
@@ -196,7 +207,7 @@ int main(int argc, char** argv) {
     }
     // For profiling the library alone (perf record): only its round trips, no output.
     if (char const* only = std::getenv("VIREO_BENCH_LIBRARY_ONLY"); only && status == 0) {
-        libraryRound(std::max(1, std::atoi(only)));
+        libraryRound(Count(only, 1));
         groups = 0;
     }
 

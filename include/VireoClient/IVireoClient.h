@@ -2,6 +2,12 @@
 // IVireoClient: the host's way to the media engine in the server process. Every operation that
 // talks to the server is one named RPC call. Callbacks run on threads of the RPC client or of the
 // shared-data layer, never on the calling thread.
+//
+// An asynchronous operation that returned true answers its callback exactly once: an answer that
+// cannot be read counts as a failed one, and what the callback itself throws is reported through
+// the host's report service and goes no further. A synchronous operation called on a thread that
+// runs the library's handlers (inside one of these callbacks) would wait for itself: it returns at
+// once with its out-parameters untouched, after a contract report.
 #include <boost/function.hpp>
 #include <cstdint>
 #include <utility>

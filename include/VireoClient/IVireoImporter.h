@@ -1,6 +1,11 @@
 #pragma once
 // IVireoImporter: one open movie, with blocking forms of the client's movie operations.
 // Releasing the last reference closes the movie in the server.
+//
+// The blocking operations (5, 10, 13) wait for a handler on an RPC or shared-data thread. Called
+// on such a thread (inside a callback of the library) they would wait for themselves: they return
+// their failure outcome at once instead (5 does nothing, 10 gives -1, 13 leaves `samples`), after
+// a contract report.
 #include <boost/function.hpp>
 #include <cstdint>
 #include <vector>

@@ -22,8 +22,10 @@ VIREO_API InterfaceRef<IVireoClient, IVireoClient> CreateUniqueInstance();
 // The shared server manager, not initialised.
 VIREO_API InterfaceRef<IVireoServerManager, IVireoServerManager> CreateServerManagerInstance();
 
-// Opens a movie through the shared client. 0 with `importer` set, or an error code with
-// `importer` empty.
+// Opens a movie through the shared client and waits for the answer. 0 with `importer` set, or an
+// error code with `importer` empty (5: the request could not be sent or was not answered). Called
+// on a thread that runs the library's handlers (an RPC answer or a data notification) it would
+// wait for itself: it returns 5 at once instead, after a contract report.
 VIREO_API long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool flag3,
                           InterfaceRef<IVireoImporter, IVireoImporter>& importer);
 

@@ -82,12 +82,7 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
 
     static VariantPtr OpenAnswer(Guid const& id, std::int32_t error,
                                  engine::MovieInfo const* info) {
-        VariantObject result;
-        result["MovieIdentifier"] = MakeVariant(id.AsUTF8String());
-        result["ImporterSDKErrorResult"] = MakeVariant(std::int64_t(error));
-        if (info)
-            result["MovieProperties"] = MakeVariant(movie::MoviePropertiesToVariant(*info));
-        return ValueAnswer(result);
+        return movie::OpenMovieAnswer(id, error, info);
     }
 
     // ---- CloseMovie(movieId) -----------------------------------------------------------------

@@ -4,10 +4,9 @@
 #include <limits>
 #include <numeric>
 
-#include "basekit/serialization/JSONConvert.h"
-#include "basemediatypes/JSONConvert.h"
+#include "VireoRecords/MovieRecordsWire.h"
 
-namespace vireoserver::movie {
+namespace vireo::server::movie {
 
 namespace {
 
@@ -17,92 +16,91 @@ using basekit::serialization::VariantArray;
 using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
 
-template <class T>
-void Put(VariantObject& object, const char* key, T const& value) {
-    object[key] = MakeVariant(JSONConvert<T>::ToJSON(value));
-}
-
 // The video record counts time in 32 bits; a longer movie reports the largest count.
 std::int32_t Clamp32(std::int64_t value) {
     return std::int32_t(std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
                                                  std::numeric_limits<std::int32_t>::max()));
 }
 
-VariantObject VideoToVariant(vireo::engine::VideoInfo const& video,
-                             vireo::engine::CreationTime const& created) {
-    VariantObject v;
-    Put(v, "Duration", Clamp32(video.duration));
-    Put(v, "Scale", video.timeScale);
-    Put(v, "SampleSize", video.sampleSize);
-    v["PAR"] = MakeVariant(JSONConvert<basemediatypes::PixelAspectRatio>::ToJSON(
-        basemediatypes::PixelAspectRatio(video.parNumerator, video.parDenominator)));
-    Put(v, "FieldType", video.fieldType);
-    Put(v, "Width", video.width);
-    Put(v, "Height", video.height);
-    Put(v, "PixelDepth", video.depth);
-    Put(v, "PosterFrame", video.posterFrame);
-    Put(v, "CodecFourCC", video.codecFourCC);
-    VariantArray formats;
+VireoServer::VideoProperties VideoRecord(vireo::engine::VideoInfo const& video,
+                                         vireo::engine::CreationTime const& created) {
+    VireoServer::VideoProperties v;
+    v.Duration = Clamp32(video.duration);
+    v.Scale = video.timeScale;
+    v.SampleSize = video.sampleSize;
+    v.PAR = basemediatypes::PixelAspectRatio(video.parNumerator, video.parDenominator);
+    v.FieldType = video.fieldType;
+    v.Width = video.width;
+    v.Height = video.height;
+    v.PixelDepth = video.depth;
+    v.PosterFrame = video.posterFrame;
+    v.CodecFourCC = video.codecFourCC;
     for (auto const& format : video.supportedFormats) {
-        VariantObject f;
-        f["fourcc"] = MakeVariant(std::uint64_t(format.fourcc));
-        f["properties"] = MakeVariant(std::uint64_t(format.properties));
-        formats.push_back(MakeVariant(f));
+        v.SupportedPixelFormats.emplace_back(format.fourcc, format.properties);
     }
-    v["SupportedPixelFormats"] = MakeVariant(formats);
-    Put(v, "CanBeReadAsNativePixelFormat", video.nativeFormatAvailable);
-    Put(v, "VideoCodecNotFound", video.codecNotFound);
-    Put(v, "HasPulldown", false);
-    Put(v, "IsAdvancedPulldown", false);
-    Put(v, "PulldownStartIndex", std::int32_t(0));
-    Put(v, "CreationHours", created.hours);
-    Put(v, "CreationMinutes", created.minutes);
-    Put(v, "CreationSeconds", created.seconds);
-    Put(v, "CreationDay", created.day);
-    Put(v, "CreationMonth", created.month);
-    Put(v, "CreationYear", created.year);
+    v.CanBeReadAsNativePixelFormat = video.nativeFormatAvailable;
+    v.VideoCodecNotFound = video.codecNotFound;
+    v.CreationHours = created.hours;
+    v.CreationMinutes = created.minutes;
+    v.CreationSeconds = created.seconds;
+    v.CreationDay = created.day;
+    v.CreationMonth = created.month;
+    v.CreationYear = created.year;
     return v;
 }
 
-VariantObject AudioToVariant(vireo::engine::AudioInfo const& audio) {
-    VariantObject a;
-    Put(a, "TrackCount", audio.trackCount);
-    Put(a, "ChannelCount", audio.channels);
-    Put(a, "Duration", audio.duration);
-    Put(a, "SampleRate", audio.sampleRate);
-    Put(a, "SDKSampleType", audio.sampleType);
-    Put(a, "QTFormatID", std::int32_t(audio.formatID));
-    Put(a, "ChannelLayout", audio.channelLayout);
+VireoServer::AudioProperties AudioRecord(vireo::engine::AudioInfo const& audio) {
+    VireoServer::AudioProperties a;
+    a.TrackCount = audio.trackCount;
+    a.ChannelCount = audio.channels;
+    a.Duration = audio.duration;
+    a.SampleRate = audio.sampleRate;
+    a.SDKSampleType = audio.sampleType;
+    a.QTFormatID = std::int32_t(audio.formatID);
+    a.ChannelLayout = audio.channelLayout;
     return a;
 }
 
-VariantObject TimecodeToVariant(vireo::engine::TimecodeInfo const& timecode) {
-    VariantObject t;
-    Put(t, "HasTimecode", timecode.present);
-    if (!timecode.present)
-        return t;
-    Put(t, "OriginalTime", timecode.start);
-    Put(t, "OriginalScale", timecode.timeScale);
-    Put(t, "OriginalSampleSize", timecode.sampleSize);
-    Put(t, "AlternateTime", std::string());
-    Put(t, "AlternateScale", std::int32_t(0));
-    Put(t, "AlternateSampleSize", std::int32_t(0));
-    Put(t, "OriginalReel", timecode.reel);
-    Put(t, "AlternateReel", std::string());
-    Put(t, "LogComment", std::string());
+VireoServer::TimecodeProperties TimecodeRecord(vireo::engine::TimecodeInfo const& timecode) {
+    VireoServer::TimecodeProperties t;
+    t.HasTimecode = timecode.present;
+    if (timecode.present) {
+        t.OriginalTime = timecode.start;
+        t.OriginalScale = timecode.timeScale;
+        t.OriginalSampleSize = timecode.sampleSize;
+        t.OriginalReel = timecode.reel;
+    }
     return t;
 }
 
 }  // namespace
 
-VariantObject MoviePropertiesToVariant(vireo::engine::MovieInfo const& info) {
-    VariantObject properties;
-    if (info.video.present || info.video.codecNotFound)
-        properties["Video"] = MakeVariant(VideoToVariant(info.video, info.creation));
-    if (info.audio.present)
-        properties["Audio"] = MakeVariant(AudioToVariant(info.audio));
-    properties["Timecode"] = MakeVariant(TimecodeToVariant(info.timecode));
+VireoServer::MovieProperties MovieRecord(vireo::engine::MovieInfo const& info) {
+    VireoServer::MovieProperties properties;
+    if (info.video.present || info.video.codecNotFound) {
+        properties.video = VideoRecord(info.video, info.creation);
+    }
+    if (info.audio.present) {
+        properties.audio = AudioRecord(info.audio);
+    }
+    properties.timecode = TimecodeRecord(info.timecode);
     return properties;
+}
+
+VariantObject MoviePropertiesToVariant(vireo::engine::MovieInfo const& info) {
+    return boost::any_cast<VariantObject>(
+        JSONConvert<VireoServer::MovieProperties>::ToJSON(MovieRecord(info)));
+}
+
+VariantPtr OpenMovieAnswer(basekit::utility::Guid const& movieId, std::int32_t error,
+                           vireo::engine::MovieInfo const* info) {
+    VireoServer::OpenMovieFromFileResult result;
+    result.MovieIdentifier = movieId;
+    result.ImporterSDKErrorResult = error;
+    if (info) {
+        result.MovieProperties = MovieRecord(*info);
+    }
+    return ValueAnswer(JSONConvert<VireoServer::OpenMovieFromFileResult>::ToJSON(result));
 }
 
 VariantPtr ValueAnswer(boost::any value) {
@@ -163,8 +161,7 @@ std::uint32_t Arguments::FourCC(std::size_t index) {
     try {
         if (!value)
             return 0;
-        auto const& object = basekit::serialization::AsObject(*value);
-        return basekit::serialization::ReadValue<std::uint32_t>(object, "fourcc");
+        return JSONConvert<VireoServer::PixelFormat>::FromJSON(*value).fourcc;
     } catch (boost::bad_any_cast const&) {
         mFailed = true;
         return 0;
@@ -204,4 +201,4 @@ void ScaledPixelAspect(std::uint32_t& numerator, std::uint32_t& denominator,
     denominator = 10000u / common;
 }
 
-}  // namespace vireoserver::movie
+}  // namespace vireo::server::movie

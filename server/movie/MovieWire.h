@@ -1,19 +1,32 @@
 #pragma once
-// The movie methods' values on the wire: the "MovieProperties" record, answers and arguments.
+// The movie methods' values on the wire: the movie records filled from the engine's facts (and
+// written by the converters the library reads them with, VireoRecords), answers and arguments.
 #include <boost/any.hpp>
 #include <cstdint>
 #include <string>
 
+#include "VireoServer/MovieRecords.h"
 #include "basekit/serialization/Variant.h"
 #include "basekit/utility/Guid.h"
 #include "engine/MovieInfo.h"
 
-namespace vireoserver::movie {
+namespace vireo::server::movie {
 
-// {"Video": {...}, "Audio": {...}, "Timecode": {...}} with the keys the library reads. "Video" is
-// left out for a movie without a video stream, "Audio" for one without decodable audio.
+// The properties record of a movie. A movie without a video stream keeps the video group at its
+// defaults, one without decodable audio the audio group.
+VireoServer::MovieProperties MovieRecord(vireo::engine::MovieInfo const& info);
+
+// {"Video": {...}, "Audio": {...}, "Timecode": {...}}: the written MovieRecord. A group at its
+// defaults is left out ("Video" for a movie without a video stream, "Audio" for one without
+// decodable audio, "Timecode" for one without timecode).
 basekit::serialization::VariantObject MoviePropertiesToVariant(
     vireo::engine::MovieInfo const& info);
+
+// The answer to "OpenMovieFromFile": {"value": OpenMovieFromFileResult}, with the movie's
+// properties when `info` is given.
+basekit::serialization::VariantPtr OpenMovieAnswer(basekit::utility::Guid const& movieId,
+                                                   std::int32_t error,
+                                                   vireo::engine::MovieInfo const* info);
 
 // {"value": value}
 basekit::serialization::VariantPtr ValueAnswer(boost::any value);
@@ -28,7 +41,7 @@ class Arguments {
     basekit::utility::Guid Id(std::size_t index);  // a Guid's text; all zero when unreadable
     std::int64_t Integer(std::size_t index);
     bool Flag(std::size_t index);  // a missing flag reads as false
-    // The "fourcc" member of a pixel format object.
+    // The FourCC of a pixel format record.
     std::uint32_t FourCC(std::size_t index);
 
   private:
@@ -44,4 +57,15 @@ void ScaledPixelAspect(std::uint32_t& numerator, std::uint32_t& denominator,
                        std::int32_t sourceWidth, std::int32_t sourceHeight, std::int32_t width,
                        std::int32_t height);
 
+}  // namespace vireo::server::movie
+
+// The server's other movie files still name the old namespace; these let them find the wire
+// helpers there until they move too.
+namespace vireoserver::movie {
+using vireo::server::movie::Arguments;
+using vireo::server::movie::MoviePropertiesToVariant;
+using vireo::server::movie::MovieRecord;
+using vireo::server::movie::OpenMovieAnswer;
+using vireo::server::movie::ScaledPixelAspect;
+using vireo::server::movie::ValueAnswer;
 }  // namespace vireoserver::movie

@@ -14,6 +14,8 @@ using Orb::PrivateImplementation;
 using Orb::SharedImplementation;
 using Orb::SharedObject;
 
+namespace vireo::test::foundation {
+
 namespace {
 
 constexpr std::uint32_t kAliveMagic = 0xA11CE5ED;
@@ -146,3 +148,5 @@ TEST(ObjectModel, ConcurrentGetsAndReleasesNeverSeeADestroyedObject) {
     EXPECT_GE(built, 1);
     EXPECT_EQ(TestThing::destroyed.load() - destroyedBefore, built);
 }
+
+}  // namespace vireo::test::foundation

@@ -15,6 +15,8 @@ using basekit::UTF16String;
 using Orb::DirectoryRegistry;
 using Orb::PathUtils;
 
+namespace vireo::test::foundation {
+
 TEST(PathUtils, CombinesWithOneSlashAndAcceptsBothSeparators) {
     EXPECT_EQ(PathUtils::CombinePaths(u"/opt/app", u"Corvid Vireo Server.exe"),
               u"/opt/app/Corvid Vireo Server.exe");
@@ -131,3 +133,5 @@ TEST(InterfaceRef, ConversionsMoveOrCopyTheReferenceAndFailuresChangeNothing) {
     }
     EXPECT_EQ(object.refs, 0);
 }
+
+}  // namespace vireo::test::foundation

@@ -22,6 +22,8 @@ namespace debug = basekit::debug;
 namespace console = basekit::console;
 namespace config = basekit::config;
 
+namespace vireo::test::foundation {
+
 namespace {
 
 // A settings file in the test's temporary directory, removed at the end.
@@ -197,3 +199,5 @@ TEST(Console, OutputStreamFormatsNumbersLikeTheCLocale) {
     EXPECT_FALSE(out.bad());
     EXPECT_EQ(out.str(), u"0 [7] -42 59.94 60 0.1\n****42|-1**|0xff\n");
 }
+
+}  // namespace vireo::test::foundation

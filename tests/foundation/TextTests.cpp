@@ -10,6 +10,8 @@ using basekit::UTF16String;
 using basekit::UTF8String;
 using namespace basekit::utility;
 
+namespace vireo::test::foundation {
+
 TEST(Text, RoundTripsEveryEncodingLength) {
     // 1-, 2-, 3- and 4-byte sequences (the last one a surrogate pair in UTF-16).
     UTF8String const utf8 = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xAC";
@@ -78,3 +80,5 @@ TEST(Text, ValidityCheckAndRepairAgreeWithTheConverter) {
         EXPECT_EQ(UTF8to16(repaired), UTF8to16(bad));
     }
 }
+
+}  // namespace vireo::test::foundation

@@ -15,6 +15,8 @@ using basekit::threads::Gate;
 using basekit::threads::SyncPoint;
 using basekit::utility::Guid;
 
+namespace vireo::test::foundation {
+
 TEST(Guid, TextRoundTripsAndIsUpperCaseBraced) {
     constexpr Guid known{"{4F9CB3F7-C5DF-4F33-B5A5-784CDF9C3FB9}"};
     EXPECT_EQ(known.GetBytes()[15], 0xB9);
@@ -114,3 +116,5 @@ TEST(SyncPoint, DestroyingRightAfterWaitReturnsIsSafe) {
         handler.join();
     }
 }
+
+}  // namespace vireo::test::foundation

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "TimeScale.h"
 #include "basekit/debug/Debug.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/threads/ThreadRole.h"
@@ -14,6 +15,8 @@
 #include "basekit/utility/Process.h"
 
 using namespace basekit::utility;
+
+namespace vireo::test::foundation {
 
 TEST(Parse, WholeTextIntegersOnly) {
     std::int64_t v = 7;
@@ -62,7 +65,7 @@ TEST(Process, ZombiesAndReapedChildrenAreGone) {
         ::_exit(0);
     }
     // Until it is reaped the child is a zombie: not alive for us.
-    for (int i = 0; i < 200 && IsProcessAlive(child); ++i) {
+    for (int i = 0; i < vireo::test::ScaledMs(1000) / 5 && IsProcessAlive(child); ++i) {
         ::usleep(5000);
     }
     EXPECT_FALSE(IsProcessAlive(child));
@@ -119,3 +122,5 @@ TEST(Failure, CaughtExceptionsReachTheReportHandlerWithTheirPlace) {
     EXPECT_EQ(messages[2], "unknown exception");
     EXPECT_EQ(basekit::debug::CurrentExceptionText(), "no exception");
 }
+
+}  // namespace vireo::test::foundation

@@ -6,14 +6,15 @@
 
 #include "LibraryFixture.h"
 #include "LibraryPeer.h"
+#include "TimeScale.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using VireoClient::kServerStartFailed;
 
 TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef first = VireoClient::Create();
     ASSERT_TRUE(first);
     EXPECT_TRUE(first->IsQuicktimeAvailable());
@@ -25,7 +26,8 @@ TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
     first.reset();
     second.reset();
     // An answer handler may hold the client for a moment after its caller went on.
-    EXPECT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([] { return !SharedClientExists(); }, vireo::test::Scaled(2000ms)));
     EXPECT_FALSE(SharedManagerExists());
 
     // A new shared client is built and connected again.
@@ -36,7 +38,7 @@ TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
 }
 
 TEST_F(LibraryTest, AnotherProcessFindsTheRunningSharedServer) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef client = VireoClient::Create();
     ASSERT_TRUE(client->IsQuicktimeAvailable());
     std::vector<pid_t> const before = Servers();
@@ -50,7 +52,7 @@ TEST_F(LibraryTest, AnotherProcessFindsTheRunningSharedServer) {
 }
 
 TEST_F(LibraryTest, CreateUniqueInstanceStartsAPrivateServerAndTheSharedOne) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     ClientRef unique = VireoClient::CreateUniqueInstance();
     ASSERT_TRUE(unique);
     // The shared server was started too.
@@ -67,12 +69,14 @@ TEST_F(LibraryTest, CreateUniqueInstanceStartsAPrivateServerAndTheSharedOne) {
     // Releasing the private client ends its server and its entry.
     std::vector<pid_t> servers = Servers();
     unique.reset();
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return Servers().size() == 1; }, 2000ms));
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 2000ms));
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return Servers().size() == 1; }, vireo::test::Scaled(2000ms)));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; },
+                                       vireo::test::Scaled(2000ms)));
 }
 
 TEST_F(LibraryTest, CreateServerManagerInstanceReturnsTheSharedManager) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     auto first = VireoClient::CreateServerManagerInstance();
     auto second = VireoClient::CreateServerManagerInstance();
     ASSERT_TRUE(first);
@@ -155,7 +159,7 @@ TEST_F(LibraryTest, StartupTimeoutThatIsNotANumberFailsUnlessAnnounced) {
     auto manager = VireoClient::CreateServerManagerInstance();
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(manager->InitializeClient(false), kServerStartFailed);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, vireo::test::Scaled(300ms));
 
     // The announcement comes late; the session made for it is closed, and a later attempt with
     // a real time-out connects and gets an RPC client.
@@ -164,7 +168,7 @@ TEST_F(LibraryTest, StartupTimeoutThatIsNotANumberFailsUnlessAnnounced) {
             auto it = line.find("event");
             return it != line.end() && it->value() == "session-end";
         },
-        5000ms));
+        vireo::test::Scaled(5000ms)));
     basekit::debug::DebugDatabase::Instance().SetEntry("VireoServerManager.StartupTimeout",
                                                        "10000");
     EXPECT_EQ(manager->InitializeClient(false), 0);
@@ -176,4 +180,4 @@ TEST_F(LibraryTest, StartupTimeoutThatIsNotANumberFailsUnlessAnnounced) {
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -7,9 +7,10 @@
 
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
+#include "TimeScale.h"
 #include "crossprocess/Stats.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using basekit::utility::Guid;
@@ -96,14 +97,14 @@ class DataPathTest : public LibraryTest {
     // Whether the server got `releases` releases and holds nothing for the client any more.
     // Every probe is a logged call that carries the server's counters.
     bool ServerGotEverythingBack(std::int64_t releases) {
-        return vireotest::WaitUntil(
+        return vireo::test::WaitUntil(
             [&] {
                 mClient->SetQTFlushIterval(1);
                 std::this_thread::sleep_for(10ms);
                 return ServerCounter("peerHolds") == 0 &&
                        ServerCounter("releasesReceived") >= releases;
             },
-            5000ms);
+            vireo::test::Scaled(5000ms));
     }
     // The statuses of the server's publications, in order.
     std::vector<std::int64_t> PublishStatuses() const {
@@ -145,7 +146,8 @@ TEST_F(DataPathTest, AudioCountsWholeFloatsAndAnAnswerOfZeroEndsTheRequest) {
     // 10 bytes carry two whole floats; the partial third is not reported.
     AudioOutcome odd;
     ASSERT_TRUE(mClient->GetMovieAudio(movie, odd.Callback()));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return odd.Calls() == 1; }, 5000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return odd.Calls() == 1; }, vireo::test::Scaled(5000ms)));
     EXPECT_EQ(odd.count, 2);
     EXPECT_EQ(odd.samples, (std::vector<float>{0.0f, 1.0f}));
 
@@ -158,12 +160,13 @@ TEST_F(DataPathTest, AudioCountsWholeFloatsAndAnAnswerOfZeroEndsTheRequest) {
     // notification will ever come for it.
     AudioOutcome end;
     ASSERT_TRUE(mClient->GetMovieAudio(movie, end.Callback()));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return end.Calls() == 1; }, 5000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return end.Calls() == 1; }, vireo::test::Scaled(5000ms)));
     EXPECT_EQ(end.count, 0);
     EXPECT_TRUE(end.samples.empty());
 
     EXPECT_TRUE(ServerGotEverythingBack(2));
-    std::this_thread::sleep_for(50ms);
+    Flush(mClient);
     EXPECT_EQ(odd.Calls(), 1);
     EXPECT_EQ(end.Calls(), 1);
     EXPECT_EQ(crossprocess::GetStats().pendingNotifications, 0u);
@@ -191,7 +194,8 @@ TEST_F(DataPathTest, AcceptedFramesArriveThroughTheNotificationWithTheirPixels) 
     ASSERT_TRUE(mImporter->RequestMovieVideo(0,
                                              VireoServer::PixelFormat(Kino::kPixelFormat_2vuy, 0),
                                              0, 0, padded.Callback(), Guid::CreateUnique()));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return padded.Calls() == 1; }, 5000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return padded.Calls() == 1; }, vireo::test::Scaled(5000ms)));
     ASSERT_EQ(padded.result, 0);
     ASSERT_TRUE(padded.frame);
     EXPECT_EQ(padded.frame->GetWidth(), 63u);
@@ -225,12 +229,14 @@ TEST_F(DataPathTest, BadOrFailedDataIsAnErrorNeverASuccessWithoutAFrame) {
         EXPECT_FALSE(frame) << "request " << i;
     }
     // The server logs a publication after sending it, so its last line may come after the answer.
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return PublishStatuses().size() == 6; }, 5000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return PublishStatuses().size() == 6; },
+                                       vireo::test::Scaled(5000ms)));
     EXPECT_EQ(PublishStatuses(), std::vector<std::int64_t>(6, 0));
 
     AudioOutcome audio;
     ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return audio.Calls() == 1; }, 5000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return audio.Calls() == 1; }, vireo::test::Scaled(5000ms)));
     EXPECT_EQ(audio.count, 0);
 
     // The refused frames' blocks went back to the server.
@@ -250,12 +256,14 @@ TEST_F(DataPathTest, ACancelThatWinsDropsTheLateFrameUnseen) {
     ASSERT_TRUE(WaitForLogCount("CancelMovieVideo", 1));
 
     // The server published anyway; the client took the frame and released it unseen.
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return PublishStatuses().size() == 1; }, 5000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return PublishStatuses().size() == 1; },
+                                       vireo::test::Scaled(5000ms)));
     EXPECT_EQ(PublishStatuses().at(0), 0);
     EXPECT_TRUE(ServerGotEverythingBack(1));
     EXPECT_EQ(cancelled.Calls(), 0);
-    EXPECT_TRUE(vireotest::WaitUntil(
-        [] { return crossprocess::GetStats().pendingNotifications == 0; }, 2000ms));
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([] { return crossprocess::GetStats().pendingNotifications == 0; },
+                               vireo::test::Scaled(2000ms)));
 
     // The client goes on working after the late frame.
     FrameRef frame;
@@ -270,15 +278,16 @@ TEST_F(DataPathTest, AudioFollowedByTheSessionsEndCompletesOnceWithTheData) {
         "drop": true})");
     AudioOutcome audio;
     ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return audio.Calls() >= 1; }, 5000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return audio.Calls() >= 1; }, vireo::test::Scaled(5000ms)));
     // The RPC error and the end of the session come after the data: neither reports again.
     ASSERT_TRUE(mScript->WaitForLog(
         [](boost::json::object const& line) {
             auto const* event = line.if_contains("event");
             return event && *event == "session-end";
         },
-        5000ms));
-    std::this_thread::sleep_for(100ms);
+        vireo::test::Scaled(5000ms)));
+    ASSERT_TRUE(WaitForEveryHandler(mClient, mImporter));
     EXPECT_EQ(audio.Calls(), 1);
     EXPECT_EQ(audio.count, 4);
     EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 1.0f, 2.0f, 3.0f}));
@@ -292,20 +301,20 @@ TEST_F(DataPathTest, AnAcceptedFrameWithoutDataFailsWhenTheSessionEnds) {
         mImporter->RequestMovieVideo(0, kBGRA, 0, 0, video.Callback(), Guid::CreateUnique()));
     ASSERT_TRUE(WaitForLogCount("GetMovieVideo", 1));
     // Accepted: the answer alone does not complete the request.
-    std::this_thread::sleep_for(100ms);
+    Flush(mClient);
     EXPECT_EQ(video.Calls(), 0);
 
     AudioOutcome audio;
     ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(
-        vireotest::WaitUntil([&] { return video.Calls() == 1 && audio.Calls() == 1; }, 5000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return video.Calls() == 1 && audio.Calls() == 1; },
+                                       vireo::test::Scaled(5000ms)));
     EXPECT_EQ(video.result, -1);
     EXPECT_FALSE(video.frame);
     EXPECT_EQ(audio.count, 0);
-    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(WaitForEveryHandler(mClient, mImporter));
     EXPECT_EQ(video.Calls(), 1);
     EXPECT_EQ(audio.Calls(), 1);
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

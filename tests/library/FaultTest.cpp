@@ -7,8 +7,9 @@
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
 #include "LibraryPeer.h"
+#include "TimeScale.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStartsAnother) {
@@ -36,7 +37,7 @@ TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStart
     for (auto& t : threads) {
         t.join();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, 1000ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, vireo::test::Scaled(1000ms));
     for (auto const& name : names) {
         EXPECT_EQ(name, u"before");  // an error answer leaves the caller's string as it was
     }
@@ -44,7 +45,7 @@ TEST_F(LibraryTest, KilledServerReleasesEveryWaitingCallerAndTheNextAttemptStart
     // The next initialisation finds no live server and starts a new one. (It waits until the old
     // process is gone: while the kernel is still tearing it down, its entry can look alive and
     // that one attempt fail, as any attempt can fail; the test is about the next server.)
-    ASSERT_TRUE(vireotest::WaitForProcessExit(servers[0], 2000ms));
+    ASSERT_TRUE(vireo::test::WaitForProcessExit(servers[0], vireo::test::Scaled(2000ms)));
     auto manager = VireoClient::CreateServerManagerInstance();
     EXPECT_EQ(manager->InitializeClient(false), 0);
     std::vector<pid_t> const after = Servers();
@@ -87,17 +88,49 @@ TEST_F(LibraryTest, KilledServerCompletesFrameAndAudioRequestsOnce) {
     ASSERT_TRUE(WaitForLogCount("GetMovieAudio", 1));
 
     kill(servers[0], SIGKILL);
-    EXPECT_TRUE(vireotest::WaitUntil(
-        [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; }, 1000ms));
-    std::this_thread::sleep_for(100ms);  // a second completion would show up by now
+    EXPECT_TRUE(vireo::test::WaitUntil(
+        [&] { return frameCalls == 1 && audioCalls >= 1 && quietCalls == 1; },
+        vireo::test::Scaled(1000ms)));
+    ImporterRef none;
+    ASSERT_TRUE(WaitForEveryHandler(client, none));  // a second completion would have come
     EXPECT_EQ(frameCalls.load(), 1);
     EXPECT_EQ(frameResult.load(), -1);
     EXPECT_EQ(audioCalls.load(), 1);
     EXPECT_EQ(quietCalls.load(), 1);
 }
 
+TEST_F(LibraryTest, RestartOnDemandStartsAtMostThreeServersAMinute) {
+    // Every server ends at once, as after a crash, when asked to open a movie.
+    UseScript(ConnectingScript(R"("OpenMovieFromFile": {"exit": true})"));
+    auto& settings = basekit::debug::DebugDatabase::Instance();
+    settings.SetEntry("VireoServerManager.RestartOnDemand", "true");
+    ClientRef client = VireoClient::Create();
+    auto sessions = [&] {
+        std::size_t n = 0;
+        for (auto const& line : mScript->ReadLog()) {
+            auto const* event = line.if_contains("event");
+            n += event && *event == "session-start" ? 1 : 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(sessions(), 1u);
+    for (int i = 0; i < 5; ++i) {
+        // The open's error comes with the end of the session, so the next import finds the
+        // server gone.
+        ImporterRef importer;
+        EXPECT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, importer), 5);
+        for (pid_t server : Servers()) {
+            ASSERT_TRUE(vireo::test::WaitForProcessExit(server, vireo::test::Scaled(5000ms)));
+        }
+    }
+    // The first server and three restarts; then nothing more for the rest of the minute.
+    EXPECT_EQ(sessions(), 4u);
+    EXPECT_TRUE(Servers().empty());
+    settings.RemoveEntry("VireoServerManager.RestartOnDemand");
+}
+
 TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
-    UseServer(vireotest::ServerKind::Real);
+    UseServer(vireo::test::ServerKind::Real);
     PeerProcess peer(PeerMode::Unique);
     ASSERT_TRUE(peer.WaitReady());
     std::vector<pid_t> const servers = Servers();
@@ -107,9 +140,11 @@ TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
     peer.Kill();
     // The private server ends within a second and removes its entry; the shared one stays for
     // its idle grace.
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return Servers().size() == 1; }, 1500ms));
-    EXPECT_TRUE(vireotest::WaitUntil([&] { return mRegistry.CountEntries() == 1; }, 1500ms));
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return Servers().size() == 1; }, vireo::test::Scaled(1500ms)));
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; },
+                                       vireo::test::Scaled(1500ms)));
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

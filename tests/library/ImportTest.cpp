@@ -1,5 +1,6 @@
 // Movie import end to end against the real server and the sample movies: properties, frames
 // (compared byte for byte with the same decoding done in this process), audio, and bad input.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
+#include "TimeScale.h"
 #include "basekit/threads/SyncPoint.h"
 #include "engine/Errors.h"
 #include "engine/Movie.h"
@@ -16,10 +18,12 @@
 #include "samples/Pattern.h"
 #include "samples/SampleSet.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using vireo::samples::FindSample;
+
+constexpr char kRestartKey[] = "VireoServerManager.RestartOnDemand";
 
 class ImportTest : public LibraryTest {
   protected:
@@ -34,7 +38,7 @@ class ImportTest : public LibraryTest {
     }
     void SetUp() override {
         LibraryTest::SetUp();
-        UseServer(vireotest::ServerKind::Real);
+        UseServer(vireo::test::ServerKind::Real);
     }
 
     static std::string Path(std::string const& name) { return sDir + "/" + name; }
@@ -228,7 +232,8 @@ TEST_F(ImportTest, SeveralFramesInFlightEachArriveOnce) {
             },
             basekit::utility::Guid::CreateUnique()));
     }
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return done == frames; }, 20000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([&] { return done == frames; }, vireo::test::Scaled(20000ms)));
     std::sort(seen.begin(), seen.end());
     std::vector<int> all(static_cast<std::size_t>(frames));
     for (int i = 0; i < frames; ++i) {
@@ -381,5 +386,35 @@ TEST_F(ImportTest, ManyMoviesFromSeveralClientsAtOnce) {
     EXPECT_EQ(good.load(), 4);
 }
 
+TEST_F(ImportTest, AKilledServerIsReplacedOnTheNextImportOnlyWithRestartOnDemand) {
+    auto& settings = basekit::debug::DebugDatabase::Instance();
+    settings.RemoveEntry(kRestartKey);
+    ClientRef client = VireoClient::Create();  // keeps the connection in use across the kill
+    ASSERT_TRUE(Import("one_frame.mov"));
+    std::vector<pid_t> const servers = Servers();
+    ASSERT_EQ(servers.size(), 1u);
+    kill(servers[0], SIGKILL);
+    ASSERT_TRUE(vireo::test::WaitForProcessExit(servers[0], vireo::test::Scaled(2000ms)));
+
+    // Off: nothing reconnects on its own; the import fails as one that could not be answered.
+    Import("one_frame.mov", 5);
+    Import("one_frame.mov", 5);
+    EXPECT_TRUE(Servers().empty());
+
+    // On: the next import finds no server, starts one and is answered by it.
+    settings.SetEntry(kRestartKey, "true");
+    ImporterRef importer = Import("one_frame.mov");
+    ASSERT_TRUE(importer);
+    InterfaceRef<Kino::IVideoFrame> frame;
+    EXPECT_EQ(importer->GetMovieVideo(0, VireoServer::PixelFormat(Kino::kPixelFormat_BGRA, 0), 0, 0,
+                                      frame),
+              0);
+    EXPECT_TRUE(frame);
+    std::vector<pid_t> const after = Servers();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0], servers[0]);
+    settings.RemoveEntry(kRestartKey);
+}
+
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -3,6 +3,7 @@
 // application directory holding the server executable, clean process-wide state, and helpers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "Orb/DirectoryRegistry.h"
 #include "Orb/ObjectModel.h"
 #include "TestSupport.h"
+#include "TimeScale.h"
 #include "VireoClient/VireoClient.h"
 #include "VireoClientImpl.h"
 #include "VireoServerManager.h"
@@ -17,7 +19,7 @@
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/utility/Text.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 
 using namespace std::chrono_literals;
 using ClientRef = InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoClient>;
@@ -33,24 +35,25 @@ inline bool SharedManagerExists() {
 class LibraryTest : public ::testing::Test {
   protected:
     // kind: which server the application directory holds; none: an empty directory.
-    void UseServer(vireotest::ServerKind kind) {
-        mApp = std::make_unique<vireotest::AppDirectory>(kind);
+    void UseServer(vireo::test::ServerKind kind) {
+        mApp = std::make_unique<vireo::test::AppDirectory>(kind);
         Orb::DirectoryRegistry::RegisterDirectory(u"application",
                                                   basekit::utility::UTF8to16(mApp->Dir()));
     }
     void UseEmptyApplicationDirectory() {
-        mEmptyApp = std::make_unique<vireotest::TempDir>("vireo-noserver");
+        mEmptyApp = std::make_unique<vireo::test::TempDir>("vireo-noserver");
         Orb::DirectoryRegistry::RegisterDirectory(u"application",
                                                   basekit::utility::UTF8to16(mEmptyApp->Path()));
     }
     void UseScript(std::string const& json) {
-        mScript = std::make_unique<vireotest::ScriptFile>(json);
-        UseServer(vireotest::ServerKind::Scripted);
+        mScript = std::make_unique<vireo::test::ScriptFile>(json);
+        UseServer(vireo::test::ServerKind::Scripted);
     }
 
     void SetUp() override {
         // A handler of an earlier test may hold its client until that test's session has ended.
-        ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 5000ms))
+        ASSERT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); },
+                                           vireo::test::Scaled(5000ms)))
             << "a shared client is left from an earlier test";
         VireoClient::PresenceState().store(VireoClient::kPresenceUnknown);
         auto& settings = basekit::debug::DebugDatabase::Instance();
@@ -61,6 +64,24 @@ class LibraryTest : public ::testing::Test {
     void TearDown() override {
         Orb::DirectoryRegistry::UnregisterDirectory(u"application");
         basekit::debug::DebugDatabase::Instance().RemoveEntry("VireoServerManager.StartupTimeout");
+    }
+
+    // A round trip on the client's session, for a FourCC no one asked for before (so the name
+    // cache cannot answer it): its answer comes after every answer and data notification sent
+    // before it, so whatever those were going to make happen has happened.
+    static void Flush(ClientRef const& client) {
+        static std::atomic<std::uint32_t> next{0x7A7A0000u};
+        basekit::UTF16String name;
+        client->GetQuicktimeCodecName(next++, name);
+    }
+    // For a session that has ended, where no round trip is possible: every handler of a request
+    // holds its client, so once the caller's last reference is dropped and the shared client is
+    // gone, no handler is left to run.
+    static bool WaitForEveryHandler(ClientRef& client, ImporterRef& importer) {
+        importer.reset();
+        client.reset();
+        return vireo::test::WaitUntil([] { return !SharedClientExists(); },
+                                      vireo::test::Scaled(5000ms));
     }
 
     // Process ids of the servers started with this test's registry.
@@ -76,13 +97,14 @@ class LibraryTest : public ::testing::Test {
         return n;
     }
     bool WaitForLogCount(std::string const& method, std::size_t count) const {
-        return vireotest::WaitUntil([&] { return LogCount(method) >= count; }, 5000ms);
+        return vireo::test::WaitUntil([&] { return LogCount(method) >= count; },
+                                      vireo::test::Scaled(5000ms));
     }
 
-    vireotest::TempRegistry mRegistry;
-    std::unique_ptr<vireotest::AppDirectory> mApp;
-    std::unique_ptr<vireotest::TempDir> mEmptyApp;
-    std::unique_ptr<vireotest::ScriptFile> mScript;
+    vireo::test::TempRegistry mRegistry;
+    std::unique_ptr<vireo::test::AppDirectory> mApp;
+    std::unique_ptr<vireo::test::TempDir> mEmptyApp;
+    std::unique_ptr<vireo::test::ScriptFile> mScript;
 };
 
 // A script whose connection step succeeds, with more methods added by the caller (a JSON text of
@@ -103,4 +125,4 @@ inline std::string ConnectingScript(std::string const& moreMethods = "") {
     return "{\"methods\": {" + methods + "}}";
 }
 
-}  // namespace librarytest
+}  // namespace vireo::test::library

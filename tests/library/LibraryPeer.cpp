@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace librarytest {
+namespace vireo::test::library {
 
 PeerProcess::PeerProcess(PeerMode mode) {
     int in[2], out[2];
@@ -83,4 +83,4 @@ void PeerProcess::Kill() {
     mPid = -1;
 }
 
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace librarytest {
+namespace vireo::test::library {
 
 enum class PeerMode { Shared, Unique };
 
@@ -30,4 +30,4 @@ class PeerProcess {
     int mExitCode = -1;
 };
 
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -1,11 +1,14 @@
 // Answers the real server would not give: errors, missing values, wrong kinds, refusals.
+#include <signal.h>
+
 #include <atomic>
 #include <thread>
 
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
+#include "TimeScale.h"
 
-namespace librarytest {
+namespace vireo::test::library {
 namespace {
 
 using basekit::utility::Guid;
@@ -24,7 +27,8 @@ TEST_F(LibraryTest, PresenceErrorLeavesTheStateUnknownAndIsAskedAgain) {
     EXPECT_EQ(VireoClient::PresenceState().load(), VireoClient::kPresenceUnknown);
     EXPECT_FALSE(client->IsQuicktimeAvailable());
     client.reset();
-    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([] { return !SharedClientExists(); }, vireo::test::Scaled(2000ms)));
     client = VireoClient::Create();
     EXPECT_TRUE(WaitForLogCount("IsQuicktimePresent", 2));
     // No catalogue is asked for while presence is unknown.
@@ -38,7 +42,8 @@ TEST_F(LibraryTest, AbsentEngineIsRememberedByLaterClients) {
     EXPECT_FALSE(client->IsQuicktimeAvailable());
     client.reset();
     // The answer handler may still hold the client for a moment.
-    ASSERT_TRUE(vireotest::WaitUntil([] { return !SharedClientExists(); }, 2000ms));
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([] { return !SharedClientExists(); }, vireo::test::Scaled(2000ms)));
     std::size_t const sessions = LogCount("IsQuicktimePresent");
     client = VireoClient::Create();
     // The second client skips the connection altogether.
@@ -139,7 +144,7 @@ TEST_F(LibraryTest, ReleasingAnImporterClosesItsMovieOnce) {
     EXPECT_EQ(LogCount("CloseMovie"), 0u);
     copy.reset();
     ASSERT_TRUE(WaitForLogCount("CloseMovie", 1));
-    std::this_thread::sleep_for(50ms);
+    Flush(client);  // a second close would be logged before this round trip
     auto log = mScript->ReadLog();
     std::size_t closes = 0;
     for (auto const& line : log) {
@@ -198,16 +203,19 @@ TEST_F(LibraryTest, RequestsInFlightCompleteIndependentlyAndCancelOnce) {
     bool cancelledCalled = false;
     ASSERT_TRUE(importer->RequestMovieVideo(
         0, bgra, 0, 0, [&](InterfaceRef<Kino::IVideoFrame>, long) { cancelledCalled = true; }, c));
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return calls == 2; }, 3000ms));
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return calls == 2; }, vireo::test::Scaled(3000ms)));
     EXPECT_EQ(first.load(), 3);
     EXPECT_EQ(second.load(), 4);
 
     EXPECT_TRUE(importer->CancelMovieVideo(c));
     EXPECT_FALSE(importer->CancelMovieVideo(c));  // a second cancel sends nothing
     ASSERT_TRUE(WaitForLogCount("CancelMovieVideo", 1));
-    importer.reset();
-    client.reset();  // ends the session: the cancelled request must stay silent
-    std::this_thread::sleep_for(100ms);
+    // The stalled request holds the client until its session ends: end it. The cancelled
+    // request must stay silent.
+    for (pid_t server : Servers()) {
+        kill(server, SIGKILL);
+    }
+    ASSERT_TRUE(WaitForEveryHandler(client, importer));
     EXPECT_FALSE(cancelledCalled);
     EXPECT_EQ(LogCount("CancelMovieVideo"), 1u);
 }
@@ -250,4 +258,4 @@ TEST_F(LibraryTest, FlushIntervalReachesTheServerAndPrivateClientsInheritIt) {
 }
 
 }  // namespace
-}  // namespace librarytest
+}  // namespace vireo::test::library

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace vireotest {
+namespace vireo::test {
 
 namespace {
 
@@ -359,4 +359,4 @@ Behaviour Script::Next(std::string const& method) {
     return script.behaviours[index];
 }
 
-}  // namespace vireotest
+}  // namespace vireo::test

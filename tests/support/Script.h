@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace vireotest {
+namespace vireo::test {
 
 // Data a behaviour publishes through crossprocess to the calling session, before it acts.
 struct Publication {
@@ -74,4 +74,4 @@ bool ParsePublication(boost::json::value const& json, Publication& out, std::str
 // Parses one behaviour object; false with a message when it is not one.
 bool ParseBehaviour(boost::json::value const& json, Behaviour& out, std::string& error);
 
-}  // namespace vireotest
+}  // namespace vireo::test

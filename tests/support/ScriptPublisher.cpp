@@ -11,7 +11,7 @@
 #include "crossprocess/CrossProcess.h"
 #include "crossprocess/Stats.h"
 
-namespace vireotest {
+namespace vireo::test {
 
 namespace {
 
@@ -160,4 +160,4 @@ boost::json::object SharedDataCounters() {
     return counters;
 }
 
-}  // namespace vireotest
+}  // namespace vireo::test

@@ -7,7 +7,7 @@
 #include "basekit/serialization/Variant.h"
 #include "basetransport/Session.h"
 
-namespace vireotest {
+namespace vireo::test {
 
 // Publishes what `publication` describes to the peer of `session`, on the calling thread, and
 // then waits its afterMs. Returns a description of the outcome for the server's log:
@@ -21,4 +21,4 @@ boost::json::object Publish(Publication const& publication,
 // releasesReceived, peerHolds, blocksLeased.
 boost::json::object SharedDataCounters();
 
-}  // namespace vireotest
+}  // namespace vireo::test

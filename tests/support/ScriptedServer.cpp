@@ -25,7 +25,7 @@
 
 namespace {
 
-using vireotest::Behaviour;
+using vireo::test::Behaviour;
 
 class ScriptedMethods {
   public:
@@ -80,26 +80,26 @@ class ScriptedMethods {
         line["notification"] = responder.IsNotification();
         line["session"] = session->GetID();
         try {
-            line["params"] = vireotest::VariantToJson(params);
+            line["params"] = vireo::test::VariantToJson(params);
         } catch (std::exception const&) {
             line["params"] = "(not a variant)";
         }
         // This process's shared-data counters as the call arrives: tests read from them
         // whether the client gave back what was published to it.
-        line["crossprocess"] = vireotest::SharedDataCounters();
+        line["crossprocess"] = vireo::test::SharedDataCounters();
         WriteLog(line);
 
         Behaviour const behaviour = mScript.Next(method);
         if (behaviour.delayMs > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(behaviour.delayMs));
         }
-        if (behaviour.publish.kind != vireotest::Publication::Kind::None) {
+        if (behaviour.publish.kind != vireo::test::Publication::Kind::None) {
             // Before the answer, on the same session: the data arrives first.
-            WriteLog(vireotest::Publish(behaviour.publish, session, params));
+            WriteLog(vireo::test::Publish(behaviour.publish, session, params));
         }
         switch (behaviour.kind) {
             case Behaviour::Kind::Result:
-                responder.Reply(vireotest::JsonToVariant(behaviour.result));
+                responder.Reply(vireo::test::JsonToVariant(behaviour.result));
                 break;
             case Behaviour::Kind::Error:
                 responder.Error(static_cast<long>(behaviour.errorCode), behaviour.errorMessage);
@@ -129,7 +129,7 @@ class ScriptedMethods {
         (void)!::write(mLogFd, text.data(), text.size());
     }
 
-    vireotest::Script mScript;
+    vireo::test::Script mScript;
     int mLogFd = -1;
     std::mutex mMutex;  // guards mStalled and log writes
     std::vector<basemarshal::Responder> mStalled;

@@ -1,4 +1,6 @@
 #include "TestSupport.h"
+
+#include "basekit/utility/Parse.h"
 #include "basekit/utility/Process.h"
 
 #include <dirent.h>
@@ -19,7 +21,7 @@
 #include "Script.h"
 #include "TestSupportPaths.h"
 
-namespace vireotest {
+namespace vireo::test {
 
 namespace {
 
@@ -47,9 +49,8 @@ std::vector<pid_t> AllProcesses() {
         return pids;
     }
     while (dirent* entry = ::readdir(proc)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end && *end == '\0' && pid > 0) {
+        std::int32_t pid = 0;
+        if (basekit::utility::ParseInteger(entry->d_name, pid) && pid > 0) {
             pids.push_back(static_cast<pid_t>(pid));
         }
     }
@@ -263,4 +264,4 @@ bool WaitUntil(std::function<bool()> const& condition, std::chrono::milliseconds
     }
 }
 
-}  // namespace vireotest
+}  // namespace vireo::test

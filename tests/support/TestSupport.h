@@ -14,7 +14,7 @@
 
 #include "hostlink/Registry.h"
 
-namespace vireotest {
+namespace vireo::test {
 
 // Built executables.
 std::string RealServerPath();      // <build>/bin/Corvid Vireo Server.exe
@@ -115,4 +115,7 @@ bool WaitForProcessExit(pid_t pid, std::chrono::milliseconds bound);
 // Polls `condition` every few milliseconds up to `bound`; true once it holds.
 bool WaitUntil(std::function<bool()> const& condition, std::chrono::milliseconds bound);
 
-}  // namespace vireotest
+}  // namespace vireo::test
+
+// The former name of this namespace, for test folders that still use it.
+namespace vireotest = vireo::test;

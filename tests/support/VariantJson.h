@@ -1,20 +1,24 @@
 #pragma once
-// Conversion between JSON documents and the variant tree, for test servers and tests.
-//   object <-> VariantObject, array <-> VariantArray, string <-> UTF8String,
-//   signed integer <-> std::int64_t, unsigned integer (above INT64_MAX) <-> std::uint64_t,
-//   real <-> double, bool <-> bool. JSON null becomes an empty boost::any (not a variant kind:
-//   avoid it in answers), and an empty boost::any becomes null.
+// JSON <-> variant tree for test servers and tests: the RPC layer's own conversion
+// (basemarshal/JSONVariant.h), so tests see exactly what travels on the wire.
 #include <boost/json/value.hpp>
 
 #include "basekit/serialization/Variant.h"
+#include "basemarshal/JSONVariant.h"
 
-namespace vireotest {
+namespace vireo::test {
 
-basekit::serialization::VariantPtr JsonToVariant(boost::json::value const& json);
-// Throws std::invalid_argument for a held type that is not a variant kind.
-boost::json::value VariantToJson(boost::any const& variant);
+inline basekit::serialization::VariantPtr JsonToVariant(boost::json::value const& json) {
+    return basemarshal::FromJSON(json);
+}
+inline boost::json::value VariantToJson(boost::any const& variant) {
+    return basemarshal::ToJSON(variant);
+}
 inline boost::json::value VariantToJson(basekit::serialization::VariantPtr const& variant) {
-    return variant ? VariantToJson(*variant) : boost::json::value();
+    return variant ? basemarshal::ToJSON(*variant) : boost::json::value();
 }
 
-}  // namespace vireotest
+}  // namespace vireo::test
+
+// The former name of this namespace, for test folders that still use it.
+namespace vireotest = vireo::test;

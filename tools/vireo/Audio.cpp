@@ -1,6 +1,7 @@
 // vireo audio FILE --output out.wav: all of the movie's audio, as 32-bit float WAV.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <boost/program_options.hpp>
 #include <iostream>
 
@@ -9,7 +10,11 @@
 
 namespace po = boost::program_options;
 
-namespace vireo {
+namespace vireo::cli {
+
+namespace {
+constexpr int kMaxReopens = 3;
+}  // namespace
 
 int RunAudio(std::vector<std::string> const& args) {
     po::options_description options("vireo audio FILE [options]");
@@ -20,6 +25,7 @@ int RunAudio(std::vector<std::string> const& args) {
         return done;
     }
     std::string const path = vm["file"].as<std::string>();
+    RestartServerOnDemand();
     ImporterRef importer = OpenMovie(path);
     if (!importer) {
         return 1;
@@ -45,16 +51,45 @@ int RunAudio(std::vector<std::string> const& args) {
     long long frames = 0;
     importer->RestartMovieAudio();
     std::vector<float> block;
+    // A block that comes back empty well before the movie's duration (more than the half second a
+    // block holds at most) is a failed read: the server may have died. Open the movie again (the
+    // library starts a new server on demand), read up to where we were and go on; a few times at
+    // most, and never again after a reopen that brought nothing new.
+    long long const shortBy = static_cast<long long>(audio.SampleRate / 2) + 1;
+    int reopens = 0;
+    long long skip = 0;
+    long long framesAtReopen = -1;
     for (;;) {
-        // An empty block means the end of the audio (or a failure): the importer leaves the
-        // vector untouched then, so it is cleared before each read.
+        // The importer leaves the vector untouched at the end and on failure, so it is cleared
+        // before each read.
         block.clear();
         importer->GetMovieAudio(block);
         if (block.empty()) {
-            break;
+            if (frames + shortBy >= audio.Duration || reopens == kMaxReopens ||
+                frames == framesAtReopen) {
+                break;
+            }
+            ++reopens;
+            framesAtReopen = frames;
+            std::cerr << "\nvireo: " << path << ": reading the audio stopped early; opening the "
+                      << "movie again\n";
+            importer = OpenMovie(path);
+            if (!importer) {
+                break;
+            }
+            importer->RestartMovieAudio();
+            skip = frames;
+            continue;
         }
-        sf_count_t const count = static_cast<sf_count_t>(block.size() / audio.ChannelCount);
-        sf_writef_float(file, block.data(), count);
+        sf_count_t count = static_cast<sf_count_t>(block.size() / audio.ChannelCount);
+        float const* data = block.data();
+        if (skip > 0) {
+            sf_count_t const skipped = std::min<sf_count_t>(count, skip);
+            skip -= skipped;
+            count -= skipped;
+            data += skipped * audio.ChannelCount;
+        }
+        sf_writef_float(file, data, count);
         frames += count;
         progress.Update(frames);
     }
@@ -65,4 +100,4 @@ int RunAudio(std::vector<std::string> const& args) {
     return 0;
 }
 
-}  // namespace vireo
+}  // namespace vireo::cli

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace vireo {
+namespace vireo::cli {
 
 int RunInfo(std::vector<std::string> const& args);
 int RunFrame(std::vector<std::string> const& args);
@@ -12,4 +12,4 @@ int RunAudio(std::vector<std::string> const& args);
 // Opens `path` through the library; prints a clear error and returns false on failure.
 struct OpenedMovie;
 
-}  // namespace vireo
+}  // namespace vireo::cli

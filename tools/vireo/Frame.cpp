@@ -10,7 +10,7 @@
 
 namespace po = boost::program_options;
 
-namespace vireo {
+namespace vireo::cli {
 
 int RunFrame(std::vector<std::string> const& args) {
     po::options_description options("vireo frame FILE [options]");
@@ -78,4 +78,4 @@ int RunFrame(std::vector<std::string> const& args) {
     return 0;
 }
 
-}  // namespace vireo
+}  // namespace vireo::cli

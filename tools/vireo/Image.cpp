@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-namespace vireo {
+namespace vireo::cli {
 
 namespace {
 
@@ -103,4 +103,4 @@ bool WritePNG(FrameView const& f, std::string const& path, std::string& error) {
     return true;
 }
 
-}  // namespace vireo
+}  // namespace vireo::cli

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vireo {
+namespace vireo::cli {
 
 struct FrameView {
     std::uint32_t fourcc = 0;
@@ -17,4 +17,4 @@ struct FrameView {
 // for 'b64a'. False with `error` set when the format is not one of these or writing fails.
 bool WritePNG(FrameView const& frame, std::string const& path, std::string& error);
 
-}  // namespace vireo
+}  // namespace vireo::cli

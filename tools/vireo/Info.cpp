@@ -8,7 +8,7 @@
 
 namespace po = boost::program_options;
 
-namespace vireo {
+namespace vireo::cli {
 
 namespace {
 
@@ -149,4 +149,4 @@ int RunInfo(std::vector<std::string> const& args) {
     return 0;
 }
 
-}  // namespace vireo
+}  // namespace vireo::cli

@@ -6,9 +6,10 @@
 #include <iostream>
 
 #include "VireoClient/VireoClient.h"
+#include "basekit/debug/DebugDatabase.h"
 #include "basekit/utility/Text.h"
 
-namespace vireo {
+namespace vireo::cli {
 
 namespace {
 
@@ -121,4 +122,12 @@ void Progress::Finish() {
     }
 }
 
-}  // namespace vireo
+void RestartServerOnDemand() {
+    constexpr char kKey[] = "VireoServerManager.RestartOnDemand";
+    auto& settings = basekit::debug::DebugDatabase::Instance();
+    if (settings.GetEntry(kKey, "unset") == "unset") {
+        settings.SetEntry(kKey, "true");
+    }
+}
+
+}  // namespace vireo::cli

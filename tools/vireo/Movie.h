@@ -7,7 +7,7 @@
 #include "Orb/InterfaceRef.h"
 #include "VireoClient/IVireoImporter.h"
 
-namespace vireo {
+namespace vireo::cli {
 
 using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
 
@@ -21,6 +21,12 @@ int ParseCommandLine(std::vector<std::string> const& args,
 // Opens `path`; on failure prints "vireo: <path>: <reason>" to standard error and returns an
 // empty holder.
 ImporterRef OpenMovie(std::string const& path);
+
+// For commands that run long: lets the library find or start a server again on the next
+// operation when the one it used has died (the debug setting
+// "VireoServerManager.RestartOnDemand", capped by the library at a few restarts a minute), unless
+// the user's debug settings already decide it.
+void RestartServerOnDemand();
 
 // Text of a four-character code ('avc1'); codes with unprintable bytes as 0xXXXXXXXX.
 std::string FourCCText(std::uint32_t code);
@@ -41,4 +47,4 @@ class Progress {
     bool mShown;
 };
 
-}  // namespace vireo
+}  // namespace vireo::cli

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "basekit/debug/Failure.h"
 
 namespace {
 
@@ -29,13 +30,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> const args(argv + 2, argv + argc);
     try {
         if (command == "info") {
-            return vireo::RunInfo(args);
+            return vireo::cli::RunInfo(args);
         }
         if (command == "frame") {
-            return vireo::RunFrame(args);
+            return vireo::cli::RunFrame(args);
         }
         if (command == "audio") {
-            return vireo::RunAudio(args);
+            return vireo::cli::RunAudio(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();
@@ -47,8 +48,8 @@ int main(int argc, char** argv) {
     } catch (boost::program_options::error const& e) {
         std::cerr << "vireo: " << e.what() << "\n";
         return 2;
-    } catch (std::exception const& e) {
-        std::cerr << "vireo: " << e.what() << "\n";
+    } catch (...) {
+        std::cerr << "vireo: " << basekit::debug::CurrentExceptionText() << "\n";
         return 1;
     }
 }

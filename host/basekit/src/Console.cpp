@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "basekit/console/Command.h"
+#include "basekit/debug/Failure.h"
 #include "basekit/utility/Text.h"
 
 namespace basekit {
@@ -102,6 +103,8 @@ int CommandRegistry::RunCommand(UTF16String const& name, std::vector<UTF16String
     try {
         command.reset(entry.factory(name, entry.help));
     } catch (...) {
+        // The caller learns of it from the result; the report keeps what the factory threw.
+        BASEKIT_REPORT_CAUGHT("creating a console command");
     }
     if (!command) {
         output.clear();
@@ -115,13 +118,9 @@ int CommandRegistry::RunCommand(UTF16String const& name, std::vector<UTF16String
     int result = kCommandSucceeded;
     try {
         command->Execute(args, stream);
-    } catch (std::exception const& e) {
-        stream.clear();
-        stream << u"error: " << utility::UTF8to16(e.what()) << u'\n';
-        result = kCommandFailed;
     } catch (...) {
-        stream.clear();
-        stream << u"error: unknown exception" << u'\n';
+        // Passed on: the result says the command failed and the output ends with the text.
+        stream << u"error: " << utility::UTF8to16(debug::CurrentExceptionText()) << u'\n';
         result = kCommandFailed;
     }
     command.reset();

@@ -1,5 +1,7 @@
 #include "basekit/debug/Failure.h"
 
+#include <cstdio>
+
 #include "basekit/debug/Debug.h"
 
 namespace basekit {
@@ -26,7 +28,11 @@ void ReportCaught(bool& ignore, const char* context, const char* file, long line
                   const char* function) noexcept {
     try {
         ReportFailure(ignore, context, CurrentExceptionText(), file, line, function);
-    } catch (...) {  // a report handler that throws: reporting must never throw
+    } catch (...) {
+        // The report itself failed (a handler that throws, no memory): reporting must never
+        // throw, so the last resort is one line on standard error.
+        std::fprintf(stderr, "%s:%ld: %s: a failure caught while %s could not be reported\n", file,
+                     line, function, context);
     }
 }
 

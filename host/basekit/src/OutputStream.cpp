@@ -1,197 +1,114 @@
-// Locale support for the console's UTF-16 output streams (see basekit/console/OutputStream.h).
+// The console's UTF-16 output stream (see basekit/console/OutputStream.h).
 #include "basekit/console/OutputStream.h"
 
-#include <iterator>
-#include <string>
+#include <locale>
 
-namespace std {
-
-template <>
-ctype<char16_t>::~ctype() {}
-
-template <>
-bool ctype<char16_t>::do_is(mask m, char16_t c) const {
-    if (c > 0x7F) {
-        return false;
-    }
-    return use_facet<ctype<char>>(locale::classic()).is(m, static_cast<char>(c));
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_is(const char16_t* lo, const char16_t* hi, mask* v) const {
-    static const mask kAll[] = {space, print, cntrl, upper, lower, alpha, digit, punct, xdigit};
-    for (; lo < hi; ++lo, ++v) {
-        *v = mask();
-        for (mask m : kAll) {
-            if (do_is(m, *lo)) {
-                *v = static_cast<mask>(*v | m);
-            }
-        }
-    }
-    return hi;
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_scan_is(mask m, const char16_t* lo, const char16_t* hi) const {
-    while (lo < hi && !do_is(m, *lo)) {
-        ++lo;
-    }
-    return lo;
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_scan_not(mask m, const char16_t* lo, const char16_t* hi) const {
-    while (lo < hi && do_is(m, *lo)) {
-        ++lo;
-    }
-    return lo;
-}
-
-template <>
-char16_t ctype<char16_t>::do_toupper(char16_t c) const {
-    return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_toupper(char16_t* lo, const char16_t* hi) const {
-    for (; lo < hi; ++lo) {
-        *lo = do_toupper(*lo);
-    }
-    return hi;
-}
-
-template <>
-char16_t ctype<char16_t>::do_tolower(char16_t c) const {
-    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_tolower(char16_t* lo, const char16_t* hi) const {
-    for (; lo < hi; ++lo) {
-        *lo = do_tolower(*lo);
-    }
-    return hi;
-}
-
-template <>
-char16_t ctype<char16_t>::do_widen(char c) const {
-    return static_cast<char16_t>(static_cast<unsigned char>(c));
-}
-
-template <>
-const char* ctype<char16_t>::do_widen(const char* lo, const char* hi, char16_t* to) const {
-    while (lo < hi) {
-        *to++ = do_widen(*lo++);
-    }
-    return hi;
-}
-
-template <>
-char ctype<char16_t>::do_narrow(char16_t c, char dfault) const {
-    return c <= 0x7F ? static_cast<char>(c) : dfault;
-}
-
-template <>
-const char16_t* ctype<char16_t>::do_narrow(const char16_t* lo, const char16_t* hi, char dfault,
-                                           char* to) const {
-    while (lo < hi) {
-        *to++ = do_narrow(*lo++, dfault);
-    }
-    return hi;
-}
-
-}  // namespace std
+#include "basekit/utility/Text.h"
 
 namespace basekit {
 namespace console {
 
-namespace {
+OutputStream::OutputStream() {
+    mFormat.imbue(std::locale::classic());
+}
 
-// Formats numbers through the "C" locale's narrow formatting and widens the result.
-class NumberPut : public std::num_put<char16_t> {
-  public:
-    NumberPut() : std::num_put<char16_t>(0) {}
+OutputStream::~OutputStream() = default;
 
-  protected:
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill, bool v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill, long v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill,
-                     unsigned long v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill, long long v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill,
-                     unsigned long long v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill, double v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill,
-                     long double v) const override {
-        return Put(out, io, fill, v);
-    }
-    iter_type do_put(iter_type out, std::ios_base& io, char_type fill,
-                     const void* v) const override {
-        return Put(out, io, fill, v);
-    }
+char16_t OutputStream::fill(char16_t c) {
+    char16_t const previous = mFill;
+    mFill = c;
+    return previous;
+}
 
-  private:
-    template <class V>
-    static iter_type Put(iter_type out, std::ios_base& io, char_type fill, V v) {
-        std::ostringstream narrow;
-        narrow.imbue(std::locale::classic());
-        narrow.flags(io.flags());
-        narrow.precision(io.precision());
-        narrow << v;
-        std::string const text = narrow.str();
-
-        std::streamsize const width = io.width();
-        io.width(0);
-        std::size_t const padding = width > static_cast<std::streamsize>(text.size())
-                                        ? static_cast<std::size_t>(width) - text.size()
-                                        : 0;
-        // Where the padding goes: before everything (right), after everything (left), or after
-        // the sign or base prefix (internal).
-        std::size_t split = 0;
-        std::ios_base::fmtflags const adjust = io.flags() & std::ios_base::adjustfield;
-        if (adjust == std::ios_base::left) {
-            split = text.size();
-        } else if (adjust == std::ios_base::internal) {
-            if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-                split = 1;
-            } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-                split = 2;
-            }
+void OutputStream::Padded(std::string const& text, std::streamsize w, bool narrow) {
+    UTF16String wide;
+    if (narrow) {
+        wide.reserve(text.size());
+        for (char c : text) {
+            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
         }
-        for (std::size_t i = 0; i < split; ++i) {
-            *out++ = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
-        }
-        for (std::size_t i = 0; i < padding; ++i) {
-            *out++ = fill;
-        }
-        for (std::size_t i = split; i < text.size(); ++i) {
-            *out++ = static_cast<char16_t>(static_cast<unsigned char>(text[i]));
-        }
-        return out;
+    } else {
+        wide = utility::UTF8to16(text);
     }
-};
+    mFormat.width(w);
+    PaddedWide(wide);
+}
 
-}  // namespace
+void OutputStream::PaddedWide(UTF16String const& text) {
+    std::streamsize const w = mFormat.width(0);
+    std::size_t const padding = w > static_cast<std::streamsize>(text.size())
+                                    ? static_cast<std::size_t>(w) - text.size()
+                                    : 0;
+    // Where the padding goes: before everything (right), after everything (left), or after the
+    // sign or base prefix (internal).
+    std::size_t split = 0;
+    std::ios_base::fmtflags const adjust = mFormat.flags() & std::ios_base::adjustfield;
+    if (adjust == std::ios_base::left) {
+        split = text.size();
+    } else if (adjust == std::ios_base::internal) {
+        if (!text.empty() && (text[0] == u'+' || text[0] == u'-')) {
+            split = 1;
+        } else if (text.size() >= 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
+            split = 2;
+        }
+    }
+    if (padding == 0) {
+        Write(text.data(), text.size());
+        return;
+    }
+    UTF16String out;
+    out.reserve(text.size() + padding);
+    out.append(text, 0, split);
+    out.append(padding, mFill);
+    out.append(text, split, UTF16String::npos);
+    Write(out.data(), out.size());
+}
 
-std::locale MakeOutputLocale() {
-    // Built once; locales share their facets by reference count, so copies are cheap.
-    static const std::locale kLocale = [] {
-        std::locale base(std::locale::classic(), new std::ctype<char16_t>(0));
-        return std::locale(base, new NumberPut);
-    }();
-    return kLocale;
+OutputStream& OutputStream::operator<<(UTF16String const& text) {
+    PaddedWide(text);
+    return *this;
+}
+
+OutputStream& OutputStream::operator<<(char16_t const* text) {
+    return *this << UTF16String(text != nullptr ? text : u"");
+}
+
+OutputStream& OutputStream::operator<<(char16_t c) {
+    return *this << UTF16String(1, c);
+}
+
+OutputStream& OutputStream::operator<<(UTF8String const& text) {
+    Padded(text, mFormat.width(0), false);
+    return *this;
+}
+
+OutputStream& OutputStream::operator<<(char const* text) {
+    Padded(text != nullptr ? std::string(text) : std::string(), mFormat.width(0), true);
+    return *this;
+}
+
+OutputStream& OutputStream::operator<<(char c) {
+    Padded(std::string(1, c), mFormat.width(0), true);
+    return *this;
+}
+
+OutputStream& OutputStream::operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
+    manipulator(mFormat);
+    return *this;
+}
+
+OutputStream& OutputStream::operator<<(std::ostream& (*manipulator)(std::ostream&)) {
+    // What the manipulator writes (a newline, a null character) is passed on; a flush has
+    // nothing to do here.
+    mFormat.str(std::string());
+    std::streamsize const w = mFormat.width(0);
+    manipulator(mFormat);
+    std::string const written = mFormat.str();
+    mFormat.width(w);
+    if (!written.empty()) {
+        Padded(written, 0, true);
+    }
+    return *this;
 }
 
 }  // namespace console

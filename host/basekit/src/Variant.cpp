@@ -1,5 +1,7 @@
 #include "basekit/serialization/Variant.h"
 
+#include <cmath>
+
 namespace basekit {
 namespace serialization {
 
@@ -33,6 +35,58 @@ bool ObjectHasProperty(VariantObject const& object, const char* key) {
 
 bool ObjectHasProperty(boost::any const& object, const char* key) {
     return ObjectHasProperty(boost::any_cast<VariantObject const&>(object), key);
+}
+
+namespace {
+bool SameMember(VariantPtr const& a, VariantPtr const& b) {
+    if (!a || !b) {
+        return !a && !b;
+    }
+    return SameVariant(*a, *b);
+}
+
+template <class T>
+bool SameScalar(boost::any const& a, boost::any const& b) {
+    auto const* x = boost::any_cast<T>(&a);
+    auto const* y = boost::any_cast<T>(&b);
+    return x != nullptr && y != nullptr && *x == *y;
+}
+}  // namespace
+
+bool SameVariant(boost::any const& a, boost::any const& b) {
+    if (a.empty() || b.empty()) {
+        return a.empty() && b.empty();
+    }
+    if (auto const* x = boost::any_cast<VariantObject>(&a)) {
+        auto const* y = boost::any_cast<VariantObject>(&b);
+        if (y == nullptr || x->size() != y->size()) {
+            return false;
+        }
+        for (auto i = x->begin(), j = y->begin(); i != x->end(); ++i, ++j) {
+            if (i->first != j->first || !SameMember(i->second, j->second)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (auto const* x = boost::any_cast<VariantArray>(&a)) {
+        auto const* y = boost::any_cast<VariantArray>(&b);
+        if (y == nullptr || x->size() != y->size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < x->size(); ++i) {
+            if (!SameMember((*x)[i], (*y)[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (auto const* x = boost::any_cast<double>(&a)) {
+        auto const* y = boost::any_cast<double>(&b);
+        return y != nullptr && (*x == *y || (std::isnan(*x) && std::isnan(*y)));
+    }
+    return SameScalar<UTF8String>(a, b) || SameScalar<std::int64_t>(a, b) ||
+           SameScalar<std::uint64_t>(a, b) || SameScalar<bool>(a, b);
 }
 
 }  // namespace serialization

@@ -1,66 +1,111 @@
 #pragma once
-// The console's output: a stream of UTF-16 characters.
+// The console's output: a stream of UTF-16 text whose numbers are formatted as the "C" locale
+// formats them.
 //
-// The C++ library ships character classification and number formatting only for char and
-// wchar_t, so a plain std::basic_ostream<char16_t> fails (sets badbit) on the first number or
-// widened character it writes. MakeOutputLocale() gives a locale that works for char16_t:
-//  - std::ctype<char16_t>: widen maps each byte to the same code unit (the text written through
-//    it is ASCII); narrow gives the default for anything above 0x7F; classification follows the
-//    "C" locale for ASCII and says "none" above it; case mapping is ASCII only.
-//  - std::num_put<char16_t>: formats every number exactly as the "C" locale does for char
-//    (honouring width, precision, base, float field, showpos, showbase, uppercase, boolalpha and
-//    the adjustment; a fill character above 0x7F pads with blanks), then widens the result.
-// StringOutputStream is an ostringstream over UTF16String already imbued with it.
-#include <locale>
+// The C++ library classifies and widens characters only for char and wchar_t: a
+// std::basic_ostream<char16_t> cannot widen a character or write a number without facets for
+// char16_t that a program is not allowed to supply. So the console writes to this class instead.
+// It takes what a std::ostream takes, with the same meaning:
+//  - UTF-16 text (UTF16String, char16_t const*, char16_t) as it is; UTF-8 text (std::string)
+//    converted; narrow characters and C strings widened byte by byte (write ASCII through them);
+//  - every integer type, float, double, long double, bool and pointers, formatted by a
+//    std::ostringstream with the classic locale under this stream's flags, precision and width;
+//  - the manipulators of std::ios_base (std::hex, std::left, std::showbase, std::boolalpha, ...)
+//    and of std::ostream (std::endl, std::ends, std::flush);
+//  - width(), fill() (a UTF-16 character) and precision(), as a std::ostream has them. Width
+//    applies to the next item, text or number, then returns to 0.
+#include <cstdint>
+#include <ios>
 #include <ostream>
 #include <sstream>
+#include <string>
 
 #include "basekit/Strings.h"
 
 namespace basekit {
 namespace console {
 
-using OutputStream = std::basic_ostream<char16_t>;
-
-// A locale for char16_t streams, based on the "C" locale.
-std::locale MakeOutputLocale();
-
-class StringOutputStream : public std::basic_ostringstream<char16_t> {
+class OutputStream {
   public:
-    StringOutputStream() { imbue(MakeOutputLocale()); }
+    OutputStream();
+    virtual ~OutputStream();
+    OutputStream(OutputStream const&) = delete;
+    OutputStream& operator=(OutputStream const&) = delete;
+
+    OutputStream& operator<<(UTF16String const& text);
+    OutputStream& operator<<(char16_t const* text);
+    OutputStream& operator<<(char16_t c);
+    OutputStream& operator<<(UTF8String const& text);
+    OutputStream& operator<<(char const* text);
+    OutputStream& operator<<(char c);
+    OutputStream& operator<<(bool v) { return Number(v); }
+    OutputStream& operator<<(short v) { return Number(v); }
+    OutputStream& operator<<(unsigned short v) { return Number(v); }
+    OutputStream& operator<<(int v) { return Number(v); }
+    OutputStream& operator<<(unsigned v) { return Number(v); }
+    OutputStream& operator<<(long v) { return Number(v); }
+    OutputStream& operator<<(unsigned long v) { return Number(v); }
+    OutputStream& operator<<(long long v) { return Number(v); }
+    OutputStream& operator<<(unsigned long long v) { return Number(v); }
+    OutputStream& operator<<(float v) { return Number(v); }
+    OutputStream& operator<<(double v) { return Number(v); }
+    OutputStream& operator<<(long double v) { return Number(v); }
+    OutputStream& operator<<(void const* v) { return Number(v); }
+    OutputStream& operator<<(std::ios_base& (*manipulator)(std::ios_base&));
+    OutputStream& operator<<(std::ostream& (*manipulator)(std::ostream&));
+
+    std::streamsize width() const { return mFormat.width(); }
+    std::streamsize width(std::streamsize w) { return mFormat.width(w); }
+    char16_t fill() const { return mFill; }
+    char16_t fill(char16_t c);
+    std::streamsize precision() const { return mFormat.precision(); }
+    std::streamsize precision(std::streamsize p) { return mFormat.precision(p); }
+    std::ios_base::fmtflags flags() const { return mFormat.flags(); }
+    std::ios_base::fmtflags flags(std::ios_base::fmtflags f) { return mFormat.flags(f); }
+    std::ios_base::fmtflags setf(std::ios_base::fmtflags f) { return mFormat.setf(f); }
+    std::ios_base::fmtflags setf(std::ios_base::fmtflags f, std::ios_base::fmtflags mask) {
+        return mFormat.setf(f, mask);
+    }
+    void unsetf(std::ios_base::fmtflags f) { mFormat.unsetf(f); }
+    // Writing never fails; these exist for code written against std::ostream.
+    bool bad() const { return false; }
+    bool good() const { return true; }
+    void clear() {}
+
+  protected:
+    // Receives the finished UTF-16 text, in order.
+    virtual void Write(char16_t const* text, std::size_t length) = 0;
+
+  private:
+    template <class V>
+    OutputStream& Number(V v) {
+        mFormat.str(std::string());
+        std::streamsize const w = mFormat.width(0);
+        mFormat << v;
+        Padded(mFormat.str(), w, true);
+        return *this;
+    }
+    // Writes `text` (ASCII when `narrow`), padded to `w` with the fill character after the
+    // adjustment flags.
+    void Padded(std::string const& text, std::streamsize w, bool narrow);
+    void PaddedWide(UTF16String const& text);
+
+    std::ostringstream mFormat;  // formatting state, and the formatter of numbers
+    char16_t mFill = u' ';
+};
+
+// An OutputStream that collects what is written.
+class StringOutputStream final : public OutputStream {
+  public:
+    UTF16String const& str() const { return mText; }
+    void str(UTF16String text) { mText = std::move(text); }
+
+  protected:
+    void Write(char16_t const* text, std::size_t length) override { mText.append(text, length); }
+
+  private:
+    UTF16String mText;
 };
 
 }  // namespace console
 }  // namespace basekit
-
-// The members that the C++ library leaves undefined for std::ctype<char16_t>; basekit defines
-// them (for the facet that MakeOutputLocale installs).
-namespace std {
-template <>
-ctype<char16_t>::~ctype();
-template <>
-bool ctype<char16_t>::do_is(mask m, char16_t c) const;
-template <>
-const char16_t* ctype<char16_t>::do_is(const char16_t* lo, const char16_t* hi, mask* v) const;
-template <>
-const char16_t* ctype<char16_t>::do_scan_is(mask m, const char16_t* lo, const char16_t* hi) const;
-template <>
-const char16_t* ctype<char16_t>::do_scan_not(mask m, const char16_t* lo, const char16_t* hi) const;
-template <>
-char16_t ctype<char16_t>::do_toupper(char16_t c) const;
-template <>
-const char16_t* ctype<char16_t>::do_toupper(char16_t* lo, const char16_t* hi) const;
-template <>
-char16_t ctype<char16_t>::do_tolower(char16_t c) const;
-template <>
-const char16_t* ctype<char16_t>::do_tolower(char16_t* lo, const char16_t* hi) const;
-template <>
-char16_t ctype<char16_t>::do_widen(char c) const;
-template <>
-const char* ctype<char16_t>::do_widen(const char* lo, const char* hi, char16_t* to) const;
-template <>
-char ctype<char16_t>::do_narrow(char16_t c, char dfault) const;
-template <>
-const char16_t* ctype<char16_t>::do_narrow(const char16_t* lo, const char16_t* hi, char dfault,
-                                           char* to) const;
-}  // namespace std

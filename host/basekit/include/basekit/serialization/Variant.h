@@ -39,5 +39,10 @@ VariantPtr GetVariantInObject(VariantObject const& object, const char* key);
 bool ObjectHasProperty(boost::any const& object, const char* key);
 bool ObjectHasProperty(VariantObject const& object, const char* key);
 
+// True when both hold the same kind and the same value, members and elements compared in depth
+// (an integer of one kind never equals one of the other kind; two NaN reals are the same). Two
+// empty values are the same.
+bool SameVariant(boost::any const& a, boost::any const& b);
+
 }  // namespace serialization
 }  // namespace basekit

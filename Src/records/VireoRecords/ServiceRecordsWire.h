@@ -1,0 +1,7 @@
+#pragma once
+// Converters of the records of the other services (VireoServer/ServiceRecords.h) that are on the
+// wire today.
+#include "VireoRecords/RecordScheme.h"
+#include "VireoServer/ServiceRecords.h"
+
+VIREO_DECLARE_WIRE_RECORD(VireoServer::ImportableFileExtensionItem);

@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsndfile1-dev
   clang libclang-rt-14-dev
+  libsdl2-dev xvfb libx11-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 // pixel aspect, and giving the component back closes the window.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -258,6 +259,31 @@ TEST_F(DisplayTest, FormatsTheDisplayCannotShowAreRefused) {
     EXPECT_EQ(mOutputs->BeginBlitting(6, odd).mOperationResult, vout::kVOutOperationSucceeded);
     EXPECT_EQ(mOutputs->BlitFrame(6, v210).mOperationResult, vout::kVOutBadFrame);
     EXPECT_EQ(mOutputs->BlitFrame(6, odd).mOperationResult, vout::kVOutOperationSucceeded);
+}
+
+// Xlib ends a process whose X connection breaks; a server must go on (its other sessions, its
+// capture output) and must still exit. Run in a process of its own: SDL's state in that process
+// stays bound to the lost connection.
+TEST_F(DisplayTest, ALostDisplayLeavesTheServerRunningAndAbleToExit) {
+    VirtualScreen doomed(320, 200);
+    ASSERT_TRUE(doomed.Started());
+    std::unique_ptr<Child> child;
+    {
+        vireotest::ScopedEnv display("DISPLAY", doomed.Name().c_str());
+        child = std::make_unique<Child>(std::vector<std::string>{
+            HolderPath(), "--display-loss", mDir.Path() + "/locks", mDir.Path() + "/captures"});
+    }
+    std::string line;
+    ASSERT_TRUE(child->ReadLine(line, ScaledMs(20000)));
+    ASSERT_EQ(line, "shown");
+    ::kill(doomed.Pid(), SIGKILL);
+    child->WriteLine("go");
+    ASSERT_TRUE(child->ReadLine(line, ScaledMs(60000))) << "the process ended or hung";
+    // The blit fails with a display error, giving back works, and the capture output is still
+    // listed (the lost display no longer is).
+    EXPECT_EQ(line, std::to_string(vout::kVOutOutputFailed) + " " +
+                        std::to_string(vout::kResultDisplayError) + " 0 1");
+    EXPECT_TRUE(child->WaitFor(ScaledMs(30000))) << "the process does not exit";
 }
 
 }  // namespace

@@ -209,6 +209,30 @@ int Child::CloseAndWait() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+bool Child::WaitFor(int timeoutMs) {
+    if (mIn >= 0) {
+        ::close(mIn);
+        mIn = -1;
+    }
+    auto const deadline = steady_clock::now() + milliseconds(timeoutMs);
+    while (mPid > 0) {
+        int status = 0;
+        pid_t const done = ::waitpid(mPid, &status, WNOHANG);
+        if (done == mPid) {
+            mPid = -1;
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        }
+        if (done < 0 && errno != EINTR) {
+            return false;
+        }
+        if (steady_clock::now() > deadline) {
+            return false;
+        }
+        ::usleep(10000);
+    }
+    return false;
+}
+
 VirtualScreen::VirtualScreen(int width, int height) : mWidth(width), mHeight(height) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {

@@ -49,6 +49,8 @@ class Child {
     void Kill();  // SIGKILL and reap
     // Closes its input and waits for it to exit; its exit status, or -1.
     int CloseAndWait();
+    // Closes its input and waits at most `timeoutMs` for it to exit with status 0.
+    bool WaitFor(int timeoutMs);
     pid_t Pid() const { return mPid; }
 
   private:
@@ -70,6 +72,7 @@ class VirtualScreen {
     std::string const& Name() const { return mName; }  // ":N"
     int Width() const { return mWidth; }
     int Height() const { return mHeight; }
+    pid_t Pid() const { return mPid; }
 
   private:
     pid_t mPid = -1;

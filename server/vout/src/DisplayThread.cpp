@@ -1,11 +1,18 @@
 #include "DisplayThread.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#include <dlfcn.h>
+// SDL_syswm.h brings Xlib's macros; these two clash with names used here.
+#undef Status
+#undef None
 
+#include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -92,6 +99,49 @@ void ConvertB64aRows(Kino::IVideoFrame const& frame, void* target, int pitch) {
 
 }  // namespace
 
+// Xlib ends the process when the connection to the X server breaks (the server stopped, the
+// user logged out), which would take every session of this server down with the display. Since
+// libX11 1.7 both of its steps can be replaced: the I/O error handler (whose default prints and
+// exits) and the per-connection exit handler. The module then treats the display as lost. SDL
+// loads libX11 itself, so the functions are looked up there rather than linked.
+using XIOHandler = int (*)(Display*);
+using SetXIOHandler = XIOHandler (*)(XIOHandler);
+using XExitHandler = void (*)(Display*, void*);
+using SetXExitHandler = void (*)(Display*, XExitHandler, void*);
+
+int OnDisplayIOError(Display*) {
+    return 0;
+}
+
+void OnDisplayConnectionLost(Display*, void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+}
+
+void KeepProcessWhenDisplayIsLost(std::atomic<bool>& lost) {
+    // SDL tells which connection it uses only through a window.
+    SDL_Window* probe = SDL_CreateWindow("", 0, 0, 1, 1, SDL_WINDOW_HIDDEN);
+    if (probe == nullptr) {
+        return;
+    }
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(probe, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11) {
+        if (void* library = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD)) {
+            auto const setExit =
+                reinterpret_cast<SetXExitHandler>(::dlsym(library, "XSetIOErrorExitHandler"));
+            auto const setError =
+                reinterpret_cast<SetXIOHandler>(::dlsym(library, "XSetIOErrorHandler"));
+            // Without the exit handler (libX11 before 1.7) nothing can keep Xlib from exiting.
+            if (setExit != nullptr && setError != nullptr) {
+                setError(&OnDisplayIOError);
+                setExit(info.info.x11.display, &OnDisplayConnectionLost, &lost);
+            }
+            ::dlclose(library);
+        }
+    }
+    SDL_DestroyWindow(probe);
+}
+
 struct DisplayThread::State {
     boost::asio::io_context io;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
@@ -101,6 +151,8 @@ struct DisplayThread::State {
     std::thread thread;
     // Touched on the display thread only.
     bool videoUp = false;
+    std::atomic<bool> displayLost{false};  // set by Xlib's handler, on this thread
+    bool videoAbandoned = false;           // the display was lost: SDL video is not used again
     std::map<int, Window> windows;
     int nextWindow = 1;
 
@@ -108,16 +160,44 @@ struct DisplayThread::State {
         if (videoUp) {
             return Status::Ok();
         }
+        if (videoAbandoned) {
+            return Status::Fail(kVOutOutputFailed, kResultDisplayError,
+                                "the connection to the display was lost earlier");
+        }
         // The server handles its termination signals itself; SDL must not take them over.
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         // An output screen stays up when another window takes the focus.
         SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
         SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+        // SDL's own renderer, presented without OpenGL, unless SDL_RENDER_DRIVER or
+        // SDL_FRAMEBUFFER_ACCELERATION say otherwise: OpenGL loads libGLX, whose clean-up at
+        // process exit waits for ever on a lost X connection.
+        SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+        SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             return DisplayError("no display system");
         }
         videoUp = true;
+        displayLost = false;
+        KeepProcessWhenDisplayIsLost(displayLost);
         return Status::Ok();
+    }
+
+    // After work: when the display connection broke, the windows are gone with it. SDL is not
+    // called again: its calls on a dead connection can wait for an answer for ever (closing a
+    // window waits for the X server to confirm), so its state is left as it is and this process
+    // lists no displays any more. The work's status becomes a failure.
+    Status CheckDisplay(Status status) {
+        if (!displayLost) {
+            return status;
+        }
+        displayLost = false;
+        pump.cancel();
+        windows.clear();
+        videoUp = false;
+        videoAbandoned = true;
+        return Status::Fail(kVOutOutputFailed, kResultDisplayError,
+                            "the connection to the display was lost");
     }
 
     void StopVideo() {
@@ -145,13 +225,14 @@ struct DisplayThread::State {
                 return;
             }
             PumpEvents();
+            CheckDisplay(Status::Ok());
             SchedulePump();
         });
     }
 
     void PumpEvents() {
         SDL_Event event;
-        while (SDL_PollEvent(&event) != 0) {
+        while (!displayLost && SDL_PollEvent(&event) != 0) {
             if (event.type != SDL_WINDOWEVENT) {
                 continue;
             }
@@ -179,7 +260,7 @@ Status RunOnDisplayThread(DisplayThread::State* state, std::chrono::milliseconds
     std::future<Status> future = promise->get_future();
     boost::asio::post(state->io, [state, promise, work = std::move(work)]() mutable {
         try {
-            promise->set_value(work(*state));
+            promise->set_value(state->CheckDisplay(work(*state)));
         } catch (...) {
             BASEKIT_REPORT_CAUGHT("running work on the display thread");
             promise->set_value(
@@ -202,11 +283,11 @@ Status RunOnDisplayThread(DisplayThread::State* state, std::chrono::milliseconds
 
 DisplayThread::DisplayThread(std::chrono::milliseconds timeout)
     : mTimeout(timeout), mState(std::make_shared<State>()) {
-    State* state = mState.get();
-    state->thread = std::thread([state] {
+    // The thread holds the state too, for the case that it is left behind (see the destructor).
+    mState->thread = std::thread([keep = mState] {
         for (;;) {
             try {
-                state->io.run();
+                keep->io.run();
                 return;
             } catch (...) {
                 BASEKIT_REPORT_CAUGHT("running the display thread");
@@ -217,11 +298,21 @@ DisplayThread::DisplayThread(std::chrono::milliseconds timeout)
 
 DisplayThread::~DisplayThread() {
     State* state = mState.get();
-    boost::asio::post(state->io, [state] {
+    auto stopped = std::make_shared<std::promise<void>>();
+    std::future<void> done = stopped->get_future();
+    boost::asio::post(state->io, [state, stopped] {
         state->StopVideo();
         state->work.reset();
+        stopped->set_value();
     });
-    state->thread.join();
+    if (done.wait_for(mTimeout) == std::future_status::ready) {
+        state->thread.join();
+    } else {
+        // The display thread is stuck in a display call that does not return (a display server
+        // that stopped answering). It is left behind, holding its state, so that the server can
+        // still shut down; it ends on its own if the call ever returns.
+        state->thread.detach();
+    }
 }
 
 Status DisplayThread::ListScreens(std::vector<ScreenInfo>& screens) {
@@ -337,6 +428,19 @@ Status DisplayThread::OpenWindow(int screen, ScreenMode const& mode, int& window
         state.SchedulePump();
         return Status::Ok();
     });
+    if (status.code == kResultDisplayTimeout) {
+        // The window may still open after the caller gave up: close it then, since nobody will.
+        State* state = mState.get();
+        boost::asio::post(state->io, [state, handle] {
+            auto found = state->windows.find(*handle);
+            if (found != state->windows.end()) {
+                DestroyWindow(found->second);
+                state->windows.erase(found);
+            }
+        });
+        window = 0;
+        return status;
+    }
     window = *handle;
     return status;
 }
@@ -345,7 +449,8 @@ Status DisplayThread::ShowFrame(int window, InterfaceRef<Kino::IVideoFrame> cons
     return RunOnDisplayThread(mState.get(), mTimeout, [window, frame](State& state) {
         auto found = state.windows.find(window);
         if (found == state.windows.end()) {
-            return Status::Fail(kVOutNoComponentInUse, 0, "the window is closed");
+            return Status::Fail(kVOutOutputFailed, kResultDisplayError,
+                                "the window is gone with its display");
         }
         Window& w = found->second;
         Kino::IVideoFrame const& f = *frame;

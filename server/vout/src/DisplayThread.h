@@ -9,6 +9,11 @@
 // stops answering gives kVOutOutputFailed / kResultDisplayTimeout; the work still runs later,
 // holding what it needs). While a window is open the thread pumps SDL's events every 50 ms and
 // draws the last frame again when the window was uncovered.
+//
+// When the connection to the X server breaks, the process goes on (Xlib would end it): the
+// windows are gone, SDL is not called again, and no display is listed any more. Should the
+// thread be stuck in a display call when the DisplayThread is destroyed, it is left behind after
+// `timeout` (holding its own state) rather than waited for.
 #include <chrono>
 #include <memory>
 #include <string>

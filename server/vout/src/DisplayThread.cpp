@@ -142,6 +142,23 @@ void KeepProcessWhenDisplayIsLost(std::atomic<bool>& lost) {
     SDL_DestroyWindow(probe);
 }
 
+// SDL loads the X libraries it uses when its video starts and unloads them when it stops, while
+// some of their state (records kept per connection) is never freed: once a library is unloaded,
+// that memory is out of everyone's reach and leak checkers report it on every later exit. The
+// libraries are kept loaded for the life of the process instead (SDL's own loads then only count
+// references).
+void KeepDisplayLibrariesLoaded() {
+    static bool const loaded = [] {
+        for (char const* name :
+             {"libX11.so.6", "libXext.so.6", "libXcursor.so.1", "libXfixes.so.3", "libXi.so.6",
+              "libXrandr.so.2", "libXss.so.1", "libxkbcommon.so.0"}) {
+            ::dlopen(name, RTLD_LAZY | RTLD_LOCAL);  // a library that is missing is not needed
+        }
+        return true;
+    }();
+    static_cast<void>(loaded);
+}
+
 struct DisplayThread::State {
     boost::asio::io_context io;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
@@ -174,6 +191,7 @@ struct DisplayThread::State {
         // process exit waits for ever on a lost X connection.
         SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
         SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+        KeepDisplayLibrariesLoaded();
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             return DisplayError("no display system");
         }

@@ -115,7 +115,19 @@ VirtualScreen* DisplayTest::sScreen = nullptr;
 vireotest::ScopedEnv* DisplayTest::sDisplayEnv = nullptr;
 
 TEST_F(DisplayTest, TheDisplayOutputListsTheVirtualScreensModes) {
+    struct sigaction termBefore {};
+    struct sigaction intBefore {};
+    ::sigaction(SIGTERM, nullptr, &termBefore);
+    ::sigaction(SIGINT, nullptr, &intBefore);
     std::vector<vout::Component> const components = mOutputs->GetComponents();
+    // Starting the display system leaves the process's termination signals alone.
+    struct sigaction termAfter {};
+    struct sigaction intAfter {};
+    ::sigaction(SIGTERM, nullptr, &termAfter);
+    ::sigaction(SIGINT, nullptr, &intAfter);
+    EXPECT_EQ(termAfter.sa_handler, termBefore.sa_handler);
+    EXPECT_EQ(intAfter.sa_handler, intBefore.sa_handler);
+
     ASSERT_EQ(components.size(), 2u) << "one screen, then the capture output";
     vout::Component const& display = components[0];
     EXPECT_EQ(display.mQTComponentDescription.mQTComponentDesc_componentType, 0x766F7574u);

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   # The ffmpeg program: the reference bench_trim measures against.
   ffmpeg
+  libsdl2-dev xvfb libx11-dev
 )
 
 missing=()

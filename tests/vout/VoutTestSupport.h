@@ -1,0 +1,105 @@
+#pragma once
+// Helpers of the video-output tests: frames with known pixels, a frame that misstates its size,
+// child processes with pipes, and a private virtual X server.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Kino/VideoFrame.h"
+#include "Orb/InterfaceRef.h"
+#include "vout/Records.h"
+
+namespace vireo::test::vout {
+
+// A frame in private memory whose every byte (row padding included) is
+// (seed + 31 * index) & 0xFF, so that frames of a test differ from one another.
+InterfaceRef<Kino::IVideoFrame> MakePatternFrame(std::uint32_t width, std::uint32_t height,
+                                                 std::uint32_t fourcc, std::uint32_t rowBytes,
+                                                 unsigned seed,
+                                                 basemediatypes::PixelAspectRatio par = {1, 1});
+
+// A frame whose pixels `fill` writes, one row at a time: fill(row pointer, y).
+template <class Fill>
+InterfaceRef<Kino::IVideoFrame> MakeFrame(std::uint32_t width, std::uint32_t height,
+                                          std::uint32_t fourcc,
+                                          basemediatypes::PixelAspectRatio par, Fill fill);
+
+// A frame that says it holds `claimedHeight` rows but has bytes for one row only.
+InterfaceRef<Kino::IVideoFrame> MakeShortFrame(std::uint32_t width, std::uint32_t claimedHeight);
+
+// The first rowBytes * height bytes of `frame`.
+std::vector<std::uint8_t> FrameBytes(Kino::IVideoFrame const& frame);
+
+// The capture component's description with only type and subtype set, and a request for it.
+::vireo::server::vout::UseComponentData CaptureRequest(std::string const& application);
+
+// A child process with its standard input and output on pipes.
+class Child {
+  public:
+    explicit Child(std::vector<std::string> const& args);
+    ~Child();  // kills and reaps the child if it still runs
+    Child(Child const&) = delete;
+    Child& operator=(Child const&) = delete;
+
+    // The next line of its output (without the newline); false at its end or after `timeoutMs`.
+    bool ReadLine(std::string& line, int timeoutMs);
+    void WriteLine(std::string const& line);
+    void Kill();  // SIGKILL and reap
+    // Closes its input and waits for it to exit; its exit status, or -1.
+    int CloseAndWait();
+    // Closes its input and waits at most `timeoutMs` for it to exit with status 0.
+    bool WaitFor(int timeoutMs);
+    pid_t Pid() const { return mPid; }
+
+  private:
+    pid_t mPid = -1;
+    int mIn = -1;
+    int mOut = -1;
+    std::string mBuffered;
+};
+
+// Xvfb on a display number it picks itself (-displayfd), with a black root window.
+class VirtualScreen {
+  public:
+    VirtualScreen(int width, int height);
+    ~VirtualScreen();
+    VirtualScreen(VirtualScreen const&) = delete;
+    VirtualScreen& operator=(VirtualScreen const&) = delete;
+
+    bool Started() const { return !mName.empty(); }
+    std::string const& Name() const { return mName; }  // ":N"
+    int Width() const { return mWidth; }
+    int Height() const { return mHeight; }
+    pid_t Pid() const { return mPid; }
+
+  private:
+    pid_t mPid = -1;
+    std::string mName;
+    int mWidth;
+    int mHeight;
+};
+
+// The top left of the screen of X display `display` as its server has it (the root window).
+class ScreenShot {
+  public:
+    ScreenShot(std::string const& display, int width, int height);
+    ~ScreenShot();
+    ScreenShot(ScreenShot const&) = delete;
+    ScreenShot& operator=(ScreenShot const&) = delete;
+    bool Valid() const;
+    // 0xRRGGBB
+    unsigned long Pixel(int x, int y) const;
+
+  private:
+    struct Data;
+    Data* mData;
+};
+
+// The path of the helper program that holds a component (HolderMain.cpp).
+std::string HolderPath();
+
+}  // namespace vireo::test::vout
+
+#include "VoutTestSupport.inl"

@@ -15,18 +15,6 @@ namespace {
 namespace vout = ::vireo::server::vout;
 using basekit::UTF16String;
 
-// A string stream that counts how often it is flushed.
-class CountingBuffer : public std::basic_stringbuf<char16_t> {
-  public:
-    int flushes = 0;
-
-  protected:
-    int sync() override {
-        ++flushes;
-        return std::basic_stringbuf<char16_t>::sync();
-    }
-};
-
 struct Report {
     std::string text;
     int flushes = 0;
@@ -35,15 +23,12 @@ struct Report {
 template <class Components>
 Report MakeReport(Components const& components,
                   void (*setup)(basekit::console::OutputStream&) = nullptr) {
-    CountingBuffer buffer;
-    basekit::console::OutputStream output(&buffer);
-    output.imbue(basekit::console::MakeOutputLocale());
+    basekit::console::StringOutputStream output;
     if (setup != nullptr) {
         setup(output);
     }
     vout::WriteComponentReport(components, output);
-    EXPECT_TRUE(output.good());
-    return Report{basekit::utility::UTF16to8(buffer.str()), buffer.flushes};
+    return Report{basekit::utility::UTF16to8(output.str()), output.Flushes()};
 }
 
 vout::DisplayModeInfo Mode(std::string name, int width, int height, float resolution, float refresh,
@@ -126,7 +111,8 @@ TEST(ConsoleReport, FloatsFollowTheStreamsSettings) {
     components[0].mVOutComponentName = "A";
     components[0].mDisplayModes.push_back(Mode("m", 8, 8, 72.0f, 59.94f, 0));
     Report const report = MakeReport(components, [](basekit::console::OutputStream& output) {
-        output << std::fixed << std::setprecision(3);
+        output << std::fixed;
+        output.precision(3);
     });
     EXPECT_NE(report.text.find("Display Refresh (float) - 59.940\n"), std::string::npos)
         << report.text;

@@ -98,8 +98,8 @@ OutputStream& OutputStream::operator<<(std::ios_base& (*manipulator)(std::ios_ba
 }
 
 OutputStream& OutputStream::operator<<(std::ostream& (*manipulator)(std::ostream&)) {
-    // What the manipulator writes (a newline, a null character) is passed on; a flush has
-    // nothing to do here.
+    // What the manipulator writes (a newline, a null character) is passed on; std::flush and
+    // std::endl then flush.
     mFormat.str(std::string());
     std::streamsize const w = mFormat.width(0);
     manipulator(mFormat);
@@ -107,6 +107,11 @@ OutputStream& OutputStream::operator<<(std::ostream& (*manipulator)(std::ostream
     mFormat.width(w);
     if (!written.empty()) {
         Padded(written, 0, true);
+    }
+    using Manipulator = std::ostream& (*)(std::ostream&);
+    if (manipulator == static_cast<Manipulator>(&std::flush<char, std::char_traits<char>>) ||
+        manipulator == static_cast<Manipulator>(&std::endl<char, std::char_traits<char>>)) {
+        Flush();
     }
     return *this;
 }

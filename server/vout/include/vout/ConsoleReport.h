@@ -8,9 +8,8 @@
 // mDisplayModes, whose elements have mDisplayModeName (UTF-8), mWidth, mHeight,
 // mResolution_XFloat, mResolution_YFloat, mRefresh_Float and mQTPixelType.
 //
-// `output` must be able to format numbers and widen characters for char16_t, as the console's
-// stream does (basekit::console::MakeOutputLocale). Floats use the stream's own float settings:
-// with the defaults, general notation with six significant digits (59.94, 60).
+// Floats use the stream's own float settings: with the defaults, general notation with six
+// significant digits (59.94, 60).
 #include <cstdint>
 #include <ostream>
 
@@ -21,7 +20,7 @@ namespace vireo::server::vout {
 
 template <class Components>
 void WriteComponentReport(Components const& components, basekit::console::OutputStream& output) {
-    auto const newline = output.widen('\n');
+    char16_t const newline = u'\n';
     output << u"VireoClient->GetQTVOutComponents returned a container of "
            << static_cast<std::uint64_t>(components.size()) << u" components" << newline
            << std::flush;

@@ -75,6 +75,9 @@ class OutputStream {
   protected:
     // Receives the finished UTF-16 text, in order.
     virtual void Write(char16_t const* text, std::size_t length) = 0;
+    // Called for std::flush and std::endl, after what they write: a stream that buffers hands
+    // its text on here.
+    virtual void Flush() {}
 
   private:
     template <class V>
@@ -94,17 +97,20 @@ class OutputStream {
     char16_t mFill = u' ';
 };
 
-// An OutputStream that collects what is written.
+// An OutputStream that collects what is written, and counts its flushes.
 class StringOutputStream final : public OutputStream {
   public:
     UTF16String const& str() const { return mText; }
     void str(UTF16String text) { mText = std::move(text); }
+    int Flushes() const { return mFlushes; }
 
   protected:
     void Write(char16_t const* text, std::size_t length) override { mText.append(text, length); }
+    void Flush() override { ++mFlushes; }
 
   private:
     UTF16String mText;
+    int mFlushes = 0;
 };
 
 }  // namespace console

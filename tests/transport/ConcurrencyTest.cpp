@@ -6,7 +6,7 @@
 #include "basekit/threads/Gate.h"
 #include "basekit/threads/SyncPoint.h"
 
-namespace transporttest {
+namespace vireo::test::transport {
 namespace {
 
 using namespace basekit::serialization;
@@ -17,7 +17,7 @@ TEST(TransportConcurrency, BlockedServerHandlersDoNotStopTheSession) {
     Loopback loop;
     basekit::threads::Gate gate(false);
     loop.server.AddMethod("Wait", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
-        r.Reply(MakeVariant(gate.PassThrough(10000)));
+        r.Reply(MakeVariant(gate.PassThrough(ScaledMs(10000))));
     });
     loop.server.AddMethod("Release", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
         gate.Open();
@@ -57,25 +57,29 @@ TEST(TransportConcurrency, AnswerHandlerMayWaitForAnotherAnswer) {
                     inner.Wait();
                 },
                 [&](long, std::u16string const&, std::int64_t) { inner.Wait(); }, 0);
-            inner.Wait(10000);
+            inner.Wait(ScaledMs(10000));
             outer.Wait();
         },
         [&](long, std::u16string const&, std::int64_t) { outer.Wait(); }, 0);
-    ASSERT_TRUE(outer.Wait(10000));
+    ASSERT_TRUE(outer.Wait(ScaledMs(10000)));
     EXPECT_TRUE(innerAnswered.load());
 }
 
 TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
     Loopback loop;
+    std::mutex laterMutex;
+    std::vector<std::thread> laterAnswers;
     loop.server.AddMethod("Fail", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
         r.Error(7, "failed");
     });
     loop.server.AddMethod("Drop", [](SessionPtr const&, VariantPtr const&, Responder const&) {});
-    loop.server.AddMethod("Later", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
-        std::thread([r] {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    loop.server.AddMethod("Later", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        // Answered from another thread, a little later.
+        std::lock_guard<std::mutex> lock(laterMutex);
+        laterAnswers.emplace_back([r] {
+            std::this_thread::yield();
             r.Reply(MakeVariant(true));
-        }).detach();
+        });
     });
     SessionPtr session = loop.Connect();
     basemarshal::RPCClient client(session, u"test");
@@ -125,7 +129,13 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
         return true;
     };
     ASSERT_TRUE(WaitUntil(allHandled, Milliseconds(10000)));
-    std::this_thread::sleep_for(Milliseconds(50));
+    {
+        std::lock_guard<std::mutex> lock(laterMutex);
+        for (auto& answer : laterAnswers) {
+            answer.join();
+        }
+    }
+    loop.Stop();  // every handler that was going to run has run
     for (std::size_t i = 0; i < handled.size(); ++i) {
         ASSERT_EQ(handled[i].load(), 1) << "request " << i;
     }
@@ -135,4 +145,4 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
 }
 
 }  // namespace
-}  // namespace transporttest
+}  // namespace vireo::test::transport

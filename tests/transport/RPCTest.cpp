@@ -13,7 +13,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
-namespace transporttest {
+namespace vireo::test::transport {
 namespace {
 
 namespace json = boost::json;
@@ -122,7 +122,9 @@ TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
         std::lock_guard<std::mutex> lock(mutex);
         return kept.size() == 1;
     }));
-    EXPECT_FALSE(later->Wait(Milliseconds(20)));
+    // A round trip after it: had "Later" been answered, its answer would have come first.
+    EXPECT_EQ(Call(client, "Echo", VariantArray())->results, 1);
+    EXPECT_EQ(later->Handled(), 0);
     std::thread([&] {
         std::lock_guard<std::mutex> lock(mutex);
         EXPECT_FALSE(kept[0].IsNotification());
@@ -131,9 +133,9 @@ TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
     }).join();
     ASSERT_TRUE(later->Wait());
     EXPECT_EQ(boost::any_cast<std::int64_t>(*later->result), 5);
-    std::this_thread::sleep_for(Milliseconds(20));
-    EXPECT_EQ(failed->results + failed->errors, 1);
-    EXPECT_EQ(later->results + later->errors, 1);
+    loop.Stop();
+    EXPECT_EQ(failed->Handled(), 1);
+    EXPECT_EQ(later->Handled(), 1);
 }
 
 TEST(TransportRPC, InvalidRequestsAreAnsweredAndNotificationsNever) {
@@ -165,12 +167,16 @@ TEST(TransportRPC, InvalidRequestsAreAnsweredAndNotificationsNever) {
     for (char const* request : requests) {
         session->SendMessage(json::parse(request).as_object());
     }
+    // Answered in order: once the last request's answer is here, every other answer is too.
+    session->SendMessage(
+        json::parse(R"({"jsonrpc":"2.0","id":"last","method":"Echo"})").as_object());
     ASSERT_TRUE(WaitUntil([&] {
         std::lock_guard<std::mutex> lock(mutex);
-        return answers.size() == 5 && notified.load() == 1;
+        return !answers.empty() && answers.back().at("id") == json::value("last");
     }));
-    std::this_thread::sleep_for(Milliseconds(20));
+    EXPECT_EQ(notified.load(), 1);
     std::lock_guard<std::mutex> lock(mutex);
+    answers.pop_back();
     ASSERT_EQ(answers.size(), 5u);
     std::set<std::string> invalid;
     for (auto const& answer : answers) {
@@ -200,7 +206,7 @@ TEST(TransportRPC, ClientHandlersRunOnceElsewhereAndNeverLeakExceptions) {
         unread->ErrorHandler(), 0);
     ASSERT_TRUE(unread->Wait());
     EXPECT_EQ(unread->code, basemarshal::kErrorMalformedAnswer);
-    EXPECT_NE(unread->message.find(u"bad_any_cast"), std::u16string::npos);
+    EXPECT_FALSE(unread->message.empty());  // the exception's text
     EXPECT_NE(unread->handlerThread, std::this_thread::get_id());
 
     // An error handler that throws is swallowed.
@@ -238,8 +244,8 @@ TEST(TransportRPC, ClosedSessionsFailRequestsAsynchronously) {
 
     basemarshal::RPCClient none(SessionPtr(), u"no session");
     EXPECT_EQ(Call(none, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
-    std::this_thread::sleep_for(Milliseconds(20));
-    EXPECT_EQ(outcome->results + outcome->errors, 1);
+    loop.Stop();
+    EXPECT_EQ(outcome->Handled(), 1);
 }
 
 TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
@@ -278,4 +284,4 @@ TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
 }
 
 }  // namespace
-}  // namespace transporttest
+}  // namespace vireo::test::transport

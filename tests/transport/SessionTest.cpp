@@ -2,13 +2,14 @@
 // reported once to everyone who asked, and messages keep their order.
 #include <atomic>
 #include <boost/json/serialize.hpp>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "basetransport/Extensions.h"
 
-namespace transporttest {
+namespace vireo::test::transport {
 namespace {
 
 namespace json = boost::json;
@@ -103,10 +104,10 @@ TEST(TransportSession, ExtensionsTakeTheirPrefix) {
 }
 
 TEST(TransportSession, EndIsReportedOnceToEveryone) {
-    Loopback loop;
-    SessionPtr client = loop.Connect();
+    auto loop = std::make_unique<Loopback>();
+    SessionPtr client = loop->Connect();
     ASSERT_TRUE(client);
-    SessionPtr server = loop.ServerSession(0);
+    SessionPtr server = loop->ServerSession(0);
     ASSERT_TRUE(server);
 
     std::mutex mutex;
@@ -118,15 +119,15 @@ TEST(TransportSession, EndIsReportedOnceToEveryone) {
     };
     client->AddCloseHandler([&](SessionPtr const& s) { record("close1", s); });
     client->AddCloseHandler([&](SessionPtr const& s) { record("close2", s); });
-    loop.clientTransport->AddSessionHandler([&](SessionPtr s) {
+    loop->clientTransport->AddSessionHandler([&](SessionPtr s) {
         record("transport", s);
         return 0;
     });
-    auto removed = loop.serverTransport->AddSessionHandler([&](SessionPtr s) {
+    auto removed = loop->serverTransport->AddSessionHandler([&](SessionPtr s) {
         record("removed", s);
         return 0;
     });
-    loop.serverTransport->RemoveSessionHandler(removed);
+    loop->serverTransport->RemoveSessionHandler(removed);
     auto observer = basetransport::AddSessionEndObserver([&](SessionPtr const& s) {
         if (s->GetID() == client->GetID() || s->GetID() == server->GetID()) {
             record("observer", s);
@@ -145,7 +146,8 @@ TEST(TransportSession, EndIsReportedOnceToEveryone) {
         std::lock_guard<std::mutex> lock(mutex);
         return calls.size() == 6;
     }));
-    std::this_thread::sleep_for(Milliseconds(20));  // room for any duplicate
+    // Destroying the transports waits for their threads: any duplicate would have run by now.
+    loop.reset();
     basetransport::RemoveSessionEndObserver(observer);
 
     std::lock_guard<std::mutex> lock(mutex);
@@ -221,4 +223,4 @@ TEST(TransportSession, LastSessionSentIsTakenOnce) {
 }
 
 }  // namespace
-}  // namespace transporttest
+}  // namespace vireo::test::transport

@@ -138,6 +138,33 @@ TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
     EXPECT_EQ(later->Handled(), 1);
 }
 
+// Error answers echo what peers and handlers give them: a method name, an exception's text, a
+// message naming a path. Whatever their bytes, a strict JSON reader takes every answer.
+TEST(TransportRPC, ErrorTextsAreValidUTF8WhateverTheInput) {
+    Loopback loop;
+    loop.server.AddMethod("Throw", [](SessionPtr const&, VariantPtr const&, Responder const&) {
+        throw std::runtime_error("cannot open \xff\xfe.mov");
+    });
+    loop.server.AddMethod("Refuse", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        r.Error(5, "bad \xc3\x28 path");
+    });
+    RawConnection raw(loop.port);
+    ASSERT_NE(raw.Hello(loop.token, basetransport::kProtocolVersion).find("result"),
+              std::string::npos);
+    ASSERT_TRUE(
+        raw.Send("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"no \xff such\"}\n"
+                 "{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"Throw\"}\n"
+                 "{\"jsonrpc\":\"2.0\",\"id\":3,\"method\":\"Refuse\"}\n"));
+    for (int i = 0; i < 3; ++i) {
+        std::string const line = raw.ReadLine();
+        json::error_code ec;
+        json::value const answer = json::parse(line, ec);  // refuses ill-formed UTF-8
+        ASSERT_FALSE(ec) << line;
+        std::string_view const message = answer.at("error").at("message").as_string();
+        EXPECT_NE(message.find("\xEF\xBF\xBD"), std::string_view::npos) << line;
+    }
+}
+
 TEST(TransportRPC, InvalidRequestsAreAnsweredAndNotificationsNever) {
     Loopback loop;
     std::atomic<int> notified{0};

@@ -1,11 +1,15 @@
 // When servers end, and who may talk to them.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <unistd.h>
 #include <cerrno>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "TestHelpers.h"
 #include "TestSupport.h"
@@ -28,6 +32,17 @@ auto const kEnds = Scaled(10000ms);
 
 pid_t ServerPid(Outcome const& outcome) {
     return static_cast<pid_t>(outcome.connection.processID);
+}
+
+int ThreadsOf(pid_t pid) {
+    int count = 0;
+    if (DIR* tasks = ::opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
+        while (dirent* item = ::readdir(tasks)) {
+            count += item->d_name[0] != '.' ? 1 : 0;
+        }
+        ::closedir(tasks);
+    }
+    return count;
 }
 
 }  // namespace
@@ -148,6 +163,42 @@ TEST(Lifetime, OnlyClientsWithTheTokenAreServed) {
         session->Close();
     }
     stranger->Shutdown();
+}
+
+// The real server holds a thousand sessions at once without a thread for each, and answers on
+// every one of them.
+TEST(Lifetime, TheServerHoldsAThousandSessionsOnAFlatThreadCount) {
+    constexpr int kSessions = 1000;
+    rlimit limit{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &limit));
+    if (limit.rlim_max < kSessions + 200) {
+        GTEST_SKIP() << "the descriptor limit is too low for " << kSessions << " sessions";
+    }
+    limit.rlim_cur = limit.rlim_max;
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &limit));
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Real);
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_NE(0, outcome.connection.port);
+
+    std::vector<std::unique_ptr<basemarshal::RPCClient>> clients;
+    clients.push_back(
+        std::make_unique<basemarshal::RPCClient>(OpenSession(outcome.connection), u"scale"));
+    ASSERT_TRUE(Call(*clients.front(), "GetQTServerProcessID").ok);
+    int const before = ThreadsOf(ServerPid(outcome));
+    while (clients.size() < kSessions) {
+        auto session = OpenSession(outcome.connection);
+        ASSERT_TRUE(session) << "session " << clients.size();
+        clients.push_back(std::make_unique<basemarshal::RPCClient>(session, u"scale"));
+    }
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        ASSERT_TRUE(Call(*clients[i], "GetQTServerProcessID").ok) << "session " << i;
+    }
+    // A few threads may join while handlers run long on a loaded machine, never one per session.
+    EXPECT_LE(ThreadsOf(ServerPid(outcome)), before + 16);
+    for (auto& client : clients) {
+        client->GetSession()->Close();
+    }
 }
 
 }  // namespace vireo::test::hostlink

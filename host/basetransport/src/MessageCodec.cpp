@@ -5,6 +5,7 @@
 #include <boost/json/serialize.hpp>
 #include <boost/json/value_stack.hpp>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "basetransport/Session.h"
@@ -72,7 +73,7 @@ struct ExactHandler {
         st.push_uint64(u);
         return true;
     }
-    bool on_double(double d, json::string_view s, json::error_code&) {
+    bool on_double(double d, json::string_view s, json::error_code& ec) {
         char const* first = s.data();
         char const* last = s.data() + s.size();
         if (!number.empty()) {
@@ -86,6 +87,12 @@ struct ExactHandler {
             d = exact;
         }
         number.clear();
+        if (!std::isfinite(d)) {
+            // Too large for a double: read as infinity it could never be written back as JSON
+            // (an answer echoing it would not parse), so the text is refused here.
+            ec = json::error::exponent_overflow;
+            return false;
+        }
         st.push_double(d);
         return true;
     }

@@ -40,6 +40,30 @@ TEST(TransportConcurrency, BlockedServerHandlersDoNotStopTheSession) {
     }
 }
 
+// One thread runs the event loop while nothing blocks: a handler that blocks there must not stop
+// accepting, handshakes or other sessions for longer than the stall grace.
+TEST(TransportConcurrency, ABlockedHandlerStopsNeitherAcceptingNorOtherSessions) {
+    Loopback loop;
+    basekit::threads::Gate gate(false);
+    std::atomic<bool> blocked{false};
+    loop.server.AddMethod("Wait", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        blocked.store(true);
+        r.Reply(MakeVariant(gate.PassThrough(ScaledMs(20000))));
+    });
+    basemarshal::RPCClient first(loop.Connect(), u"first");
+    auto waiting = std::make_shared<Outcome>();
+    first.SendRequest(BuildCall("Wait", VariantArray()), waiting->ResultHandler(),
+                      waiting->ErrorHandler(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }));
+
+    basemarshal::RPCClient second(loop.Connect(), u"second");  // accepted meanwhile
+    EXPECT_EQ(Call(second, "Echo", VariantArray())->results, 1);
+    EXPECT_EQ(waiting->Handled(), 0);
+    gate.Open();
+    ASSERT_TRUE(waiting->Wait());
+    EXPECT_TRUE(boost::any_cast<bool>(*waiting->result)) << "released, not timed out";
+}
+
 TEST(TransportConcurrency, AnswerHandlerMayWaitForAnotherAnswer) {
     Loopback loop;
     basemarshal::RPCClient client(loop.Connect(), u"test");

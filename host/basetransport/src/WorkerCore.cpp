@@ -144,12 +144,16 @@ void WorkerCore::SpawnLocked(bool running) {
 }
 
 void WorkerCore::JoinFinishedLocked() {
+    if (mUnjoined == 0) {
+        return;
+    }
     for (auto it = mWorkers.begin(); it != mWorkers.end();) {
         if (it->finished && it->thread.get_id() != std::this_thread::get_id()) {
             if (it->thread.joinable()) {
-                it->thread.join();
+                it->thread.join();  // it needs the lock no more: this returns once it has ended
             }
             it = mWorkers.erase(it);
+            --mUnjoined;
         } else {
             ++it;
         }
@@ -165,10 +169,13 @@ void WorkerCore::ThreadMain(boost::shared_ptr<WorkerCore> core, std::list<Worker
     core->Loop(running);
     tCurrentCore = nullptr;
     std::lock_guard<std::mutex> lock(core->mMutex);
-    // The last use of the core's lock by this thread: from here on it may be joined.
+    // The last use of the core's lock by this thread: from here on it may be joined, by a spare
+    // (woken for it), the loop's next turn, Stop or the core's end.
     self->finished = true;
+    ++core->mUnjoined;
     --core->mThreads;
     core->mThreadLeft.notify_all();
+    core->mSpareWake.notify_all();
 }
 
 bool WorkerCore::WaitAsSpare(std::unique_lock<std::mutex>& lock) {
@@ -200,6 +207,7 @@ void WorkerCore::Loop(bool running) {
             BASEKIT_REPORT_CAUGHT("running a transport's event loop");
         }
         std::unique_lock<std::mutex> lock(mMutex);
+        JoinFinishedLocked();
         if (mIo.stopped()) {
             --mRunning;
             return;

@@ -15,9 +15,10 @@
 // leaves the loop and waits as a spare; spares idle for kIdleTimeout end, down to kMinThreads
 // threads in all.
 //
-// Threads are joined: by Stop, or by the core's destructor, which runs on the last thread to let
-// go of the core when Stop had to abandon a blocked handler (that thread detaches its own handle
-// as it ends, having nothing left to do).
+// Threads are joined: one that ends (idle, or stopped) by a spare woken for it, by the loop's next
+// turn, by Stop, or by the core's destructor, which runs on the last thread to let go of the core
+// when Stop had to abandon a blocked handler (that thread detaches its own handle as it ends,
+// having nothing left to do).
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -120,10 +121,11 @@ class WorkerCore : public Monitored, public boost::enable_shared_from_this<Worke
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> mWork;
     std::list<Worker> mWorkers;
     bool mStopping = false;
-    int mThreads = 0;  // live threads
-    int mRunning = 0;  // threads running the loop, or called to it from the spares
-    int mCalled = 0;   // calls to spares not taken yet
-    int mBusy = 0;     // threads inside handler code
+    int mThreads = 0;   // live threads
+    int mRunning = 0;   // threads running the loop, or called to it from the spares
+    int mCalled = 0;    // calls to spares not taken yet
+    int mBusy = 0;      // threads inside handler code
+    int mUnjoined = 0;  // threads that have ended and wait to be joined
     Clock::time_point mAllBusySince;
     std::chrono::microseconds mStallGrace = kDefaultStallGrace;
     std::uint64_t mMonitorID = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <list>
 #include <mutex>
 #include <system_error>
@@ -76,12 +77,16 @@ bool FindLiveServer(std::string const& registryDir, std::string const& entryPath
 }
 
 // The threads that run connection requests. Each is joined by a later request once it has
-// finished; the set is never destroyed, so requests still running when the process exits end
-// with it.
+// finished, and at exit; the set itself is never destroyed, so a request still running when the
+// process exits (its thread detached then) ends with the process.
 class LaunchThreads {
   public:
     static LaunchThreads& Instance() {
-        static LaunchThreads* const sThreads = new LaunchThreads();
+        static LaunchThreads* const sThreads = [] {
+            auto* threads = new LaunchThreads();
+            std::atexit(&LaunchThreads::AtExit);
+            return threads;
+        }();
         return *sThreads;
     }
 
@@ -89,20 +94,13 @@ class LaunchThreads {
     template <class Work>
     bool Start(Work&& work) {
         std::lock_guard<std::mutex> lock(mMutex);
-        for (auto it = mThreads.begin(); it != mThreads.end();) {
-            if (it->finished) {
-                it->thread.join();  // it only returns from here on
-                it = mThreads.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        JoinFinishedLocked();
         auto const self = mThreads.insert(mThreads.end(), Launch());
         try {
             self->thread = std::thread([this, self, work = std::forward<Work>(work)]() mutable {
                 work();
                 std::lock_guard<std::mutex> done(mMutex);
-                self->finished = true;
+                self->finished = true;  // its last use of the set
             });
         } catch (std::system_error const&) {
             mThreads.erase(self);
@@ -116,6 +114,29 @@ class LaunchThreads {
         std::thread thread;
         bool finished = false;
     };
+
+    void JoinFinishedLocked() {
+        for (auto it = mThreads.begin(); it != mThreads.end();) {
+            if (it->finished) {
+                it->thread.join();  // it only returns from here on
+                it = mThreads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    static void AtExit() {
+        LaunchThreads& threads = Instance();
+        std::lock_guard<std::mutex> lock(threads.mMutex);
+        threads.JoinFinishedLocked();
+        for (auto& launch : threads.mThreads) {
+            if (launch.thread.joinable()) {
+                launch.thread.detach();  // still waiting for a server: it ends with the process
+            }
+        }
+    }
+
     std::mutex mMutex;
     std::list<Launch> mThreads;
 };

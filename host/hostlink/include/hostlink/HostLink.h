@@ -43,7 +43,7 @@ boost::shared_ptr<basetransport::SocketTransport> GetSharedTransport();
 // and port, or with port 0 when the process exited or failed before announcing itself (or did not
 // announce itself within a minute). instanceName is recorded in the entry.
 // onConnection runs on a launch thread of hostlink (one per request, joined when a later request
-// starts) while this process holds the server name's start-up lock (so that a shared
+// starts or at exit) while this process holds the server name's start-up lock (so that a shared
 // server cannot retire between being found and being connected to): it should connect and
 // return, and must not wait for another connection to the same name. A server that does not
 // announce itself in time is killed. Returns 0 as well when the registry directory is unsafe.

@@ -9,6 +9,7 @@
 #include <boost/json.hpp>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "NameLock.h"
 #include "basekit/utility/Parse.h"

@@ -1,10 +1,10 @@
 #pragma once
-// The reference of bench_library_roundtrip: a raw TCP ping-pong over 127.0.0.1 (TCP_NODELAY)
-// with a child process that echoes, with answers received on the calling thread or handed to it
-// from a receiving thread.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
+// The reference of bench_library_roundtrip: a raw ping-pong with a child process that echoes,
+// over the same kind of socket as the library's sessions (a Unix domain socket), with answers
+// received on the calling thread or handed to it from a receiving thread.
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +15,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,29 +56,34 @@ inline bool ReceiveAll(int fd, char* data, std::size_t size) {
     return true;
 }
 
-// The echoing child's main: prints its port, accepts one connection, reads the request and
-// answer sizes, then answers each request of that many bytes with an answer of the other size,
-// until the peer closes.
+// The echoing child's main: prints the path it listens at (in a private temporary directory),
+// accepts one connection, reads the request and answer sizes, then answers each request of that
+// many bytes with an answer of the other size, until the peer closes.
 inline int RunEcho() {
-    int const listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    char directory[] = "/tmp/vireo-bench-echo-XXXXXX";
+    if (::mkdtemp(directory) == nullptr) {
         return 1;
     }
-    std::printf("%u\n", ntohs(address.sin_port));
+    std::string const path = std::string(directory) + "/echo.sock";
+    int const listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (listener < 0 ||
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0) {
+        ::rmdir(directory);
+        return 1;
+    }
+    std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     int const fd = ::accept(listener, nullptr, nullptr);
     ::close(listener);
+    ::unlink(path.c_str());
+    ::rmdir(directory);
     if (fd < 0) {
         return 1;
     }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::uint64_t sizes[2];
     if (!ReceiveAll(fd, reinterpret_cast<char*>(sizes), sizeof sizes) || sizes[0] > (1u << 20) ||
         sizes[1] > (1u << 20)) {
@@ -128,21 +135,19 @@ class RawPeer {
         }
         ::close(fromChild[1]);
         FILE* childOut = ::fdopen(fromChild[0], "r");
-        unsigned port = 0;
-        bool const read = childOut != nullptr && std::fscanf(childOut, "%u", &port) == 1;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        bool const read =
+            childOut != nullptr &&
+            std::fgets(address.sun_path, sizeof address.sun_path, childOut) != nullptr;
         if (childOut != nullptr) {
             std::fclose(childOut);
         }
         if (mChild < 0 || !read) {
             return false;
         }
-        mFD = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        int one = 1;
-        ::setsockopt(mFD, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        address.sun_path[std::strcspn(address.sun_path, "\n")] = '\0';
+        mFD = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         return ::connect(mFD, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
 

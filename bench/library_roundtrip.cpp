@@ -1,10 +1,10 @@
 // Round trip of a small synchronous call through the whole stack: the shared client's
 // GetQuicktimeCodecName (a FourCC the client has never seen, so every call reaches the server)
 // through JSON-RPC, the session socket, the server's dispatch and answer, the answer handler and
-// the caller's rendezvous. Beside it, in the same run, a raw TCP ping-pong over 127.0.0.1
-// (TCP_NODELAY) with a child process echoing, of the same byte sizes as the request and answer
-// lines. Also times Create() cold (no server running: the server is started) and warm (server
-// running, client released and made again).
+// the caller's rendezvous. Beside it, in the same run, a raw ping-pong over the sessions' kind
+// of socket (Unix domain) with a child process echoing, of the same byte sizes as the request
+// and answer lines. Also times Create() cold (no server running: the server is started) and
+// warm (server running, client released and made again).
 //
 //   bench_library_roundtrip [round trips per block, default 100] [groups, default 101]
 //                           [Create() runs, default 5]
@@ -251,7 +251,7 @@ int main(int argc, char** argv) {
         std::printf("%-32s %23s   %15s  %5s\n", "", "wall us", "CPU us", "runs");
         std::printf("%-32s %7s %7s %7s   %7s %7s  %5s\n", "", "median", "p10", "best", "median",
                     "p10", "median");
-        rawSamples.Print("raw TCP ping-pong");
+        rawSamples.Print("raw ping-pong");
         leanSamples.Print("  + lean hand-off to the caller");
         rendezvousSamples.Print("  + SyncPoint hand-off");
         librarySamples.Print("library synchronous call");

@@ -1,15 +1,15 @@
 // Round trip of a small synchronous RPC call (SendRequest, answer handler meeting the caller at
-// a SyncPoint) against an RPCServer in a child process, next to a raw TCP ping-pong of the same
-// byte sizes with the same child. Prints microseconds per round trip and their ratio.
+// a SyncPoint) against an RPCServer in a child process, next to a raw ping-pong of the same byte
+// sizes with the same child over the same kind of socket (a Unix domain socket, as sessions
+// use). Prints microseconds per round trip and their ratio.
 //
 // A third line shows the same call with a caller that polls a flag instead of sleeping at the
 // SyncPoint: the difference is the cost of waking the caller thread.
 //
 //   bench_rpc_roundtrip [iterations per round, default 5000] [rounds, default 7]
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +31,7 @@
 #include "basemarshal/JSONVariant.h"
 #include "basemarshal/RPCClient.h"
 #include "basemarshal/RPCServer.h"
+#include "basetransport/LocalFolder.h"
 #include "basetransport/SocketTransport.h"
 
 namespace {
@@ -71,8 +72,6 @@ void RawPeer(int listener) {
     if (fd < 0) {
         return;
     }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::uint64_t sizes[2];
     if (!ReceiveAll(fd, reinterpret_cast<char*>(sizes), sizeof sizes)) {
         return;
@@ -97,18 +96,20 @@ int Serve() {
     std::uint16_t const rpcPort = transport->Listen(
         0, kToken, [&server](basetransport::SessionPtr session) { server.Attach(session); });
 
-    int const listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (rpcPort == 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    // The raw reference listens beside the sessions' listeners.
+    std::string const rawPath = basetransport::PrivateFolder() + "/bench-raw-" +
+                                std::to_string(static_cast<long>(::getpid())) + ".sock";
+    int const listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, rawPath.c_str(), sizeof address.sun_path - 1);
+    if (rpcPort == 0 ||
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0) {
         return 1;
     }
     std::thread raw(RawPeer, listener);
-    std::printf("%u %u\n", rpcPort, ntohs(address.sin_port));
+    std::printf("%u %s\n", rpcPort, rawPath.c_str());
     std::fflush(stdout);
     // Until the parent closes our standard input.
     char byte;
@@ -116,6 +117,7 @@ int Serve() {
     }
     ::shutdown(listener, SHUT_RDWR);
     raw.join();
+    ::unlink(rawPath.c_str());
     return 0;
 }
 
@@ -158,8 +160,8 @@ int main(int argc, char** argv) {
     ::close(fromChild[1]);
     FILE* childOut = ::fdopen(fromChild[0], "r");
     unsigned rpcPort = 0;
-    unsigned rawPort = 0;
-    if (childOut == nullptr || std::fscanf(childOut, "%u %u", &rpcPort, &rawPort) != 2) {
+    char rawPath[sizeof(sockaddr_un::sun_path)] = {};
+    if (childOut == nullptr || std::fscanf(childOut, "%u %107s", &rpcPort, rawPath) != 2) {
         std::fprintf(stderr, "the server process did not start\n");
         return 1;
     }
@@ -182,13 +184,10 @@ int main(int argc, char** argv) {
     std::uint64_t const sizes[2] = {boost::json::serialize(request).size() + 1,
                                     boost::json::serialize(answer).size() + 1};
 
-    int const raw = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(rawPort));
-    int one = 1;
-    ::setsockopt(raw, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    int const raw = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, rawPath, sizeof address.sun_path - 1);
     if (::connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         !SendAll(raw, reinterpret_cast<char const*>(sizes), sizeof sizes)) {
         std::fprintf(stderr, "could not connect the raw socket\n");
@@ -264,7 +263,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(sizes[0]),
                 static_cast<unsigned long long>(sizes[1]), rounds, iterations);
     std::printf("us per round trip          median     best\n");
-    std::printf("raw TCP ping-pong        %8.2f %8.2f\n", rawMedian, rawBest);
+    std::printf("raw ping-pong            %8.2f %8.2f\n", rawMedian, rawBest);
     std::printf("RPC synchronous          %8.2f %8.2f\n", rpcMedian, rpcBest);
     std::printf("ratio RPC / raw          %8.2f %8.2f\n", rpcMedian / rawMedian, rpcBest / rawBest);
     std::printf("(diagnostic) RPC with a polling caller instead of a SyncPoint:\n");

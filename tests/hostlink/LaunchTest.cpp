@@ -1,7 +1,9 @@
 // Finding and starting named servers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,30 +12,32 @@
 
 #include "TestHelpers.h"
 #include "TestSupport.h"
+#include "basekit/utility/Process.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/Registry.h"
 
 extern char** environ;
 
-using namespace hostlinktest;
+namespace vireo::test::hostlink {
+
 using namespace std::chrono_literals;
-using vireotest::AppDirectory;
-using vireotest::ScopedEnv;
-using vireotest::ScriptFile;
-using vireotest::ServerKind;
-using vireotest::TempRegistry;
+using support::AppDirectory;
+using support::ScopedEnv;
+using support::ScriptFile;
+using support::ServerKind;
+using support::TempRegistry;
 
 TEST(Launch, ExecutablesThatCannotRunAreRefusedOrReportedPromptly) {
     TempRegistry registry;
-    vireotest::TempDir dir("vireo-notexe");
+    support::TempDir dir("vireo-notexe");
     std::string const plain = dir.Path() + "/plain";
     std::ofstream(plain) << "not a program";
     ::chmod(plain.c_str(), 0644);
     int calls = 0;
     for (auto const& path : {dir.Path() + "/missing", plain, dir.Path()}) {
-        EXPECT_EQ(0, hostlink::CreateNamedServerConnection(
+        EXPECT_EQ(0, ::hostlink::CreateNamedServerConnection(
                          Widen(kSharedName), Widen(path), Widen(kSharedName),
-                         [&calls](hostlink::ServerConnection const&) { ++calls; }))
+                         [&calls](::hostlink::ServerConnection const&) { ++calls; }))
             << path;
     }
 
@@ -107,8 +111,8 @@ TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {
         Outcome outcome = Connect(name, app.ExecutablePath());
         ASSERT_TRUE(outcome.called);
         EXPECT_EQ(0, outcome.connection.port);
-        EXPECT_TRUE(vireotest::WaitUntil([&] { return registry.ServerProcesses().size() == 1; },
-                                         10s));  // the first one only
+        EXPECT_TRUE(support::WaitUntil([&] { return registry.ServerProcesses().size() == 1; },
+                                       Scaled(10s)));  // the first one only
     }
 }
 
@@ -116,7 +120,7 @@ TEST(Launch, StaleEntriesAreReplaced) {
     TempRegistry registry;
     AppDirectory app(ServerKind::Scripted);
     ScriptFile script(R"({"methods": {}})");
-    std::string const path = hostlink::EntryPath(registry.Dir(), kSharedName);
+    std::string const path = ::hostlink::EntryPath(registry.Dir(), kSharedName);
 
     // A process that has ended.
     pid_t dead = 0;
@@ -126,12 +130,12 @@ TEST(Launch, StaleEntriesAreReplaced) {
     ASSERT_EQ(dead, ::waitpid(dead, nullptr, 0));
     // A live process (this one) at a port where nothing listens (a server killed after its
     // port was reused would look like this), and an entry of another name (a hash collision).
-    hostlink::RegistryEntry stale;
+    ::hostlink::RegistryEntry stale;
     stale.host = "127.0.0.1";
     stale.port = 1;
     stale.token = "old";
     stale.name = kSharedName;
-    std::vector<hostlink::RegistryEntry> cases(3, stale);
+    std::vector<::hostlink::RegistryEntry> cases(3, stale);
     cases[0].pid = dead;
     cases[0].port = 40000;
     cases[1].pid = ::getpid();
@@ -139,16 +143,16 @@ TEST(Launch, StaleEntriesAreReplaced) {
     cases[2].name = "someone else";
 
     for (auto const& entry : cases) {
-        ASSERT_TRUE(hostlink::WriteEntry(path, entry));
+        ASSERT_TRUE(::hostlink::WriteEntry(path, entry));
         Outcome outcome = Connect(kSharedName, app.ExecutablePath());
         ASSERT_TRUE(outcome.called);
         ASSERT_NE(0, outcome.connection.port);
-        hostlink::RegistryEntry now;
+        ::hostlink::RegistryEntry now;
         ASSERT_TRUE(registry.ReadEntry(kSharedName, now));
         EXPECT_EQ(outcome.connection.processID, now.pid);
         EXPECT_NE(stale.token, now.token);
         ::kill(static_cast<pid_t>(now.pid), SIGKILL);
-        EXPECT_TRUE(vireotest::WaitForProcessExit(static_cast<pid_t>(now.pid), 10s));
+        EXPECT_TRUE(support::WaitForProcessExit(static_cast<pid_t>(now.pid), Scaled(10s)));
     }
     // After SIGKILL the entry stays behind, stale; the next request replaces it too.
     EXPECT_EQ(1, registry.CountEntries());
@@ -184,3 +188,100 @@ TEST(Launch, ServersInheritNoDescriptorsOfTheirStarter) {
     ::close(leaky[0]);
     ::close(leaky[1]);
 }
+
+namespace {
+
+pid_t DeadProcess() {
+    pid_t dead = 0;
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    EXPECT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
+    EXPECT_EQ(dead, ::waitpid(dead, nullptr, 0));
+    return dead;
+}
+
+bool Exists(std::string const& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
+// What processes that died left in the registry is removed by the next request; what live
+// processes hold stays.
+TEST(Launch, LeftoversOfProcessesThatDiedAreRemoved) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    ScriptFile script(R"({"methods": {}})");
+    auto const path = [&](char const* suffix) {
+        return ::hostlink::EntryPath(registry.Dir(), PrivateName(suffix));
+    };
+    pid_t const dead = DeadProcess();
+    std::uint64_t const started = basekit::utility::ProcessStartTime(::getpid());
+
+    ::hostlink::RegistryEntry gone;
+    gone.pid = dead;
+    gone.host = "127.0.0.1";
+    gone.port = 5000;
+    gone.token = "t";
+    ::hostlink::RegistryEntry reused = gone;  // its pid now names another process
+    reused.pid = ::getpid();
+    reused.started = started + 1;
+    ::hostlink::RegistryEntry live = reused;
+    live.started = started;
+    ASSERT_TRUE(::hostlink::WriteEntry(path("gone"), gone));
+    ASSERT_TRUE(::hostlink::WriteEntry(path("reused"), reused));
+    ASSERT_TRUE(::hostlink::WriteEntry(path("live"), live));
+    std::ofstream(::hostlink::LockPath(path("crashed"))) << "";
+    int const holder = ::open(::hostlink::LockPath(path("busy")).c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(0, ::flock(holder, LOCK_EX));
+    std::ofstream(path("half") + ".tmp." + std::to_string(dead)) << "{";
+    bool const asRoot = ::geteuid() == 0;
+    if (asRoot) {  // as if planted by another user while the folder was open
+        ASSERT_TRUE(::hostlink::WriteEntry(path("planted"), live));
+        ASSERT_EQ(0, ::chown(path("planted").c_str(), 65534, 65534));
+    }
+
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    ASSERT_NE(0, outcome.connection.port);
+    EXPECT_FALSE(Exists(path("gone")));
+    EXPECT_FALSE(Exists(path("reused")));
+    EXPECT_TRUE(Exists(path("live")));
+    EXPECT_FALSE(Exists(::hostlink::LockPath(path("crashed"))));
+    EXPECT_TRUE(Exists(::hostlink::LockPath(path("busy"))));
+    EXPECT_FALSE(Exists(path("half") + ".tmp." + std::to_string(dead)));
+    if (asRoot) {
+        EXPECT_FALSE(Exists(path("planted")));
+    }
+    ::close(holder);
+}
+
+// A process killed while it starts a private server (holding the name's lock, its server not
+// yet announced) leaves a lock file; the next request removes it.
+TEST(Launch, AStartCutShortByDeathLeavesNothingBehind) {
+    TempRegistry registry;
+    AppDirectory app(ServerKind::Scripted);
+    std::string const name = PrivateName("doomed");
+    std::string const lock = ::hostlink::LockPath(::hostlink::EntryPath(registry.Dir(), name));
+    {
+        ScriptFile silent(R"({"announceDelayMs": 600000, "methods": {}})");
+        HelperProcess starter(name, app.ExecutablePath(), false);
+        ASSERT_TRUE(support::WaitUntil(
+            [&] { return Exists(lock) && registry.ServerProcesses().size() == 1; },
+            Scaled(10000ms)));
+        pid_t const server = registry.ServerProcesses().front();
+        starter.Kill();
+        ::kill(server, SIGKILL);
+        ASSERT_TRUE(support::WaitForProcessExit(server, Scaled(10000ms)));
+    }
+    EXPECT_TRUE(Exists(lock));
+
+    ScriptFile script(R"({"methods": {}})");
+    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
+    ASSERT_TRUE(outcome.called);
+    ASSERT_NE(0, outcome.connection.port);
+    EXPECT_FALSE(Exists(lock));
+    EXPECT_EQ(1, registry.CountEntries());
+}
+
+}  // namespace vireo::test::hostlink

@@ -14,9 +14,10 @@
 #include "hostlink/Registry.h"
 #include "hostlink/ServerSide.h"
 
-using namespace hostlinktest;
-using vireotest::ScopedEnv;
-using vireotest::TempDir;
+namespace vireo::test::hostlink {
+
+using support::ScopedEnv;
+using support::TempDir;
 
 namespace {
 
@@ -34,12 +35,12 @@ TEST(Registry, DirectoryIsMadePrivateAndUnsafeOnesAreRefused) {
     {
         ScopedEnv env("CORVIDHOST_REGISTRY_DIR", fresh.c_str());
         mode_t old = ::umask(0);  // a permissive umask must not leak into the directory's mode
-        EXPECT_EQ(fresh, hostlink::RegistryDirectory());
+        EXPECT_EQ(fresh, ::hostlink::RegistryDirectory());
         ::umask(old);
         EXPECT_EQ(0700u, ModeOf(fresh));
     }
 
-    vireotest::AppDirectory app(vireotest::ServerKind::Scripted);
+    support::AppDirectory app(support::ServerKind::Scripted);
     std::string const open = base.Path() + "/open";
     ASSERT_EQ(0, ::mkdir(open.c_str(), 0700));
     ASSERT_EQ(0, ::chmod(open.c_str(), 0777));
@@ -53,15 +54,15 @@ TEST(Registry, DirectoryIsMadePrivateAndUnsafeOnesAreRefused) {
 
     for (auto const& unsafe : {open, groupWritable, link, file}) {
         ScopedEnv env("CORVIDHOST_REGISTRY_DIR", unsafe.c_str());
-        EXPECT_EQ("", hostlink::RegistryDirectory()) << unsafe;
+        EXPECT_EQ("", ::hostlink::RegistryDirectory()) << unsafe;
         // No server is started where others could read its token or plant an entry.
-        EXPECT_EQ(0, hostlink::CreateNamedServerConnection(
+        EXPECT_EQ(0, ::hostlink::CreateNamedServerConnection(
                          Widen(kSharedName), Widen(app.ExecutablePath()), Widen(kSharedName), {}))
             << unsafe;
-        hostlink::server::LaunchOptions options;
+        ::hostlink::server::LaunchOptions options;
         options.name = kSharedName;
         options.registry = unsafe;
-        EXPECT_FALSE(hostlink::server::Announce(options, "127.0.0.1", 1234, "token")) << unsafe;
+        EXPECT_FALSE(::hostlink::server::Announce(options, "127.0.0.1", 1234, "token")) << unsafe;
     }
 
     if (::geteuid() == 0) {
@@ -69,46 +70,47 @@ TEST(Registry, DirectoryIsMadePrivateAndUnsafeOnesAreRefused) {
         ASSERT_EQ(0, ::mkdir(foreign.c_str(), 0700));
         ASSERT_EQ(0, ::chown(foreign.c_str(), 65534, 65534));
         ScopedEnv env("CORVIDHOST_REGISTRY_DIR", foreign.c_str());
-        EXPECT_EQ("", hostlink::RegistryDirectory());
+        EXPECT_EQ("", ::hostlink::RegistryDirectory());
     }
 }
 
 TEST(Registry, EntriesRoundTripPrivatelyAndNamesMapToDistinctSafeFiles) {
     TempDir dir("vireo-entries");
-    hostlink::RegistryEntry entry;
+    ::hostlink::RegistryEntry entry;
     entry.pid = 4242;
     entry.host = "127.0.0.1";
     entry.port = 5555;
     entry.token = "secret";
     entry.instance = "instance";
     entry.name = "name/with ../ and \xc3\xa9";
-    std::string const path = hostlink::EntryPath(dir.Path(), entry.name);
+    std::string const path = ::hostlink::EntryPath(dir.Path(), entry.name);
     EXPECT_EQ(dir.Path() + "/", path.substr(0, dir.Path().size() + 1));
     EXPECT_EQ(std::string::npos, path.find('/', dir.Path().size() + 1));  // no escape from dir
 
-    ASSERT_TRUE(hostlink::WriteEntry(path, entry));
+    ASSERT_TRUE(::hostlink::WriteEntry(path, entry));
     EXPECT_EQ(0600u, ModeOf(path));
-    hostlink::RegistryEntry back;
-    ASSERT_TRUE(hostlink::ReadEntry(path, back));
+    ::hostlink::RegistryEntry back;
+    ASSERT_TRUE(::hostlink::ReadEntry(path, back));
     EXPECT_EQ(std::tie(entry.pid, entry.host, entry.port, entry.token, entry.instance, entry.name),
               std::tie(back.pid, back.host, back.port, back.token, back.instance, back.name));
 
     // Long names that share a long prefix still get distinct file names within the limit.
     std::string const longA = std::string(300, 'a') + "1";
     std::string const longB = std::string(300, 'a') + "2";
-    EXPECT_NE(hostlink::EntryFileName(longA), hostlink::EntryFileName(longB));
-    EXPECT_LE(hostlink::EntryFileName(longA).size() + 10, 255u);  // room for ".lock", ".tmp.<pid>"
+    EXPECT_NE(::hostlink::EntryFileName(longA), ::hostlink::EntryFileName(longB));
+    EXPECT_LE(::hostlink::EntryFileName(longA).size() + 10,
+              255u);  // room for ".lock", ".tmp.<pid>"
 
     for (char const* bad :
          {"", "{", "[]", "{\"pid\":1,\"host\":\"127.0.0.1\",\"port\":0,\"token\":\"t\"}",
           "{\"pid\":\"1\",\"host\":\"127.0.0.1\",\"port\":5,\"token\":\"t\"}"}) {
         std::ofstream(path) << bad;
-        EXPECT_FALSE(hostlink::ReadEntry(path, back)) << bad;
+        EXPECT_FALSE(::hostlink::ReadEntry(path, back)) << bad;
     }
 }
 
 TEST(ServerSide, LaunchOptionsAreParsedStrictly) {
-    auto parse = [](std::vector<std::string> arguments, hostlink::server::LaunchOptions& out) {
+    auto parse = [](std::vector<std::string> arguments, ::hostlink::server::LaunchOptions& out) {
         std::vector<char*> argv;
         std::string program = "server";
         argv.push_back(&program[0]);
@@ -116,10 +118,10 @@ TEST(ServerSide, LaunchOptionsAreParsedStrictly) {
             argv.push_back(&argument[0]);
         }
         std::string error;
-        return hostlink::server::ParseLaunchOptions(static_cast<int>(argv.size()), argv.data(), out,
-                                                    error);
+        return ::hostlink::server::ParseLaunchOptions(static_cast<int>(argv.size()), argv.data(),
+                                                      out, error);
     };
-    hostlink::server::LaunchOptions options;
+    ::hostlink::server::LaunchOptions options;
     ASSERT_TRUE(parse({"--name", "n x", "--registry", "/r", "--instance", "i", "--parent-pid", "77",
                        "--idle-ms=250"},
                       options));
@@ -139,37 +141,37 @@ TEST(ServerSide, LaunchOptionsAreParsedStrictly) {
 }
 
 TEST(ServerSide, TokensAreFreshAndEntriesAreWithdrawnOnlyByTheirOwner) {
-    std::string const a = hostlink::server::MakeToken();
+    std::string const a = ::hostlink::server::MakeToken();
     EXPECT_EQ(64u, a.size());
-    EXPECT_NE(a, hostlink::server::MakeToken());
+    EXPECT_NE(a, ::hostlink::server::MakeToken());
 
-    vireotest::TempRegistry registry;
-    hostlink::server::LaunchOptions options;
+    support::TempRegistry registry;
+    ::hostlink::server::LaunchOptions options;
     options.name = kSharedName;
     options.registry = registry.Dir();
     options.instance = "inst";
-    ASSERT_TRUE(hostlink::server::Announce(options, "127.0.0.1", 4000, a));
-    hostlink::RegistryEntry entry;
+    ASSERT_TRUE(::hostlink::server::Announce(options, "127.0.0.1", 4000, a));
+    ::hostlink::RegistryEntry entry;
     ASSERT_TRUE(registry.ReadEntry(kSharedName, entry));
     EXPECT_EQ(std::tie(a, "inst"), std::tie(entry.token, entry.instance));
-    hostlink::server::Withdraw(options);
+    ::hostlink::server::Withdraw(options);
     EXPECT_EQ(0, registry.CountEntries());
 
     // An entry written by another server (a successor) is left alone.
     entry.pid = ::getppid();
-    ASSERT_TRUE(hostlink::WriteEntry(hostlink::EntryPath(registry.Dir(), kSharedName), entry));
-    hostlink::server::Withdraw(options);
+    ASSERT_TRUE(::hostlink::WriteEntry(::hostlink::EntryPath(registry.Dir(), kSharedName), entry));
+    ::hostlink::server::Withdraw(options);
     EXPECT_EQ(1, registry.CountEntries());
 }
 
 TEST(ServerSide, RetiringWaitsForTheNameLockAndAsksWhetherStillIdle) {
-    vireotest::TempRegistry registry;
-    hostlink::server::LaunchOptions options;
+    support::TempRegistry registry;
+    ::hostlink::server::LaunchOptions options;
     options.name = kSharedName;
     options.registry = registry.Dir();
-    ASSERT_TRUE(hostlink::server::Announce(options, "127.0.0.1", 4000, "t"));
+    ASSERT_TRUE(::hostlink::server::Announce(options, "127.0.0.1", 4000, "t"));
     std::string const lockPath =
-        hostlink::LockPath(hostlink::EntryPath(registry.Dir(), kSharedName));
+        ::hostlink::LockPath(::hostlink::EntryPath(registry.Dir(), kSharedName));
 
     {
         // A client between finding the server and connecting to it holds the lock.
@@ -177,17 +179,19 @@ TEST(ServerSide, RetiringWaitsForTheNameLockAndAsksWhetherStillIdle) {
         ASSERT_LE(0, client);
         ASSERT_EQ(0, ::flock(client, LOCK_EX));
         bool asked = false;
-        EXPECT_FALSE(hostlink::server::WithdrawIfIdle(
+        EXPECT_FALSE(::hostlink::server::WithdrawIfIdle(
             options, [&] { return asked = true; }, 50));
         EXPECT_FALSE(asked);
         EXPECT_EQ(1, registry.CountEntries());
         ::close(client);
     }
-    EXPECT_FALSE(hostlink::server::WithdrawIfIdle(
+    EXPECT_FALSE(::hostlink::server::WithdrawIfIdle(
         options, [] { return false; }, 1000));
     EXPECT_EQ(1, registry.CountEntries());
-    EXPECT_TRUE(hostlink::server::WithdrawIfIdle(
+    EXPECT_TRUE(::hostlink::server::WithdrawIfIdle(
         options, [] { return true; }, 1000));
     EXPECT_EQ(0, registry.CountEntries());
     EXPECT_NE(0, ::access(lockPath.c_str(), F_OK));  // lock files do not pile up
 }
+
+}  // namespace vireo::test::hostlink

@@ -9,14 +9,15 @@
 #include "basekit/serialization/JSONConvert.h"
 #include "basemarshal/RPCServer.h"
 
-using namespace hostlinktest;
+namespace vireo::test::hostlink {
+
 using namespace std::chrono_literals;
 using basekit::serialization::MakeVariant;
 using basekit::serialization::ReadValue;
 using basekit::serialization::VariantArray;
-using vireotest::AppDirectory;
-using vireotest::ServerKind;
-using vireotest::TempRegistry;
+using support::AppDirectory;
+using support::ServerKind;
+using support::TempRegistry;
 
 TEST(SpineMethods, ConnectionStepQuestionsAreAnswered) {
     TempRegistry registry;
@@ -34,7 +35,7 @@ TEST(SpineMethods, ConnectionStepQuestionsAreAnswered) {
 
     Answer codecs = Call(client, "GetQuicktimeImportCodecs");
     ASSERT_TRUE(codecs.ok);
-    EXPECT_EQ(boost::json::parse(R"({"value": []})"), vireotest::VariantToJson(codecs.result));
+    EXPECT_EQ(boost::json::parse(R"({"value": []})"), support::VariantToJson(codecs.result));
 
     // The flush interval is a notification; a malformed one as a request is refused, and the
     // session goes on either way.
@@ -47,3 +48,5 @@ TEST(SpineMethods, ConnectionStepQuestionsAreAnswered) {
     EXPECT_EQ(basemarshal::kErrorMethodNotFound, unknown.code);
     EXPECT_TRUE(Call(client, "IsQuicktimePresent").ok);
 }
+
+}  // namespace vireo::test::hostlink

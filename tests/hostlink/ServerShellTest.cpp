@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "ServerContext.h"
+#include "TestHelpers.h"
 #include "TestSupport.h"
 #include "WorkerPool.h"
+
+namespace vireo::test::hostlink {
 
 using namespace std::chrono_literals;
 
@@ -59,7 +62,7 @@ TEST(ServerShell, SerialQueuesRunInOrderOneTaskAtATime) {
             });
         }
     }
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return done.load() == kQueues * kTasks; }, 10s));
+    ASSERT_TRUE(support::WaitUntil([&] { return done.load() == kQueues * kTasks; }, Scaled(10s)));
     EXPECT_FALSE(overlapped);
     for (auto const& order : seen) {
         ASSERT_EQ(static_cast<std::size_t>(kTasks), order.size());
@@ -78,20 +81,19 @@ TEST(ServerShell, SerialQueuesRunInOrderOneTaskAtATime) {
         std::this_thread::sleep_for(50ms);
         ++ran;
     });
-    ASSERT_TRUE(vireotest::WaitUntil([&] { return started.load(); }, 10s));
+    ASSERT_TRUE(support::WaitUntil([&] { return started.load(); }, Scaled(10s)));
     for (int i = 0; i < 5; ++i) {
         queue->Post([&] { ran += 100; });
     }
     single.Stop();
     EXPECT_EQ(1, ran.load());
-    single.Post([&] { ran += 1000; });  // after Stop: dropped
+    single.Post([&] { ran += 1000; });  // after Stop: dropped (no thread is left to run it)
     queue->Post([&] { ran += 1000; });
-    std::this_thread::sleep_for(20ms);
     EXPECT_EQ(1, ran.load());
 }
 
 TEST(ServerShell, SessionEndCallbacksRunOnceAndLate) {
-    vireoserver::ServerContext context(hostlink::server::LaunchOptions{});
+    vireoserver::ServerContext context(::hostlink::server::LaunchOptions{});
     auto one = boost::make_shared<FakeSession>(1);
     auto two = boost::make_shared<FakeSession>(2);
     std::vector<std::string> events;
@@ -120,3 +122,5 @@ TEST(ServerShell, SessionEndCallbacksRunOnceAndLate) {
     context.AtSessionEnd(one, [&] { record("late"); });
     EXPECT_EQ(std::vector<std::string>{"late"}, events);
 }
+
+}  // namespace vireo::test::hostlink

@@ -14,7 +14,7 @@
 
 extern char** environ;
 
-namespace hostlinktest {
+namespace vireo::test::hostlink {
 
 std::string PrivateName(std::string const& suffix) {
     return std::string(kSharedName) + " " + suffix;
@@ -30,21 +30,21 @@ std::u16string Widen(std::string const& text) {
 
 Outcome Connect(std::string const& name, std::string const& executable,
                 std::chrono::milliseconds bound) {
-    auto done = std::make_shared<std::promise<hostlink::ServerConnection>>();
+    auto done = std::make_shared<std::promise<::hostlink::ServerConnection>>();
     auto future = done->get_future();
     Outcome outcome;
-    outcome.ticket = hostlink::CreateNamedServerConnection(
+    outcome.ticket = ::hostlink::CreateNamedServerConnection(
         Widen(name), Widen(executable), Widen(name),
-        [done](hostlink::ServerConnection const& connection) { done->set_value(connection); });
-    if (outcome.ticket != 0 && future.wait_for(bound) == std::future_status::ready) {
+        [done](::hostlink::ServerConnection const& connection) { done->set_value(connection); });
+    if (outcome.ticket != 0 && future.wait_for(Scaled(bound)) == std::future_status::ready) {
         outcome.called = true;
         outcome.connection = future.get();
     }
     return outcome;
 }
 
-basetransport::SessionPtr OpenSession(hostlink::ServerConnection const& connection) {
-    return hostlink::GetSharedTransport()->ClientStart(connection.host, connection.port);
+basetransport::SessionPtr OpenSession(::hostlink::ServerConnection const& connection) {
+    return ::hostlink::GetSharedTransport()->ClientStart(connection.host, connection.port);
 }
 
 Answer Call(basemarshal::RPCClient& client, char const* method,
@@ -66,7 +66,7 @@ Answer Call(basemarshal::RPCClient& client, char const* method,
             done->set_value(answer);
         },
         0);
-    if (future.wait_for(bound) != std::future_status::ready) {
+    if (future.wait_for(Scaled(bound)) != std::future_status::ready) {
         return Answer();
     }
     return future.get();
@@ -111,7 +111,7 @@ HelperProcess::~HelperProcess() {
 
 bool HelperProcess::ReadReport(std::chrono::milliseconds bound) {
     std::string line;
-    auto const deadline = std::chrono::steady_clock::now() + bound;
+    auto const deadline = std::chrono::steady_clock::now() + Scaled(bound);
     while (line.find('\n') == std::string::npos) {
         auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
@@ -148,4 +148,4 @@ void HelperProcess::Kill() {
     }
 }
 
-}  // namespace hostlinktest
+}  // namespace vireo::test::hostlink

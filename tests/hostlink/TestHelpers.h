@@ -6,11 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "TestSupport.h"
+#include "TimeScale.h"
 #include "basekit/serialization/Variant.h"
 #include "basemarshal/RPCClient.h"
 #include "hostlink/HostLink.h"
 
-namespace hostlinktest {
+namespace vireo::test::hostlink {
+
+// The shared test support (servers, registries, temporary directories).
+namespace support = ::vireotest;
 
 constexpr char kSharedName[] = "corvidhost VireoServer";
 // A private server's name: the base name, a space and a suffix.
@@ -22,13 +27,13 @@ std::u16string Widen(std::string const& text);
 struct Outcome {
     std::int64_t ticket = 0;
     bool called = false;  // the callback ran within the bound
-    hostlink::ServerConnection connection;
+    ::hostlink::ServerConnection connection;
 };
 Outcome Connect(std::string const& name, std::string const& executable,
                 std::chrono::milliseconds bound = std::chrono::seconds(30));
 
 // Opens a session on the shared transport to a connection from Connect.
-basetransport::SessionPtr OpenSession(hostlink::ServerConnection const& connection);
+basetransport::SessionPtr OpenSession(::hostlink::ServerConnection const& connection);
 
 // One RPC answer.
 struct Answer {
@@ -65,4 +70,4 @@ class HelperProcess {
     bool mSession = false;
 };
 
-}  // namespace hostlinktest
+}  // namespace vireo::test::hostlink

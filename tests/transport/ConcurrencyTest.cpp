@@ -6,7 +6,7 @@
 #include "basekit/threads/Gate.h"
 #include "basekit/threads/SyncPoint.h"
 
-namespace transporttest {
+namespace vireo::test::transport {
 namespace {
 
 using namespace basekit::serialization;
@@ -17,7 +17,7 @@ TEST(TransportConcurrency, BlockedServerHandlersDoNotStopTheSession) {
     Loopback loop;
     basekit::threads::Gate gate(false);
     loop.server.AddMethod("Wait", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
-        r.Reply(MakeVariant(gate.PassThrough(10000)));
+        r.Reply(MakeVariant(gate.PassThrough(ScaledMs(10000))));
     });
     loop.server.AddMethod("Release", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
         gate.Open();
@@ -40,6 +40,30 @@ TEST(TransportConcurrency, BlockedServerHandlersDoNotStopTheSession) {
     }
 }
 
+// One thread runs the event loop while nothing blocks: a handler that blocks there must not stop
+// accepting, handshakes or other sessions for longer than the stall grace.
+TEST(TransportConcurrency, ABlockedHandlerStopsNeitherAcceptingNorOtherSessions) {
+    Loopback loop;
+    basekit::threads::Gate gate(false);
+    std::atomic<bool> blocked{false};
+    loop.server.AddMethod("Wait", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        blocked.store(true);
+        r.Reply(MakeVariant(gate.PassThrough(ScaledMs(20000))));
+    });
+    basemarshal::RPCClient first(loop.Connect(), u"first");
+    auto waiting = std::make_shared<Outcome>();
+    first.SendRequest(BuildCall("Wait", VariantArray()), waiting->ResultHandler(),
+                      waiting->ErrorHandler(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return blocked.load(); }));
+
+    basemarshal::RPCClient second(loop.Connect(), u"second");  // accepted meanwhile
+    EXPECT_EQ(Call(second, "Echo", VariantArray())->results, 1);
+    EXPECT_EQ(waiting->Handled(), 0);
+    gate.Open();
+    ASSERT_TRUE(waiting->Wait());
+    EXPECT_TRUE(boost::any_cast<bool>(*waiting->result)) << "released, not timed out";
+}
+
 TEST(TransportConcurrency, AnswerHandlerMayWaitForAnotherAnswer) {
     Loopback loop;
     basemarshal::RPCClient client(loop.Connect(), u"test");
@@ -57,25 +81,29 @@ TEST(TransportConcurrency, AnswerHandlerMayWaitForAnotherAnswer) {
                     inner.Wait();
                 },
                 [&](long, std::u16string const&, std::int64_t) { inner.Wait(); }, 0);
-            inner.Wait(10000);
+            inner.Wait(ScaledMs(10000));
             outer.Wait();
         },
         [&](long, std::u16string const&, std::int64_t) { outer.Wait(); }, 0);
-    ASSERT_TRUE(outer.Wait(10000));
+    ASSERT_TRUE(outer.Wait(ScaledMs(10000)));
     EXPECT_TRUE(innerAnswered.load());
 }
 
 TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
     Loopback loop;
+    std::mutex laterMutex;
+    std::vector<std::thread> laterAnswers;
     loop.server.AddMethod("Fail", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
         r.Error(7, "failed");
     });
     loop.server.AddMethod("Drop", [](SessionPtr const&, VariantPtr const&, Responder const&) {});
-    loop.server.AddMethod("Later", [](SessionPtr const&, VariantPtr const&, Responder const& r) {
-        std::thread([r] {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    loop.server.AddMethod("Later", [&](SessionPtr const&, VariantPtr const&, Responder const& r) {
+        // Answered from another thread, a little later.
+        std::lock_guard<std::mutex> lock(laterMutex);
+        laterAnswers.emplace_back([r] {
+            std::this_thread::yield();
             r.Reply(MakeVariant(true));
-        }).detach();
+        });
     });
     SessionPtr session = loop.Connect();
     basemarshal::RPCClient client(session, u"test");
@@ -124,8 +152,17 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
         }
         return true;
     };
-    ASSERT_TRUE(WaitUntil(allHandled, Milliseconds(10000)));
-    std::this_thread::sleep_for(Milliseconds(50));
+    bool const allDone = WaitUntil(allHandled, Milliseconds(10000));
+    // Every handler that was going to run has run (the server may still have been delivering
+    // requests queued before the end of its session), and so has every answering thread.
+    loop.Stop();
+    {
+        std::lock_guard<std::mutex> lock(laterMutex);
+        for (auto& answer : laterAnswers) {
+            answer.join();
+        }
+    }
+    ASSERT_TRUE(allDone);
     for (std::size_t i = 0; i < handled.size(); ++i) {
         ASSERT_EQ(handled[i].load(), 1) << "request " << i;
     }
@@ -135,4 +172,4 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
 }
 
 }  // namespace
-}  // namespace transporttest
+}  // namespace vireo::test::transport

@@ -1,13 +1,44 @@
 #include "TestSupport.h"
 
-#include <netinet/in.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <boost/json/serialize.hpp>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
-namespace transporttest {
+#include "basetransport/LocalFolder.h"
+
+namespace vireo::test::transport {
+
+namespace {
+
+// The program's private folder: made before the first test, removed after the last.
+class PrivateFolderEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char pattern[] = "/tmp/vireo-transport-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        mDir = pattern;
+        ::setenv("CORVIDHOST_REGISTRY_DIR", mDir.c_str(), 1);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(mDir, ignored);
+    }
+
+  private:
+    std::string mDir;
+};
+
+[[maybe_unused]] ::testing::Environment* const gFolder =
+    ::testing::AddGlobalTestEnvironment(new PrivateFolderEnvironment());
+
+}  // namespace
 
 using basekit::serialization::MakeVariant;
 using basekit::serialization::VariantObject;
@@ -36,7 +67,12 @@ basemarshal::RPCClient::ErrorHandler Outcome::ErrorHandler() {
 
 bool Outcome::Wait(Milliseconds timeout) {
     std::unique_lock<std::mutex> lock(mutex);
-    return changed.wait_for(lock, timeout, [this] { return results + errors > 0; });
+    return changed.wait_for(lock, Scaled(timeout), [this] { return results + errors > 0; });
+}
+
+int Outcome::Handled() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return results + errors;
 }
 
 std::shared_ptr<Outcome> Call(basemarshal::RPCClient& client, char const* method,
@@ -71,6 +107,10 @@ Loopback::Loopback(std::string t)
 }
 
 Loopback::~Loopback() {
+    Stop();
+}
+
+void Loopback::Stop() {
     clientTransport.reset();
     serverTransport.reset();
 }
@@ -96,13 +136,18 @@ std::size_t Loopback::SessionCount() {
     return mSessions.size();
 }
 
+std::string ListenerFile(std::uint16_t port) {
+    return basetransport::ListenerPath(basetransport::PrivateFolder(), port);
+}
+
 RawConnection::RawConnection(std::uint16_t port) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string const path = ListenerFile(port);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        connectError = errno;
         ::close(fd);
         fd = -1;
     }
@@ -127,7 +172,7 @@ bool RawConnection::Send(std::string const& bytes) {
 }
 
 std::string RawConnection::ReadLine(Milliseconds timeout) {
-    auto const deadline = Clock::now() + timeout;
+    auto const deadline = Clock::now() + Scaled(timeout);
     for (;;) {
         auto const newline = mPending.find('\n');
         if (newline != std::string::npos) {
@@ -137,7 +182,7 @@ std::string RawConnection::ReadLine(Milliseconds timeout) {
         }
         auto const left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
         pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        if (fd < 0 || left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
             return std::string();
         }
         char chunk[4096];
@@ -150,7 +195,7 @@ std::string RawConnection::ReadLine(Milliseconds timeout) {
 }
 
 bool RawConnection::WaitForClose(Milliseconds timeout) {
-    auto const deadline = Clock::now() + timeout;
+    auto const deadline = Clock::now() + Scaled(timeout);
     for (;;) {
         auto const left = std::chrono::duration_cast<Milliseconds>(deadline - Clock::now());
         pollfd p{fd, POLLIN, 0};
@@ -167,9 +212,9 @@ bool RawConnection::WaitForClose(Milliseconds timeout) {
 
 std::string RawConnection::Hello(std::string const& token, std::int64_t protocol) {
     boost::json::object hello{{"jsonrpc", "2.0"}, {"id", 0}, {"method", "transport.hello"}};
-    hello["params"] = boost::json::object{{"protocol", protocol}, {"token", token}, {"pid", 1}};
+    hello["params"] = boost::json::object{{"protocol", protocol}, {"token", token}};
     Send(boost::json::serialize(hello) + "\n");
     return ReadLine();
 }
 
-}  // namespace transporttest
+}  // namespace vireo::test::transport

@@ -1,6 +1,9 @@
 #pragma once
 // Helpers shared by the transport tests: a connected server and client in this process, raw
 // sockets for speaking the wire format by hand, and outcomes of RPC calls.
+//
+// Every test program of this folder uses a private folder of its own (a temporary directory
+// named by CORVIDHOST_REGISTRY_DIR, set up before any test runs), inherited by its peers.
 #include <gtest/gtest.h>
 
 #include <boost/json/object.hpp>
@@ -12,21 +15,27 @@
 #include <thread>
 #include <vector>
 
+#include "TimeScale.h"
 #include "basekit/serialization/Variant.h"
 #include "basemarshal/RPCClient.h"
 #include "basemarshal/RPCServer.h"
 #include "basetransport/Session.h"
 #include "basetransport/SocketTransport.h"
 
-namespace transporttest {
+namespace vireo::test::transport {
 
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// Polls `done` until it holds or `timeout` passes.
+// A bound for things that normally happen within milliseconds, scaled for slow runs.
+inline Milliseconds Bound(Milliseconds limit = Milliseconds(5000)) {
+    return Scaled(limit);
+}
+
+// Polls `done` until it holds or `timeout` (scaled) passes.
 template <class Condition>
 bool WaitUntil(Condition done, Milliseconds timeout = Milliseconds(5000)) {
-    auto const deadline = Clock::now() + timeout;
+    auto const deadline = Clock::now() + Scaled(timeout);
     while (!done()) {
         if (Clock::now() > deadline) {
             return false;
@@ -41,8 +50,10 @@ class Outcome {
   public:
     basemarshal::RPCClient::ResultHandler ResultHandler();
     basemarshal::RPCClient::ErrorHandler ErrorHandler();
-    // Waits until a handler has run; false on time-out.
+    // Waits until a handler has run; false on time-out (scaled).
     bool Wait(Milliseconds timeout = Milliseconds(5000));
+    // Handlers run so far.
+    int Handled();
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -66,6 +77,9 @@ class Loopback {
     ~Loopback();
 
     basetransport::SessionPtr Connect();
+    // Destroys both transports, which waits for their threads: every handler that was going to
+    // run has run when this returns (a barrier before counting calls).
+    void Stop();
     // The n-th accepted server session (waits for it).
     basetransport::SessionPtr ServerSession(std::size_t index);
     std::size_t SessionCount();
@@ -84,7 +98,10 @@ class Loopback {
 // Registers the "Echo" method: answers {"value": params}.
 void AddEcho(basemarshal::RPCServer& server);
 
-// A TCP connection to 127.0.0.1:port on a plain blocking socket.
+// The file of the listener `port` in this program's private folder.
+std::string ListenerFile(std::uint16_t port);
+
+// A connection to the listener `port` on a plain blocking socket.
 class RawConnection {
   public:
     explicit RawConnection(std::uint16_t port);
@@ -98,9 +115,10 @@ class RawConnection {
     std::string Hello(std::string const& token, std::int64_t protocol);
 
     int fd = -1;
+    int connectError = 0;  // errno of a connect that failed
 
   private:
     std::string mPending;
 };
 
-}  // namespace transporttest
+}  // namespace vireo::test::transport

@@ -223,7 +223,8 @@ void RPCClient::Impl::RunError(Pending& request, long code, UTF16String const& m
     try {
         request.onError(code, message, request.arg);
     } catch (...) {
-        // Nothing is left to tell; the worker thread goes on.
+        // Nothing is left to tell the caller; the worker thread goes on.
+        BASEKIT_REPORT_CAUGHT("running an RPC error handler");
     }
 }
 
@@ -306,7 +307,9 @@ void RPCClient::SendNotification(VariantPtr const& call) {
     try {
         message = EncodeCall(call);
     } catch (...) {
+        // A notification has no handler to pass the failure to.
         basetransport::TakeLastSessionSentOnThisThread();
+        BASEKIT_REPORT_CAUGHT("encoding an RPC notification");
         return;
     }
     if (mImpl->session) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "basekit/debug/Failure.h"
+#include "basekit/utility/Text.h"
 #include "basemarshal/JSONVariant.h"
 
 namespace basemarshal {
@@ -22,11 +23,14 @@ using basekit::serialization::MakeVariant;
 using basekit::serialization::VariantArray;
 using basekit::serialization::VariantPtr;
 
+// Every error answer goes through here: its message is made valid UTF-8, whatever bytes it
+// echoes (a method name, an exception's text, a path), so that a strict JSON reader accepts it.
 json::object ErrorAnswer(json::value const& id, long code, std::string const& message) {
     json::object answer;
     answer["jsonrpc"] = "2.0";
     answer["id"] = id;
-    answer["error"] = json::object{{"code", static_cast<std::int64_t>(code)}, {"message", message}};
+    answer["error"] = json::object{{"code", static_cast<std::int64_t>(code)},
+                                   {"message", basekit::utility::MakeValidUTF8(message)}};
     return answer;
 }
 
@@ -48,6 +52,7 @@ struct Responder::State {
             try {
                 Send(ErrorAnswer(id, kErrorInternal, "the request was not answered"));
             } catch (...) {
+                BASEKIT_REPORT_CAUGHT("answering a request that its handler dropped");
             }
         }
     }

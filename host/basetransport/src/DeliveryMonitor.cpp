@@ -14,18 +14,21 @@ DeliveryMonitor& DeliveryMonitor::Instance() {
     return *sMonitor;
 }
 
-void DeliveryMonitor::Add(std::int64_t id, boost::weak_ptr<MonitoredSession> session) {
+std::uint64_t DeliveryMonitor::Watch(boost::weak_ptr<Monitored> watched) {
     std::lock_guard<std::mutex> lock(mMutex);
-    mSessions[id] = std::move(session);
+    std::uint64_t const id = mNextID++;
+    mWatched.emplace(id, std::move(watched));
     if (!mStarted) {
         mStarted = true;
+        // The watchdog described in the header: deliberately detached.
         std::thread([this] { Main(); }).detach();
     }
+    return id;
 }
 
-void DeliveryMonitor::Remove(std::int64_t id) {
+void DeliveryMonitor::Unwatch(std::uint64_t id) {
     std::lock_guard<std::mutex> lock(mMutex);
-    mSessions.erase(id);
+    mWatched.erase(id);
 }
 
 void DeliveryMonitor::NoteHandlerStart() {
@@ -44,7 +47,7 @@ void DeliveryMonitor::Main() {
     std::unique_lock<std::mutex> lock(mMutex);
     int idleTicks = 0;
     std::uint64_t seenStarts = mStarts.load();
-    std::vector<boost::weak_ptr<MonitoredSession>> sessions;
+    std::vector<boost::weak_ptr<Monitored>> watched;
     for (;;) {
         if (idleTicks >= kIdleTicks) {
             mAsleep.store(true);
@@ -57,24 +60,24 @@ void DeliveryMonitor::Main() {
         }
         mWake.wait_for(lock, kTick);
         mWakeRequested = false;
-        sessions.clear();
-        for (auto it = mSessions.begin(); it != mSessions.end();) {
+        watched.clear();
+        for (auto it = mWatched.begin(); it != mWatched.end();) {
             if (it->second.expired()) {
-                it = mSessions.erase(it);
+                it = mWatched.erase(it);
             } else {
-                sessions.push_back(it->second);
+                watched.push_back(it->second);
                 ++it;
             }
         }
         lock.unlock();
         bool running = false;
         auto const now = std::chrono::steady_clock::now();
-        for (auto const& weak : sessions) {
-            if (auto session = weak.lock()) {
-                running = session->CheckBlocked(now) || running;
+        for (auto const& weak : watched) {
+            if (auto item = weak.lock()) {
+                running = item->CheckProgress(now) || running;
             }
         }
-        sessions.clear();
+        watched.clear();
         lock.lock();
         std::uint64_t const starts = mStarts.load();
         idleTicks = running || starts != seenStarts ? 0 : idleTicks + 1;

@@ -1,9 +1,14 @@
 #pragma once
-// Watches the handlers that sessions are running and tells a session when its handler has run
-// for longer than its grace, so that the session can hand its reading and delivery to another
-// thread. Sessions never wake another thread per message for this: the monitor looks every
-// kTick while handlers are being started, and sleeps (woken by the next handler start) once
-// nothing has happened for kIdleTicks.
+// Watches what runs handler code: sessions (whose current handler may have blocked) and worker
+// cores (whose every thread may be inside handlers). Each is asked every kTick while handlers are
+// being started, and moves itself on when something has run past its grace: a session hands its
+// reading and delivery to another runner, a core makes one more thread run its loop. Nothing
+// wakes a thread per message for this: the monitor sleeps once nothing has happened for
+// kIdleTicks, and the next handler start wakes it.
+//
+// The monitor's thread is a watchdog: one per process, started with the first watched object
+// and running until the process exits (it must outlive every transport, also those destroyed
+// during exit), so it is never joined.
 #include <atomic>
 #include <boost/weak_ptr.hpp>
 #include <chrono>
@@ -15,12 +20,12 @@
 namespace basetransport {
 namespace detail {
 
-class MonitoredSession {
+class Monitored {
   public:
-    virtual ~MonitoredSession() = default;
-    // Called on the monitor thread. Moves delivery on when the running handler has exceeded
-    // the grace; true while a handler is running.
-    virtual bool CheckBlocked(std::chrono::steady_clock::time_point now) = 0;
+    virtual ~Monitored() = default;
+    // Called on the monitor's thread: moves on what has run past its grace. True while handler
+    // code is running (the monitor keeps looking).
+    virtual bool CheckProgress(std::chrono::steady_clock::time_point now) = 0;
 };
 
 class DeliveryMonitor {
@@ -30,9 +35,9 @@ class DeliveryMonitor {
 
     static DeliveryMonitor& Instance();
 
-    void Add(std::int64_t id, boost::weak_ptr<MonitoredSession> session);
-    void Remove(std::int64_t id);
-    // Cheap; called by a session each time it starts a handler.
+    std::uint64_t Watch(boost::weak_ptr<Monitored> watched);
+    void Unwatch(std::uint64_t id);
+    // Cheap; called each time handler code starts.
     void NoteHandlerStart();
 
   private:
@@ -41,7 +46,8 @@ class DeliveryMonitor {
 
     std::mutex mMutex;
     std::condition_variable mWake;
-    std::map<std::int64_t, boost::weak_ptr<MonitoredSession>> mSessions;
+    std::map<std::uint64_t, boost::weak_ptr<Monitored>> mWatched;
+    std::uint64_t mNextID = 1;
     bool mStarted = false;
     bool mWakeRequested = false;
     std::atomic<std::uint64_t> mStarts{0};

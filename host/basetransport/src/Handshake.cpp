@@ -1,15 +1,12 @@
 #include "Handshake.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "basekit/utility/Text.h"
 #include "basetransport/Session.h"
 #include "basetransport/SocketTransport.h"
 
@@ -36,16 +33,8 @@ bool ReadInteger(json::value const* value, std::int64_t& out) {
     return false;
 }
 
-json::object ErrorAnswer(json::value id, std::int64_t code, std::string const& message) {
-    json::object answer;
-    answer["jsonrpc"] = "2.0";
-    answer["id"] = std::move(id);
-    answer["error"] = json::object{{"code", code}, {"message", message}};
-    return answer;
-}
-
 // Compares without an early exit, so the time taken says nothing about the token.
-bool SameToken(std::string const& a, std::string const& b) {
+bool SameToken(std::string_view a, std::string_view b) {
     std::size_t const n = a.size() > b.size() ? a.size() : b.size();
     unsigned char difference = a.size() == b.size() ? 0 : 1;
     for (std::size_t i = 0; i < n; ++i) {
@@ -80,32 +69,23 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
     }
 }
 
-}  // namespace
-
-void ConfigureSocket(int fd) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    int const flags = ::fcntl(fd, F_GETFD);
-    if (flags >= 0) {
-        ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+// JSON-RPC ids are text, numbers or null; anything else is answered with null.
+json::value AnswerID(json::value const* id) {
+    if (id != nullptr && (id->is_string() || id->is_number() || id->is_null())) {
+        return *id;
     }
+    return nullptr;
 }
 
-boost::asio::ip::tcp::socket BlockingSocket(int fd) {
-    // Never run and never destroyed: sockets may outlive every transport.
-    static boost::asio::io_context* const sDormant = new boost::asio::io_context();
-    boost::asio::ip::tcp::socket socket(*sDormant);
-    int const flags = ::fcntl(fd, F_GETFL);
-    boost::system::error_code ec;
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return socket;
-    }
-    socket.assign(boost::asio::ip::tcp::v4(), fd, ec);
-    if (ec) {
-        ::close(fd);
-    }
-    return socket;
+}  // namespace
+
+json::object ErrorAnswer(json::value id, std::int64_t code, std::string const& message) {
+    json::object answer;
+    answer["jsonrpc"] = "2.0";
+    answer["id"] = std::move(id);
+    answer["error"] =
+        json::object{{"code", code}, {"message", basekit::utility::MakeValidUTF8(message)}};
+    return answer;
 }
 
 HelloVerdict JudgeHello(std::string_view line, std::string const& token, MessageParser& parser) {
@@ -122,84 +102,72 @@ HelloVerdict JudgeHello(std::string_view line, std::string const& token, Message
     json::value const* params = object ? object->if_contains("params") : nullptr;
     if (method == nullptr || !method->is_string() || method->get_string() != kHelloMethod ||
         id == nullptr || params == nullptr || !params->is_object()) {
-        verdict.answer = ErrorAnswer(id ? *id : json::value(nullptr), -32600,
+        verdict.answer = ErrorAnswer(AnswerID(id), -32600,
                                      "the first message must be a transport.hello request");
         return verdict;
     }
     json::object const& hello = params->get_object();
     std::int64_t protocol = 0;
     if (!ReadInteger(hello.if_contains("protocol"), protocol)) {
-        verdict.answer = ErrorAnswer(*id, -32600, "transport.hello carries no protocol version");
+        verdict.answer =
+            ErrorAnswer(AnswerID(id), -32600, "transport.hello carries no protocol version");
         return verdict;
     }
     if (protocol != kProtocolVersion) {
-        verdict.answer = ErrorAnswer(*id, kErrorProtocolVersion,
+        verdict.answer = ErrorAnswer(AnswerID(id), kErrorProtocolVersion,
                                      "protocol version mismatch: this server speaks version " +
                                          std::to_string(kProtocolVersion) +
                                          ", the client speaks version " + std::to_string(protocol));
         return verdict;
     }
     json::value const* presented = hello.if_contains("token");
-    std::string const given =
-        presented && presented->is_string() ? std::string(presented->get_string()) : "";
+    std::string_view const given = presented && presented->is_string()
+                                       ? std::string_view(presented->get_string())
+                                       : std::string_view();
     if (!SameToken(given, token)) {
         verdict.answer =
-            ErrorAnswer(*id, kErrorHandshakeRefused, "refused: the token does not match");
+            ErrorAnswer(AnswerID(id), kErrorHandshakeRefused, "refused: the token does not match");
         return verdict;
     }
-    std::int64_t pid = 0;
-    ReadInteger(hello.if_contains("pid"), pid);
     verdict.accepted = true;
-    verdict.peerProcessID = pid;
     verdict.answer["jsonrpc"] = "2.0";
-    verdict.answer["id"] = *id;
-    verdict.answer["result"] = json::object{{"protocol", kProtocolVersion},
-                                            {"pid", static_cast<std::int64_t>(::getpid())}};
+    verdict.answer["id"] = AnswerID(id);
+    verdict.answer["result"] = json::object{{"protocol", kProtocolVersion}};
     return verdict;
 }
 
-GreetResult ConnectAndGreet(boost::asio::ip::address_v4 const& address, std::uint16_t port,
-                            std::string const& token, std::chrono::milliseconds timeout) {
+bool HelloReader::Feed(std::string_view bytes) {
+    if (mJudged) {
+        return true;
+    }
+    std::size_t const newline = bytes.find('\n');
+    std::size_t const take = newline == std::string_view::npos ? bytes.size() : newline;
+    if (mLine.size() + take > kMaxHandshakeBytes) {
+        mVerdict.answer = ErrorAnswer(nullptr, -32600, "handshake too long");
+        mJudged = true;
+        return true;
+    }
+    mLine.append(bytes.data(), take);
+    if (newline == std::string_view::npos) {
+        return false;
+    }
+    std::string_view line(mLine);
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    mVerdict = JudgeHello(line, mToken, mParser);
+    mRest.assign(bytes.substr(newline + 1));
+    mJudged = true;
+    return true;
+}
+
+GreetResult Greet(int fd, std::string const& token, Clock::time_point deadline) {
     GreetResult result;
-    Clock::time_point const deadline = Clock::now() + timeout;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        result.error = std::string("socket: ") + std::strerror(errno);
-        return result;
-    }
-    auto fail = [&](std::string error) {
-        ::close(fd);
-        result.error = std::move(error);
-        return result;
-    };
-    ConfigureSocket(fd);
-
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = htonl(address.to_uint());
-    if (::connect(fd, reinterpret_cast<sockaddr const*>(&target), sizeof target) != 0) {
-        if (errno != EINPROGRESS) {
-            return fail(std::string("connect: ") + std::strerror(errno));
-        }
-        if (!WaitFor(fd, POLLOUT, deadline)) {
-            return fail("connect: timed out");
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-        if (error != 0) {
-            return fail(std::string("connect: ") + std::strerror(error));
-        }
-    }
-
     json::object hello;
     hello["jsonrpc"] = "2.0";
     hello["id"] = 0;
     hello["method"] = kHelloMethod;
-    hello["params"] = json::object{{"protocol", kProtocolVersion},
-                                   {"token", token},
-                                   {"pid", static_cast<std::int64_t>(::getpid())}};
+    hello["params"] = json::object{{"protocol", kProtocolVersion}, {"token", token}};
     std::string const text = SerializeMessage(hello);
     std::size_t sent = 0;
     while (sent < text.size()) {
@@ -209,10 +177,12 @@ GreetResult ConnectAndGreet(boost::asio::ip::address_v4 const& address, std::uin
             sent += static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (!WaitFor(fd, POLLOUT, deadline)) {
-                return fail("sending the handshake: timed out");
+                result.error = "sending the handshake: timed out";
+                return result;
             }
         } else {
-            return fail(std::string("sending the handshake: ") + std::strerror(errno));
+            result.error = std::string("sending the handshake: ") + std::strerror(errno);
+            return result;
         }
     }
 
@@ -221,7 +191,8 @@ GreetResult ConnectAndGreet(boost::asio::ip::address_v4 const& address, std::uin
     char chunk[4096];
     while (lineEnd == std::string::npos) {
         if (received.size() > kMaxHandshakeBytes) {
-            return fail("the handshake answer is too long");
+            result.error = "the handshake answer is too long";
+            return result;
         }
         ssize_t const n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
         if (n > 0) {
@@ -229,46 +200,57 @@ GreetResult ConnectAndGreet(boost::asio::ip::address_v4 const& address, std::uin
             received.append(chunk, static_cast<std::size_t>(n));
             lineEnd = received.find('\n', before);
         } else if (n == 0) {
-            return fail("the server closed the connection during the handshake");
+            result.error = "the server closed the connection during the handshake";
+            return result;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
             if (!WaitFor(fd, POLLIN, deadline)) {
-                return fail("waiting for the handshake answer: timed out");
+                result.error = "waiting for the handshake answer: timed out";
+                return result;
             }
         } else {
-            return fail(std::string("reading the handshake answer: ") + std::strerror(errno));
+            result.error = std::string("reading the handshake answer: ") + std::strerror(errno);
+            return result;
         }
     }
 
     MessageParser parser;
     json::value answer;
     std::string error;
-    if (!parser.Parse(std::string_view(received.data(), lineEnd), answer, error)) {
-        return fail("unparsable handshake answer: " + error);
+    std::string_view line(received.data(), lineEnd);
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    if (!parser.Parse(line, answer, error)) {
+        result.error = "unparsable handshake answer: " + error;
+        return result;
     }
     json::object const* object = answer.if_object();
     if (object == nullptr) {
-        return fail("the handshake answer is not an object");
+        result.error = "the handshake answer is not an object";
+        return result;
     }
     if (json::value const* refusal = object->if_contains("error")) {
         json::value const* message =
             refusal->is_object() ? refusal->get_object().if_contains("message") : nullptr;
-        return fail(message && message->is_string() ? std::string(message->get_string())
-                                                    : "the server refused the handshake");
+        result.error = message && message->is_string() ? std::string(message->get_string())
+                                                       : "the server refused the handshake";
+        return result;
     }
     json::value const* accepted = object->if_contains("result");
     json::object const* resultObject = accepted ? accepted->if_object() : nullptr;
     std::int64_t protocol = 0;
     if (resultObject == nullptr || !ReadInteger(resultObject->if_contains("protocol"), protocol)) {
-        return fail("malformed handshake answer");
+        result.error = "malformed handshake answer";
+        return result;
     }
     if (protocol != kProtocolVersion) {
-        return fail("protocol version mismatch: this client speaks version " +
-                    std::to_string(kProtocolVersion) + ", the server speaks version " +
-                    std::to_string(protocol));
+        result.error = "protocol version mismatch: this client speaks version " +
+                       std::to_string(kProtocolVersion) + ", the server speaks version " +
+                       std::to_string(protocol);
+        return result;
     }
-    ReadInteger(resultObject->if_contains("pid"), result.peerProcessID);
+    result.accepted = true;
     result.received = received.substr(lineEnd + 1);
-    result.fd = fd;
     return result;
 }
 

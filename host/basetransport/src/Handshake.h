@@ -1,9 +1,6 @@
 #pragma once
 // The first exchange of every session: the client's "transport.hello" request and the server's
-// answer.
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/asio/ip/tcp.hpp>
+// answer. Who the peer is (process and user) comes from the kernel, not from the hello.
 #include <boost/json/object.hpp>
 #include <chrono>
 #include <cstdint>
@@ -16,36 +13,49 @@ namespace basetransport {
 namespace detail {
 
 constexpr char kHelloMethod[] = "transport.hello";
-// A handshake line longer than this ends the connection.
+// A first line longer than this ends the connection.
 constexpr std::size_t kMaxHandshakeBytes = 64 * 1024;
+
+// An error answer whose message is made valid UTF-8.
+boost::json::object ErrorAnswer(boost::json::value id, std::int64_t code,
+                                std::string const& message);
 
 // The server's judgement of a first message.
 struct HelloVerdict {
     bool accepted = false;
     boost::json::object answer;  // the result or error answer to send back
-    std::int64_t peerProcessID = 0;
 };
 HelloVerdict JudgeHello(std::string_view line, std::string const& token, MessageParser& parser);
 
-// Client side, on the calling thread: connects to address:port, sends the hello with `token`
-// and reads the answer, all within `timeout`.
-struct GreetResult {
-    int fd = -1;           // the connected socket (non-blocking), or -1 on failure
-    std::string received;  // bytes that arrived after the answer line
-    std::int64_t peerProcessID = 0;
-    std::string error;  // why it failed
+// The server side of the handshake, before any socket matters: takes the bytes of a new
+// connection until its first line is complete (or too long), then judges it.
+class HelloReader {
+  public:
+    explicit HelloReader(std::string token) : mToken(std::move(token)) {}
+    // False while more bytes are needed; true once judged (later bytes are ignored).
+    bool Feed(std::string_view bytes);
+    bool Judged() const { return mJudged; }
+    HelloVerdict const& Verdict() const { return mVerdict; }
+    // The bytes that came after the first line.
+    std::string const& Rest() const { return mRest; }
+
+  private:
+    std::string const mToken;
+    std::string mLine;
+    std::string mRest;
+    bool mJudged = false;
+    HelloVerdict mVerdict;
+    MessageParser mParser;
 };
-GreetResult ConnectAndGreet(boost::asio::ip::address_v4 const& address, std::uint16_t port,
-                            std::string const& token, std::chrono::milliseconds timeout);
 
-// Takes a connected socket into blocking mode (sessions read and write with blocking calls).
-// Such sockets belong to an io_context that no thread runs, so that data arriving on them never
-// wakes a reactor. Closes the descriptor and returns a closed socket on failure.
-boost::asio::ip::tcp::socket BlockingSocket(int fd);
-
-// Sets TCP_NODELAY and close-on-exec (a server started by this process must not inherit the
-// connection, or the peer would not see it end when this process dies).
-void ConfigureSocket(int fd);
+// Client side, on the calling thread: sends the hello with `token` on the connected socket `fd`
+// (non-blocking) and reads the answer before the deadline.
+struct GreetResult {
+    bool accepted = false;
+    std::string received;  // bytes that arrived after the answer line
+    std::string error;     // why it failed
+};
+GreetResult Greet(int fd, std::string const& token, std::chrono::steady_clock::time_point deadline);
 
 }  // namespace detail
 }  // namespace basetransport

@@ -1,13 +1,14 @@
 #include "Listener.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/make_shared.hpp>
-#include <cstring>
+#include <cerrno>
 #include <utility>
 
-#include "Handshake.h"
+#include "basekit/debug/Failure.h"
 
 namespace basetransport {
 namespace detail {
@@ -15,81 +16,147 @@ namespace detail {
 namespace {
 namespace asio = boost::asio;
 namespace json = boost::json;
+using LocalSocket = asio::local::stream_protocol::socket;
 // Pause before accepting again after a failed accept (for example out of descriptors).
 constexpr std::chrono::milliseconds kAcceptRetry{50};
 }  // namespace
 
 // ---- Listener ---------------------------------------------------------------------------------
 
-Listener::Listener(boost::weak_ptr<TransportState> state, asio::ip::tcp::acceptor acceptor,
+Listener::Listener(boost::weak_ptr<TransportState> state, BoundListener bound,
                    boost::shared_ptr<ListenConfig const> config)
     : mState(std::move(state)),
       mConfig(std::move(config)),
-      mAcceptor(std::move(acceptor)),
-      mRetry(mAcceptor.get_executor()) {}
+      mPath(bound.path),
+      mInode(bound.inode),
+      mAcceptor(mState.lock()->Core().Io()),
+      mRetry(mAcceptor.get_executor()) {
+    boost::system::error_code ec;
+    mAcceptor.assign(asio::local::stream_protocol(), bound.fd, ec);
+    if (ec) {
+        ::close(bound.fd);
+        mClosed = true;
+        RemoveListenerFile(mPath, mInode);
+    }
+}
+
+Listener::~Listener() {
+    Close();
+}
 
 void Listener::Accept() {
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mClosed) {
+    if (mClosed || mWaiting) {
         return;
     }
-    mAcceptor.async_accept([self = shared_from_this()](boost::system::error_code const& ec,
-                                                       asio::ip::tcp::socket socket) {
-        self->OnAccept(ec, std::move(socket));
-    });
+    mWaiting = true;
+    mAcceptor.async_wait(
+        Acceptor::wait_read,
+        [self = shared_from_this()](boost::system::error_code const& ec) { self->OnReadable(ec); });
 }
 
 void Listener::Close() {
     std::lock_guard<std::mutex> lock(mMutex);
+    if (mClosed) {
+        return;
+    }
     mClosed = true;
     boost::system::error_code ignored;
     mAcceptor.close(ignored);
     mRetry.cancel();
+    RemoveListenerFile(mPath, mInode);
 }
 
-void Listener::OnAccept(boost::system::error_code const& ec, asio::ip::tcp::socket socket) {
-    if (ec == asio::error::operation_aborted) {
-        return;
-    }
-    if (ec) {
+bool Listener::IsClosed() {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mClosed;
+}
+
+void Listener::OnReadable(boost::system::error_code const& ec) {
+    {
         std::lock_guard<std::mutex> lock(mMutex);
-        if (mClosed) {
+        mWaiting = false;
+        if (mClosed || ec == asio::error::operation_aborted) {
             return;
         }
-        mRetry.expires_after(kAcceptRetry);
-        mRetry.async_wait([self = shared_from_this()](boost::system::error_code const& e) {
-            if (!e) {
-                self->Accept();
-            }
-        });
-        return;
     }
     auto state = mState.lock();
     if (!state) {
         return;
     }
-    ConfigureSocket(socket.native_handle());
-    boost::system::error_code ignored;
-    socket.non_blocking(true, ignored);
-    auto handshake = boost::make_shared<ServerHandshake>(state, std::move(socket), mConfig);
+    for (;;) {
+        if (!state->HasHandshakeRoom()) {
+            return;  // paused: the next finished handshake calls Accept
+        }
+        int fd = -1;
+        int error = 0;
+        {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (mClosed) {
+                return;
+            }
+            fd = ::accept4(mAcceptor.native_handle(), nullptr, nullptr,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+            error = errno;
+            if (fd < 0 && error != EAGAIN && error != EWOULDBLOCK && error != EINTR &&
+                error != ECONNABORTED) {
+                // Out of descriptors or memory: try again a little later.
+                mRetry.expires_after(kAcceptRetry);
+                mRetry.async_wait([self = shared_from_this()](boost::system::error_code const& e) {
+                    if (!e) {
+                        self->Accept();
+                    }
+                });
+                return;
+            }
+        }
+        if (fd >= 0) {
+            Admit(state, fd);
+        } else if (error == EAGAIN || error == EWOULDBLOCK) {
+            break;
+        }
+    }
+    Accept();
+}
+
+void Listener::Admit(boost::shared_ptr<TransportState> const& state, int fd) {
+    PeerCredentials peer;
+    if (!ReadPeerCredentials(fd, peer) || peer.uid != ::geteuid() ||
+        !state->ReserveHandshake(peer.pid)) {
+        // Another user, or a process that already has its share of pending handshakes.
+        ::close(fd);
+        return;
+    }
+    auto handshake = boost::make_shared<ServerHandshake>(state, fd, peer, mConfig);
     if (state->AddHandshake(handshake)) {
         handshake->Start();
     } else {
         handshake->Abort();
     }
-    Accept();
 }
 
 // ---- ServerHandshake --------------------------------------------------------------------------
 
-ServerHandshake::ServerHandshake(boost::shared_ptr<TransportState> state,
-                                 asio::ip::tcp::socket socket,
+ServerHandshake::ServerHandshake(boost::shared_ptr<TransportState> state, int fd,
+                                 PeerCredentials const& peer,
                                  boost::shared_ptr<ListenConfig const> config)
     : mState(std::move(state)),
       mConfig(std::move(config)),
-      mSocket(std::move(socket)),
+      mPeer(peer),
+      mSocket(mState->Core().Io()),
       mTimer(mSocket.get_executor()),
-      mBuffer(kMaxHandshakeBytes, '\0') {}
+      mReader(mConfig->token) {
+    boost::system::error_code ec;
+    mSocket.assign(asio::local::stream_protocol(), fd, ec);
+    if (ec) {
+        ::close(fd);
+        mPhase = Phase::Done;
+    }
+}
+
+ServerHandshake::~ServerHandshake() {
+    mState->ReleaseHandshake(mPeer.pid);
+}
 
 void ServerHandshake::Start() {
     std::lock_guard<std::mutex> lock(mMutex);
@@ -115,12 +182,8 @@ void ServerHandshake::CloseLocked() {
 }
 
 void ServerHandshake::ReadLocked() {
-    if (mUsed == mBuffer.size()) {
-        // Lingering: discard what the refused client still sends.
-        mUsed = 0;
-    }
     mSocket.async_read_some(
-        asio::buffer(&mBuffer[mUsed], mBuffer.size() - mUsed),
+        asio::buffer(mChunk, sizeof mChunk),
         [self = shared_from_this()](boost::system::error_code const& ec, std::size_t bytes) {
             self->OnRead(ec, bytes);
         });
@@ -147,75 +210,54 @@ void ServerHandshake::OnRead(boost::system::error_code const& ec, std::size_t by
         return;
     }
     if (mPhase == Phase::Lingering) {
-        mUsed = 0;
+        ReadLocked();  // discard what the refused client still sends
+        return;
+    }
+    if (!mReader.Feed(std::string_view(mChunk, bytes))) {
         ReadLocked();
         return;
     }
-    std::size_t const before = mUsed;
-    mUsed += bytes;
-    auto const* newline =
-        static_cast<char const*>(std::memchr(mBuffer.data() + before, '\n', mUsed - before));
-    if (newline == nullptr) {
-        if (mUsed == mBuffer.size()) {
-            lock.unlock();
-            json::object answer;
-            answer["jsonrpc"] = "2.0";
-            answer["id"] = nullptr;
-            answer["error"] = json::object{{"code", -32600}, {"message", "handshake too long"}};
-            Refuse(answer);
-            return;
-        }
-        ReadLocked();
-        return;
-    }
-    std::size_t const lineEnd = static_cast<std::size_t>(newline - mBuffer.data());
-    HelloVerdict verdict =
-        JudgeHello(std::string_view(mBuffer.data(), lineEnd), mConfig->token, mParser);
-    if (!verdict.accepted) {
-        lock.unlock();
-        Refuse(verdict.answer);
+    if (!mReader.Verdict().accepted) {
+        RefuseLocked(mReader.Verdict().answer);
         return;
     }
     mPhase = Phase::Done;
     mTimer.cancel();
-    std::string const rest = mBuffer.substr(lineEnd + 1, mUsed - lineEnd - 1);
     boost::system::error_code released;
     int const fd = mSocket.release(released);
     lock.unlock();
-    if (released) {
-        return;
+    if (!released) {
+        Accepted(fd);
     }
-    auto session = mState->AddSession(BlockingSocket(fd), verdict.peerProcessID);
+}
+
+void ServerHandshake::Accepted(int fd) {
+    auto session = mState->AddSession(fd, mPeer.pid);
     if (!session) {
         return;
     }
     // The answer goes first; onSession runs before any message of the session is read.
-    session->SendMessage(verdict.answer);
+    session->SendMessage(mReader.Verdict().answer);
     if (mConfig->onSession) {
         WorkerCore::BusyScope busy(mState->Core());
         try {
             mConfig->onSession(session);
         } catch (...) {
+            BASEKIT_REPORT_CAUGHT("running a listener's new-session handler");
         }
     }
-    session->Start(rest);
+    session->Start(mReader.Rest());
 }
 
-void ServerHandshake::Refuse(json::object const& answer) {
+void ServerHandshake::RefuseLocked(json::object const& answer) {
     std::string const text = SerializeMessage(answer);
-    std::lock_guard<std::mutex> lock(mMutex);
-    if (mPhase != Phase::Reading) {
-        return;
-    }
     // The answer is short and nothing else was sent, so it fits the socket buffer.
     (void)::send(mSocket.native_handle(), text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    boost::system::error_code ignored;
-    mSocket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    ::shutdown(mSocket.native_handle(), SHUT_WR);
     mPhase = Phase::Lingering;
     mTimer.expires_after(kLinger);
     mTimer.async_wait(
         [self = shared_from_this()](boost::system::error_code const& ec) { self->OnTimer(ec); });
-    mUsed = 0;
     ReadLocked();
 }
 

@@ -1,9 +1,12 @@
 #include "MessageCodec.h"
 
+#include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/serialize.hpp>
 #include <boost/json/value_stack.hpp>
 #include <charconv>
+#include <cmath>
+#include <cstring>
 
 #include "basetransport/Session.h"
 
@@ -70,7 +73,7 @@ struct ExactHandler {
         st.push_uint64(u);
         return true;
     }
-    bool on_double(double d, json::string_view s, json::error_code&) {
+    bool on_double(double d, json::string_view s, json::error_code& ec) {
         char const* first = s.data();
         char const* last = s.data() + s.size();
         if (!number.empty()) {
@@ -84,6 +87,12 @@ struct ExactHandler {
             d = exact;
         }
         number.clear();
+        if (!std::isfinite(d)) {
+            // Too large for a double: read as infinity it could never be written back as JSON
+            // (an answer echoing it would not parse), so the text is refused here.
+            ec = json::error::exponent_overflow;
+            return false;
+        }
         st.push_double(d);
         return true;
     }
@@ -98,6 +107,13 @@ struct ExactHandler {
     bool on_comment_part(json::string_view, json::error_code&) { return true; }
     bool on_comment(json::string_view, json::error_code&) { return true; }
 };
+
+// A receive buffer starts this large, grows as a long message needs, and shrinks back to it once
+// a long message has passed.
+constexpr std::size_t kInitialBuffer = 8 * 1024;
+constexpr std::size_t kShrinkAbove = 256 * 1024;
+// The longest incomplete line held: a message of kMaxMessageBytes and its carriage return.
+constexpr std::size_t kMaxPending = kMaxMessageBytes + 1;
 
 json::parse_options MessageOptions() {
     json::parse_options options;
@@ -142,6 +158,94 @@ std::string SerializeMessage(json::object const& message) {
     std::string text = json::serialize(message);
     text.push_back('\n');
     return text;
+}
+
+MessageReader::MessageReader() : mBuffer(kInitialBuffer) {}
+
+std::pair<char*, std::size_t> MessageReader::Space() {
+    if (mBuffer.size() - mUsed < kInitialBuffer / 2 && mBuffer.size() <= kMaxPending) {
+        // One byte beyond the longest line allowed, so that passing the limit is seen.
+        std::size_t const grown =
+            std::min(std::max(mBuffer.size() * 2, mUsed + kInitialBuffer), kMaxPending + 1);
+        mBuffer.resize(grown);
+    }
+    return {mBuffer.data() + mUsed, mBuffer.size() - mUsed};
+}
+
+bool MessageReader::Commit(std::size_t bytes, std::vector<json::object>& out,
+                           std::string& failure) {
+    if (mFailed) {
+        return false;
+    }
+    mUsed += std::min(bytes, mBuffer.size() - mUsed);
+    char* const data = mBuffer.data();
+    // Only the bytes that came since the last look can hold a new line feed.
+    auto const* last = static_cast<char const*>(memrchr(data + mScanned, '\n', mUsed - mScanned));
+    if (last != nullptr) {
+        std::size_t const end = static_cast<std::size_t>(last - data) + 1;
+        std::size_t begin = 0;
+        while (begin < end) {
+            auto const* newline =
+                static_cast<char const*>(std::memchr(data + begin, '\n', end - begin));
+            std::size_t const next = static_cast<std::size_t>(newline - data) + 1;
+            std::size_t stop = next - 1;
+            if (stop > begin && data[stop - 1] == '\r') {
+                --stop;
+            }
+            std::string_view const line(data + begin, stop - begin);
+            begin = next;
+            if (line.empty()) {
+                continue;
+            }
+            if (line.size() > kMaxMessageBytes) {
+                failure = "a message exceeds the size limit";
+                mFailed = true;
+                return false;
+            }
+            json::value value;
+            std::string error;
+            if (!mParser.Parse(line, value, error)) {
+                failure = "unparsable message: " + error;
+                mFailed = true;
+                return false;
+            }
+            if (!value.is_object()) {
+                failure = "a message is not a JSON object";
+                mFailed = true;
+                return false;
+            }
+            out.push_back(std::move(value.get_object()));
+        }
+        std::memmove(data, data + end, mUsed - end);
+        mUsed -= end;
+    }
+    mScanned = mUsed;
+    if (mUsed > kMaxPending) {
+        failure = "a message exceeds the size limit";
+        mFailed = true;
+        return false;
+    }
+    if (mBuffer.size() > kShrinkAbove && mUsed < kInitialBuffer) {
+        // A long message has passed: give the memory back.
+        std::vector<char> smaller(data, data + mUsed);
+        smaller.resize(kInitialBuffer);
+        mBuffer.swap(smaller);
+    }
+    return true;
+}
+
+bool MessageReader::Feed(std::string_view bytes, std::vector<json::object>& out,
+                         std::string& failure) {
+    while (!bytes.empty()) {
+        auto const space = Space();
+        std::size_t const n = std::min(space.second, bytes.size());
+        std::memcpy(space.first, bytes.data(), n);
+        bytes.remove_prefix(n);
+        if (!Commit(n, out, failure)) {
+            return false;
+        }
+    }
+    return !mFailed;
 }
 
 }  // namespace detail

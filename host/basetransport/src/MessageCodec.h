@@ -1,10 +1,12 @@
 #pragma once
-// Text form of messages: one JSON value per line.
+// Text form of messages: one JSON object per line, ended by a line feed.
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace basetransport {
 namespace detail {
@@ -30,6 +32,33 @@ class MessageParser {
 
 // The message's text followed by a line feed.
 std::string SerializeMessage(boost::json::object const& message);
+
+// Splits the bytes of a session into lines and parses each into a message. Bytes are received
+// straight into the reader's buffer (Space, then Commit). A carriage return before the line feed
+// is dropped and empty lines are skipped. The first line that is not a JSON object, does not
+// parse, or grows past kMaxMessageBytes (noticed as soon as the limit is passed, without waiting
+// for its end) is a failure: the messages before it are still given out, nothing after it is.
+class MessageReader {
+  public:
+    MessageReader();
+
+    // Room for at least one more byte; grows the buffer as needed.
+    std::pair<char*, std::size_t> Space();
+    // `bytes` bytes were written at Space(). Appends the complete messages to `out`; false once
+    // the session's input has failed (with the reason in `failure`).
+    bool Commit(std::size_t bytes, std::vector<boost::json::object>& out, std::string& failure);
+    // Appends `bytes` as if received (the bytes that came with the handshake answer).
+    bool Feed(std::string_view bytes, std::vector<boost::json::object>& out, std::string& failure);
+    // Bytes of an incomplete line held.
+    std::size_t Pending() const { return mUsed; }
+
+  private:
+    std::vector<char> mBuffer;
+    std::size_t mUsed = 0;
+    std::size_t mScanned = 0;  // bytes at the start of the buffer known to hold no line feed
+    bool mFailed = false;
+    MessageParser mParser;
+};
 
 }  // namespace detail
 }  // namespace basetransport

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "WorkerCore.h"
+#include "basekit/debug/Failure.h"
 
 namespace basetransport {
 
@@ -125,6 +126,7 @@ void RunSessionEndObservers(SessionPtr const& session) {
             observer(session);
         } catch (...) {
             // An observer's failure does not stop the others.
+            BASEKIT_REPORT_CAUGHT("running a session end observer");
         }
     }
 }

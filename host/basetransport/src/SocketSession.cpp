@@ -1,15 +1,16 @@
 #include "SocketSession.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
-#include <boost/asio/buffer.hpp>
-#include <boost/asio/write.hpp>
 #include <boost/make_shared.hpp>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
 #include "Registry.h"
+#include "basekit/debug/Failure.h"
+#include "basekit/utility/Text.h"
 
 namespace basetransport {
 namespace detail {
@@ -20,11 +21,9 @@ namespace asio = boost::asio;
 namespace json = boost::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::size_t kReadChunk = 64 * 1024;
-
 }  // namespace
 
-SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, asio::ip::tcp::socket socket,
+SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
                              boost::weak_ptr<SessionOwner> owner, std::int64_t peerProcessID,
                              std::chrono::microseconds deliveryGrace)
     : mCore(std::move(core)),
@@ -32,11 +31,23 @@ SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, asio::ip::tcp::
       mID(NextSessionID()),
       mPeerProcessID(peerProcessID),
       mGrace(deliveryGrace),
-      mSocket(std::move(socket)),
-      mFD(mSocket.native_handle()),
-      mReadBuffer(kReadChunk) {}
+      mSocket(mCore->Io()),
+      mFD(fd) {
+    boost::system::error_code ec;
+    mSocket.assign(asio::local::stream_protocol(), fd, ec);
+    if (ec) {
+        // Not in the event loop: the session ends as soon as it starts (see Start).
+        mShutDown = true;
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
 
-SocketSession::~SocketSession() = default;
+SocketSession::~SocketSession() {
+    DeliveryMonitor::Instance().Unwatch(mMonitorID);
+    if (!mSocket.is_open()) {
+        ::close(mFD);
+    }
+}
 
 boost::shared_ptr<SocketSession> SocketSession::Self() {
     return boost::static_pointer_cast<SocketSession>(shared_from_this());
@@ -70,14 +81,24 @@ void SocketSession::Post(boost::function<void()> task) {
 // ---- Start and end ----------------------------------------------------------------------------
 
 void SocketSession::Start(std::string const& received) {
-    if (received.size() > mReadBuffer.size()) {
-        mReadBuffer.resize(received.size() + kReadChunk);
+    mMonitorID = DeliveryMonitor::Instance().Watch(boost::weak_ptr<Monitored>(Self()));
+    bool failedToRegister;
+    {
+        std::lock_guard<std::mutex> lock(mSocketMutex);
+        failedToRegister = !mSocket.is_open();
     }
-    std::memcpy(mReadBuffer.data(), received.data(), received.size());
-    mReadUsed = received.size();
+    if (failedToRegister) {
+        End("the socket could not join the event loop");
+    }
+    std::vector<json::object> messages;
+    std::string failure;
+    bool const ok = mReader.Feed(received, messages, failure);
+    QueueMessages(messages);
+    if (!ok) {
+        End(failure);
+    }
     std::lock_guard<std::mutex> lock(mDeliveryMutex);
     if (mRunnerToken == 0 && !mEndQueued) {
-        DeliveryMonitor::Instance().Add(mID, boost::weak_ptr<MonitoredSession>(Self()));
         StartRunnerLocked();
     }
 }
@@ -88,18 +109,18 @@ void SocketSession::End(std::string const& reason) {
         if (mClosed.load()) {
             return;
         }
-        mCloseReason = reason;
+        mCloseReason = basekit::utility::MakeValidUTF8(reason);
         mClosed.store(true);
     }
     {
-        // Wakes a runner blocked in a read and a writer blocked in a write; the socket closes
-        // once neither uses it.
+        // The peer sees the end at once; a parked runner and a waiting writer are woken. The
+        // descriptor itself stays open until the session is destroyed.
         std::lock_guard<std::mutex> lock(mSocketMutex);
-        mShutDown.store(true);
-        boost::system::error_code ignored;
-        mSocket.shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
+        mShutDown = true;
+        ::shutdown(mFD, SHUT_RDWR);
         mWriteQueued.clear();
-        CloseSocketIfUnusedLocked();
+        boost::system::error_code ignored;
+        mSocket.cancel(ignored);
     }
     // The end is delivered like a message, after every message read before it.
     std::lock_guard<std::mutex> lock(mDeliveryMutex);
@@ -123,13 +144,14 @@ void SocketSession::RunEndHandlers() {
             handler(self);
         } catch (...) {
             // One handler's failure does not keep the others from running.
+            BASEKIT_REPORT_CAUGHT("running a session's close handler");
         }
     }
     if (auto owner = mOwner.lock()) {
         owner->OnSessionEnded(self);
     }
     RunSessionEndObservers(self);
-    DeliveryMonitor::Instance().Remove(mID);
+    DeliveryMonitor::Instance().Unwatch(mMonitorID);
     // Drop the handlers: they often hold the objects that hold this session.
     boost::shared_ptr<MessageHandler> handler;
     std::deque<json::object> undelivered;
@@ -181,6 +203,7 @@ void SocketSession::SetMessageHandler(MessageHandler handler) {
             try {
                 (*current)(self, message);
             } catch (...) {
+                BASEKIT_REPORT_CAUGHT("delivering a message kept until a handler was set");
             }
         }
     });
@@ -192,6 +215,7 @@ void SocketSession::Deliver(json::object& message) {
         try {
             extension(self, message);
         } catch (...) {
+            BASEKIT_REPORT_CAUGHT("delivering a message to a transport extension");
         }
         return;
     }
@@ -212,6 +236,7 @@ void SocketSession::Deliver(json::object& message) {
     try {
         (*handler)(self, message);
     } catch (...) {
+        BASEKIT_REPORT_CAUGHT("delivering a message to a session's handler");
     }
 }
 
@@ -221,10 +246,11 @@ void SocketSession::StartRunnerLocked() {
     std::uint64_t const token = mNextToken++;
     mRunnerToken = token;
     mInHandler = false;
+    mParked = false;
     mCore->PostTask([self = Self(), token] { self->Run(token); });
 }
 
-bool SocketSession::CheckBlocked(Clock::time_point now) {
+bool SocketSession::CheckProgress(Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mDeliveryMutex);
     if (!mInHandler) {
         return false;
@@ -242,6 +268,7 @@ void SocketSession::Run(std::uint64_t token) {
         if (mRunnerToken != token) {
             return;  // another runner took over while this one ran a handler
         }
+        mParked = false;
         if (!mQueue.empty()) {
             Delivery next = std::move(mQueue.front());
             mQueue.pop_front();
@@ -266,182 +293,90 @@ void SocketSession::Run(std::uint64_t token) {
             continue;
         }
         if (mEndQueued) {
-            // The end has been delivered (by a runner that was then taken to be blocked).
+            // The end has been taken by a runner that was then taken to be blocked.
             mRunnerToken = 0;
             return;
         }
         lock.unlock();
-        ReadAndQueue();
+        ReadResult const read = ReadAvailable();
         lock.lock();
-    }
-}
-
-bool SocketSession::ReadAndQueue() {
-    // Bytes that came with the handshake answer are looked at before anything is read.
-    if (mReadUsed == mReadScanned) {
-        if (mReadBuffer.size() - mReadUsed < kReadChunk / 4) {
-            mReadBuffer.resize(mReadBuffer.size() * 2);
-        }
-        // Without the socket lock, which a sender may hold at this very moment: End stores
-        // mShutDown and then looks at mReading, this stores mReading and then looks at
-        // mShutDown, so the socket is never closed under a read.
-        mReading.store(true);
-        if (mShutDown.load()) {
-            mReading.store(false);
-            return false;
-        }
-        boost::system::error_code ec;
-        std::size_t const bytes = mSocket.read_some(
-            asio::buffer(mReadBuffer.data() + mReadUsed, mReadBuffer.size() - mReadUsed), ec);
-        mReading.store(false);
-        if (mShutDown.load()) {
-            std::lock_guard<std::mutex> lock(mSocketMutex);
-            CloseSocketIfUnusedLocked();
-        }
-        if (ec) {
-            End(ec == asio::error::eof ? std::string("the peer closed the connection")
-                                       : "read failed: " + ec.message());
-            return false;
-        }
-        mReadUsed += bytes;
-    }
-
-    // Take every complete line out of the buffer. Only the bytes that came since the last look
-    // can hold a new line feed.
-    std::string lines;
-    auto const* last = static_cast<char const*>(
-        memrchr(mReadBuffer.data() + mReadScanned, '\n', mReadUsed - mReadScanned));
-    if (last != nullptr) {
-        std::size_t const end = static_cast<std::size_t>(last - mReadBuffer.data()) + 1;
-        lines.assign(mReadBuffer.data(), end);
-        std::memmove(mReadBuffer.data(), mReadBuffer.data() + end, mReadUsed - end);
-        mReadUsed -= end;
-    }
-    mReadScanned = mReadUsed;
-    if (mReadBuffer.size() > 4 * kReadChunk && mReadUsed < kReadChunk) {
-        // A large message has passed: give the memory back.
-        mReadBuffer.resize(kReadChunk);
-        mReadBuffer.shrink_to_fit();
-    }
-
-    std::vector<json::object> messages;
-    std::string failure;
-    std::size_t begin = 0;
-    while (begin < lines.size()) {
-        std::size_t end = lines.find('\n', begin);
-        std::size_t const next = end + 1;
-        if (end > begin && lines[end - 1] == '\r') {
-            --end;
-        }
-        std::string_view const line(lines.data() + begin, end - begin);
-        begin = next;
-        if (line.empty()) {
+        if (read != ReadResult::Nothing || mRunnerToken != token || !mQueue.empty() || mEndQueued) {
             continue;
         }
-        if (line.size() > kMaxMessageBytes) {
-            failure = "a message exceeds the size limit";
-            break;
-        }
-        json::value value;
-        std::string error;
-        if (!mParser.Parse(line, value, error)) {
-            failure = "unparsable message: " + error;
-            break;
-        }
-        if (!value.is_object()) {
-            failure = "a message is not a JSON object";
-            break;
-        }
-        messages.push_back(std::move(value.get_object()));
-    }
-    if (failure.empty() && mReadUsed > kMaxMessageBytes) {
-        failure = "a message exceeds the size limit";
-    }
-    if (!messages.empty()) {
-        std::lock_guard<std::mutex> lock(mDeliveryMutex);
-        if (!mEndQueued) {
-            for (auto& message : messages) {
-                mQueue.push_back(Delivery{std::move(message), false});
-            }
-        }
-    }
-    if (!failure.empty()) {
-        End(failure);
-        return false;
-    }
-    return true;
-}
-
-// ---- Writing ----------------------------------------------------------------------------------
-
-bool SocketSession::SendMessage(json::object const& message) {
-    SetLastSessionSentOnThisThread(shared_from_this());
-    if (mClosed.load()) {
-        return false;
-    }
-    std::string text = SerializeMessage(message);
-    std::string failure;
-    {
-        std::lock_guard<std::mutex> lock(mSocketMutex);
-        if (mShutDown.load()) {
-            return false;
-        }
-        if (mWriterActive) {
-            if (mWriteQueued.size() + text.size() > kMaxWriteBacklog) {
-                failure = "the peer does not read its messages";
-            } else {
-                mWriteQueued.append(text);
-            }
-        } else {
-            // Nothing queued: write straight from this thread, without a hand-off.
-            ssize_t const sent = ::send(mFD, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (sent == static_cast<ssize_t>(text.size())) {
-                return true;
-            }
-            if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                failure = std::string("write failed: ") + std::strerror(errno);
-            } else {
-                mWriteQueued.assign(text, sent > 0 ? static_cast<std::size_t>(sent) : 0);
-                mWriterActive = true;
-                mCore->PostTask([self = Self()] { self->WriteQueued(); });
-            }
-        }
-    }
-    if (!failure.empty()) {
-        End(failure);
-        return false;
-    }
-    return true;
-}
-
-void SocketSession::WriteQueued() {
-    std::string chunk;
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(mSocketMutex);
-            if (mShutDown.load() || mWriteQueued.empty()) {
-                mWriterActive = false;
-                mWriteQueued.clear();
-                CloseSocketIfUnusedLocked();
-                return;
-            }
-            chunk.swap(mWriteQueued);
-            mWriteQueued.clear();
-        }
-        // Blocking: this worker waits for the peer; End's shutdown wakes it.
-        boost::system::error_code ec;
-        asio::write(mSocket, asio::buffer(chunk), ec);
-        chunk.clear();
-        if (ec) {
-            End("write failed: " + ec.message());
-        }
+        mParked = true;
+        lock.unlock();
+        Park(token);
+        return;
     }
 }
 
-void SocketSession::CloseSocketIfUnusedLocked() {
-    if (mShutDown.load() && !mReading.load() && !mWriterActive && mSocket.is_open()) {
-        boost::system::error_code ignored;
-        mSocket.close(ignored);
+SocketSession::ReadResult SocketSession::ReadAvailable() {
+    if (mDrained) {
+        // The last read left the socket empty: wait for readiness instead of asking again.
+        mDrained = false;
+        return ReadResult::Nothing;
+    }
+    auto const space = mReader.Space();
+    ssize_t const n = ::recv(mFD, space.first, space.second, MSG_DONTWAIT);
+    if (n > 0) {
+        std::vector<json::object> messages;
+        std::string failure;
+        bool const ok = mReader.Commit(static_cast<std::size_t>(n), messages, failure);
+        QueueMessages(messages);
+        if (!ok) {
+            End(failure);
+            return ReadResult::Ended;
+        }
+        mDrained = static_cast<std::size_t>(n) < space.second;
+        return ReadResult::Messages;
+    }
+    if (n == 0) {
+        End("the peer closed the connection");
+        return ReadResult::Ended;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        return ReadResult::Nothing;
+    }
+    if (errno == EINTR) {
+        return ReadResult::Messages;  // ask again
+    }
+    End(std::string("read failed: ") + std::strerror(errno));
+    return ReadResult::Ended;
+}
+
+void SocketSession::Park(std::uint64_t token) {
+    std::unique_lock<std::mutex> lock(mSocketMutex);
+    if (mShutDown) {
+        // Ended meanwhile: the end is queued; go on at once.
+        lock.unlock();
+        mCore->PostTask([self = Self(), token] { self->Run(token); });
+        return;
+    }
+    boost::weak_ptr<SocketSession> weak(Self());
+    mSocket.async_wait(Socket::wait_read, [weak, token](boost::system::error_code const&) {
+        // Readable, or cancelled by the end: either way the runner looks (a stale token does
+        // nothing).
+        if (auto self = weak.lock()) {
+            WorkerCore::BusyScope busy(*self->mCore);
+            try {
+                self->Run(token);
+            } catch (...) {
+                BASEKIT_REPORT_CAUGHT("reading a session");
+            }
+        }
+    });
+}
+
+void SocketSession::QueueMessages(std::vector<json::object>& messages) {
+    if (messages.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mDeliveryMutex);
+    if (mEndQueued) {
+        return;  // closed here: nothing more is delivered
+    }
+    for (auto& message : messages) {
+        mQueue.push_back(Delivery{std::move(message), false});
     }
 }
 

@@ -1,17 +1,23 @@
 #pragma once
-// A session over one TCP socket: newline-delimited JSON messages.
+// A session over one connected Unix domain socket: newline-delimited JSON messages.
 //
-// Reading and delivery: one worker thread at a time, the runner, reads the socket (blocking),
-// parses what came and runs the handler of each message itself, in order, without handing the
-// message to another thread. When a handler is still running after the session's grace, the
-// delivery monitor makes another worker the runner; it goes on with the next message and the
-// reading, and the old runner leaves when its handler returns. The end of the session is
-// delivered like a message, after every message read before it.
+// Reading and delivery: one runner at a time reads the socket and runs the handler of each
+// message itself, in order, without handing the message to another thread. The runner is a
+// role, not a thread: while there is nothing to read it is parked in the event loop (an
+// asynchronous wait for the socket to become readable, which costs no thread), and whichever
+// worker thread the readiness wakes takes it up, reads what has come and delivers it. When a
+// handler is still running after the session's grace, the delivery monitor makes a new runner,
+// which goes on with the next message and the reading on another thread; the old one leaves
+// when its handler returns. The end of the session is delivered like a message, after every
+// message read before it.
+//
+// Any thread may hold the runner role while it is parked (the token check makes a stale wake-up
+// harmless), so a caller waiting for an answer could take the role and read its answer itself.
 //
 // Writing: SendMessage writes straight from the calling thread when nothing is queued; what the
-// socket does not take at once is queued and written by a worker.
+// socket does not take at once is queued and written from the event loop as the socket drains.
 #include <atomic>
-#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/weak_ptr.hpp>
 #include <chrono>
 #include <cstdint>
@@ -37,17 +43,18 @@ class SessionOwner {
     virtual void OnSessionEnded(SessionPtr const& session) = 0;
 };
 
-class SocketSession final : public Session, public MonitoredSession {
+class SocketSession final : public Session, public Monitored {
   public:
+    using Socket = boost::asio::local::stream_protocol::socket;
+
     // Messages kept while no message handler is set; older ones are dropped beyond this.
     static constexpr std::size_t kMaxUndelivered = 1024;
     // Bytes queued for a peer that does not read; beyond this the session ends.
     static constexpr std::size_t kMaxWriteBacklog = 4 * kMaxMessageBytes;
 
-    // `socket` must be in blocking mode.
-    SocketSession(boost::shared_ptr<WorkerCore> core, boost::asio::ip::tcp::socket socket,
-                  boost::weak_ptr<SessionOwner> owner, std::int64_t peerProcessID,
-                  std::chrono::microseconds deliveryGrace);
+    // `fd` is a connected socket in non-blocking mode; the session owns it from here on.
+    SocketSession(boost::shared_ptr<WorkerCore> core, int fd, boost::weak_ptr<SessionOwner> owner,
+                  std::int64_t peerProcessID, std::chrono::microseconds deliveryGrace);
     ~SocketSession() override;
 
     bool IsClosed() const override;
@@ -60,9 +67,9 @@ class SocketSession final : public Session, public MonitoredSession {
     void Post(boost::function<void()> task) override;
     std::string GetCloseReason() const override;
 
-    bool CheckBlocked(std::chrono::steady_clock::time_point now) override;
+    bool CheckProgress(std::chrono::steady_clock::time_point now) override;
 
-    // Starts reading. `received` holds bytes that arrived with the handshake answer.
+    // Starts reading. `received` holds bytes that arrived with the handshake.
     void Start(std::string const& received);
     // Ends the session for `reason`; the first call wins.
     void End(std::string const& reason);
@@ -72,21 +79,23 @@ class SocketSession final : public Session, public MonitoredSession {
         boost::json::object message;
         bool end = false;
     };
+    enum class ReadResult { Messages, Nothing, Ended };
 
     boost::shared_ptr<SocketSession> Self();
-    // Hands the runner role to a new worker; mDeliveryMutex held.
+    // Makes a new runner and posts it to a worker; mDeliveryMutex held.
     void StartRunnerLocked();
+    // The runner: delivers what is queued, reads, and parks when there is nothing to read.
     void Run(std::uint64_t token);
-    // Reads once (or looks at the bytes that came with the handshake) and queues the complete
-    // messages; false when reading is over.
-    bool ReadAndQueue();
+    // Reads what the socket holds without waiting and queues the complete messages.
+    ReadResult ReadAvailable();
+    // Parks the runner until the socket is readable (or the session ends).
+    void Park(std::uint64_t token);
+    void QueueMessages(std::vector<boost::json::object>& messages);
     void Deliver(boost::json::object& message);
     void RunEndHandlers();
-    // The writer: a worker that writes the queued bytes.
+    // Writes queued bytes as far as the socket takes them; waits for room for the rest.
     void WriteQueued();
-    // After the shutdown, closes the socket once neither the runner nor the writer uses it;
-    // mSocketMutex held.
-    void CloseSocketIfUnusedLocked();
+    void WaitForRoomLocked();
 
     boost::shared_ptr<WorkerCore> const mCore;
     boost::weak_ptr<SessionOwner> const mOwner;
@@ -94,22 +103,22 @@ class SocketSession final : public Session, public MonitoredSession {
     std::int64_t const mPeerProcessID;
     std::chrono::microseconds const mGrace;
     std::atomic<bool> mClosed{false};
+    std::uint64_t mMonitorID = 0;
 
-    // The socket. Reads run without the lock (only the runner reads); writes, shutdown and
-    // close are decided under it.
+    // The socket. It stays open (shut down after the end) until the session is destroyed, so
+    // its descriptor is never reused under a read or write of another thread. Asynchronous
+    // operations on it are started and cancelled under mSocketMutex; reads and writes use the
+    // descriptor directly.
     std::mutex mSocketMutex;
-    boost::asio::ip::tcp::socket mSocket;
+    Socket mSocket;
     int const mFD;
-    std::atomic<bool> mShutDown{false};
-    std::atomic<bool> mReading{false};  // the runner is in a read
-    bool mWriterActive = false;
+    bool mShutDown = false;
+    bool mWriterWaiting = false;  // bytes are queued and a wait for room is pending
     std::string mWriteQueued;
 
-    // Read state: used by the runner only.
-    std::vector<char> mReadBuffer;
-    std::size_t mReadUsed = 0;
-    std::size_t mReadScanned = 0;  // bytes of the buffer known to hold no line feed
-    MessageParser mParser;
+    // Read state: used by the current runner only.
+    MessageReader mReader;
+    bool mDrained = false;  // the last read emptied the socket
 
     // Delivery state.
     std::mutex mDeliveryMutex;
@@ -117,6 +126,7 @@ class SocketSession final : public Session, public MonitoredSession {
     std::uint64_t mRunnerToken = 0;  // the current runner; 0 when there is none
     std::uint64_t mNextToken = 1;
     bool mInHandler = false;  // the current runner is running a handler
+    bool mParked = false;     // the current runner waits for the socket in the event loop
     bool mEndQueued = false;
     std::chrono::steady_clock::time_point mHandlerStartedAt;
 

@@ -1,25 +1,40 @@
 #include "basetransport/SocketTransport.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
-#include <boost/asio/ip/tcp.hpp>
 #include <boost/make_shared.hpp>
+#include <mutex>
 
 #include "Handshake.h"
 #include "Listener.h"
+#include "LocalSocket.h"
 #include "TransportState.h"
 #include "WorkerCore.h"
+#include "basetransport/LocalFolder.h"
 
 namespace basetransport {
 
 namespace {
 
-namespace asio = boost::asio;
 using detail::TransportState;
 using detail::WorkerCore;
 
 // How long destruction waits for sessions to run their end handlers and for threads to leave.
 constexpr std::chrono::milliseconds kStopGrace{2000};
+
+// A server holds a descriptor per session: the soft limit (often 1024) would cap it well below
+// what the transport can serve.
+void RaiseDescriptorLimit() {
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] {
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    });
+}
 
 class SocketTransportImpl final : public SocketTransport {
   public:
@@ -37,21 +52,31 @@ class SocketTransportImpl final : public SocketTransport {
     }
 
     SessionPtr ClientStart(std::string const& host, std::uint16_t port) override {
-        auto const address = detail::LoopbackAddress(host);
-        if (!address || port == 0) {
+        if (!detail::IsLocalHost(host) || port == 0) {
             return SessionPtr();
         }
-        detail::GreetResult greeting =
-            detail::ConnectAndGreet(*address, port, mState->GetToken(detail::TokenKey(host, port)),
-                                    mState->GetHandshakeTimeout());
-        if (greeting.fd < 0) {
+        std::string const folder = PrivateFolder();
+        if (folder.empty()) {
             return SessionPtr();
         }
-        asio::ip::tcp::socket socket = detail::BlockingSocket(greeting.fd);
-        if (!socket.is_open()) {
+        auto const deadline = detail::Clock::now() + mState->GetHandshakeTimeout();
+        std::string error;
+        int const fd = detail::ConnectListener(ListenerPath(folder, port), deadline, error);
+        if (fd < 0) {
             return SessionPtr();
         }
-        auto session = mState->AddSession(std::move(socket), greeting.peerProcessID);
+        detail::PeerCredentials server;
+        if (!detail::ReadPeerCredentials(fd, server) || server.uid != ::geteuid()) {
+            ::close(fd);  // not our own server: it must not see our token
+            return SessionPtr();
+        }
+        detail::GreetResult const greeting =
+            detail::Greet(fd, mState->GetToken(detail::TokenKey(host, port)), deadline);
+        if (!greeting.accepted) {
+            ::close(fd);
+            return SessionPtr();
+        }
+        auto session = mState->AddSession(fd, server.pid);
         if (!session) {
             return SessionPtr();
         }
@@ -70,37 +95,27 @@ class SocketTransportImpl final : public SocketTransport {
 
     std::uint16_t Listen(std::uint16_t port, std::string const& token,
                          boost::function<void(SessionPtr)> onSession) override {
-        boost::system::error_code ec;
-        asio::ip::tcp::acceptor acceptor(mState->Core().Io());
-        asio::ip::tcp::endpoint const endpoint(asio::ip::address_v4::loopback(), port);
-        acceptor.open(endpoint.protocol(), ec);
-        if (!ec) {
-            detail::ConfigureSocket(acceptor.native_handle());
-            acceptor.set_option(asio::socket_base::reuse_address(true), ec);
-        }
-        if (!ec) {
-            acceptor.bind(endpoint, ec);
-        }
-        if (!ec) {
-            acceptor.listen(asio::socket_base::max_listen_connections, ec);
-        }
-        std::uint16_t bound = 0;
-        if (!ec) {
-            bound = acceptor.local_endpoint(ec).port();
-        }
-        if (ec || bound == 0) {
+        std::string const folder = PrivateFolder();
+        if (folder.empty()) {
             return 0;
         }
+        RaiseDescriptorLimit();
+        detail::BoundListener bound = detail::BindListener(folder, port);
+        if (bound.fd < 0) {
+            return 0;
+        }
+        std::uint16_t const listening = bound.port;
         auto config = boost::make_shared<detail::ListenConfig>();
         config->token = token;
         config->onSession = std::move(onSession);
         auto listener = boost::make_shared<detail::Listener>(
-            boost::weak_ptr<TransportState>(mState), std::move(acceptor), config);
-        if (!mState->AddListener(listener)) {
+            boost::weak_ptr<TransportState>(mState), std::move(bound), config);
+        if (listener->IsClosed() || !mState->AddListener(listener)) {
+            listener->Close();
             return 0;
         }
         listener->Accept();
-        return bound;
+        return listening;
     }
 
     void Shutdown() override { mState->Shutdown(false); }

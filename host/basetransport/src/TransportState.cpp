@@ -1,24 +1,27 @@
 #include "TransportState.h"
 
-#include <boost/asio/ip/address.hpp>
+#include <unistd.h>
+
+#include <boost/asio/ip/address_v4.hpp>
 #include <boost/make_shared.hpp>
 
 #include "Listener.h"
+#include "basekit/debug/Failure.h"
 
 namespace basetransport {
 namespace detail {
 
 TransportState::TransportState(boost::shared_ptr<WorkerCore> core) : mCore(std::move(core)) {}
 
-boost::shared_ptr<SocketSession> TransportState::AddSession(boost::asio::ip::tcp::socket socket,
-                                                            std::int64_t peerProcessID) {
+boost::shared_ptr<SocketSession> TransportState::AddSession(int fd, std::int64_t peerProcessID) {
     std::lock_guard<std::mutex> lock(mMutex);
-    auto session = boost::make_shared<SocketSession>(
-        mCore, std::move(socket), boost::weak_ptr<SessionOwner>(shared_from_this()), peerProcessID,
-        mDeliveryGrace);
     if (mFinal) {
+        ::close(fd);
         return boost::shared_ptr<SocketSession>();
     }
+    auto session = boost::make_shared<SocketSession>(
+        mCore, fd, boost::weak_ptr<SessionOwner>(shared_from_this()), peerProcessID,
+        mDeliveryGrace);
     mSessions.emplace(session->GetID(), session);
     return session;
 }
@@ -35,6 +38,7 @@ void TransportState::OnSessionEnded(SessionPtr const& session) {
         try {
             handler(session);
         } catch (...) {
+            BASEKIT_REPORT_CAUGHT("running a transport's session handler");
         }
     }
     std::lock_guard<std::mutex> lock(mMutex);
@@ -107,6 +111,41 @@ bool TransportState::AddHandshake(boost::shared_ptr<ServerHandshake> const& hand
     return true;
 }
 
+bool TransportState::HasHandshakeRoom() const {
+    std::lock_guard<std::mutex> lock(mMutex);
+    return mPending < SocketTransport::kMaxPendingHandshakes;
+}
+
+bool TransportState::ReserveHandshake(pid_t pid) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    int& ofProcess = mPendingByProcess[pid];
+    if (ofProcess >= SocketTransport::kMaxPendingHandshakesPerProcess) {
+        return false;
+    }
+    ++ofProcess;
+    ++mPending;
+    return true;
+}
+
+void TransportState::ReleaseHandshake(pid_t pid) {
+    std::vector<boost::shared_ptr<Listener>> paused;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        auto const it = mPendingByProcess.find(pid);
+        if (it != mPendingByProcess.end() && --it->second <= 0) {
+            mPendingByProcess.erase(it);
+        }
+        bool const wasFull = mPending >= SocketTransport::kMaxPendingHandshakes;
+        --mPending;
+        if (wasFull) {
+            paused = mListeners;
+        }
+    }
+    for (auto const& listener : paused) {
+        listener->Accept();
+    }
+}
+
 void TransportState::Shutdown(bool final) {
     std::vector<boost::shared_ptr<Listener>> listeners;
     std::vector<boost::weak_ptr<ServerHandshake>> handshakes;
@@ -138,21 +177,17 @@ void TransportState::WaitForSessionsToEnd(std::chrono::milliseconds timeout) {
     mSessionGone.wait_for(lock, timeout, [this] { return mSessions.empty(); });
 }
 
-std::optional<boost::asio::ip::address_v4> LoopbackAddress(std::string const& host) {
+bool IsLocalHost(std::string const& host) {
     if (host.empty() || host == "localhost") {
-        return boost::asio::ip::address_v4::loopback();
+        return true;
     }
     boost::system::error_code ec;
     auto const address = boost::asio::ip::make_address_v4(host, ec);
-    if (ec || !address.is_loopback()) {
-        return std::nullopt;
-    }
-    return address;
+    return !ec && address.is_loopback();
 }
 
 std::string TokenKey(std::string const& host, std::uint16_t port) {
-    auto const address = LoopbackAddress(host);
-    return (address ? address->to_string() : host) + ":" + std::to_string(port);
+    return (IsLocalHost(host) ? std::string("local") : host) + ":" + std::to_string(port);
 }
 
 }  // namespace detail

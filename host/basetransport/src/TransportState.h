@@ -1,8 +1,8 @@
 #pragma once
 // What a socket transport shares with its sessions, listeners and pending handshakes. It
 // outlives the SocketTransport object until the last of its sessions has ended.
-#include <boost/asio/ip/address_v4.hpp>
-#include <boost/asio/ip/tcp.hpp>
+#include <sys/types.h>
+
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/function.hpp>
 #include <boost/weak_ptr.hpp>
@@ -11,9 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "SocketSession.h"
@@ -33,10 +31,9 @@ class TransportState : public SessionOwner, public boost::enable_shared_from_thi
     WorkerCore& Core() { return *mCore; }
     boost::shared_ptr<WorkerCore> const& CorePtr() const { return mCore; }
 
-    // Makes and registers a session for a connected socket in blocking mode; empty (socket
-    // closed) once shut down.
-    boost::shared_ptr<SocketSession> AddSession(boost::asio::ip::tcp::socket socket,
-                                                std::int64_t peerProcessID);
+    // Makes and registers a session for a connected socket (which it owns from here on); empty
+    // (socket closed) once shut down.
+    boost::shared_ptr<SocketSession> AddSession(int fd, std::int64_t peerProcessID);
     void OnSessionEnded(SessionPtr const& session) override;
 
     SessionHandlerID AddSessionHandler(boost::function<TransportError(SessionPtr)> handler);
@@ -51,6 +48,14 @@ class TransportState : public SessionOwner, public boost::enable_shared_from_thi
 
     bool AddListener(boost::shared_ptr<Listener> const& listener);
     bool AddHandshake(boost::shared_ptr<ServerHandshake> const& handshake);
+
+    // Handshake slots: false when the transport is at its cap of pending handshakes.
+    bool HasHandshakeRoom() const;
+    // Takes a slot for a connection of process `pid`; false when that process already holds
+    // its share.
+    bool ReserveHandshake(pid_t pid);
+    // Gives a slot back; listeners paused at the cap accept again.
+    void ReleaseHandshake(pid_t pid);
 
     // Closes listeners, pending handshakes and sessions. With `final` the state accepts nothing
     // more.
@@ -68,14 +73,16 @@ class TransportState : public SessionOwner, public boost::enable_shared_from_thi
     std::map<std::string, std::string> mTokens;
     std::vector<boost::shared_ptr<Listener>> mListeners;
     std::vector<boost::weak_ptr<ServerHandshake>> mHandshakes;
+    std::map<pid_t, int> mPendingByProcess;
+    int mPending = 0;
     std::chrono::milliseconds mHandshakeTimeout = SocketTransport::kDefaultHandshakeTimeout;
     std::chrono::microseconds mDeliveryGrace = SocketTransport::kDefaultDeliveryGrace;
 };
 
-// The loopback address that `host` names ("localhost", "" or a 127.x.y.z address); none for
-// anything else, since sessions never leave this machine.
-std::optional<boost::asio::ip::address_v4> LoopbackAddress(std::string const& host);
-// The key under which the token of host:port is kept.
+// True when `host` names this machine ("", "localhost" or a 127.x.y.z address): sessions
+// never leave it.
+bool IsLocalHost(std::string const& host);
+// The key under which the token of host:port is kept (every spelling of this machine alike).
 std::string TokenKey(std::string const& host, std::uint16_t port);
 
 }  // namespace detail

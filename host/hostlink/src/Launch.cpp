@@ -1,29 +1,27 @@
 // CreateNamedServerConnection: find the live server of a name, or start one and wait for it to
 // announce itself; then tell the caller where it listens.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <list>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "NameLock.h"
 #include "Spawn.h"
+#include "basekit/debug/Failure.h"
 #include "basekit/utility/Parse.h"
-#include "basekit/utility/Process.h"
 #include "basekit/utility/Text.h"
+#include "basetransport/LocalFolder.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/Registry.h"
 
@@ -38,8 +36,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultAnnounceTimeoutMs = 60000;
 // Another process holds the name's lock at most for an announcement wait plus one connection.
 constexpr int kExtraLockWaitMs = 30000;
-constexpr int kProbeTimeoutMs = 1000;
 constexpr int kAnnouncePollMs = 100;
+constexpr char kRegistryVariable[] = "CORVIDHOST_REGISTRY_DIR";
 
 std::atomic<std::int64_t> gNextTicket{1};
 
@@ -54,48 +52,94 @@ bool IsExecutableFile(std::string const& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-// True when host:port accepts a TCP connection within the probe time-out.
-bool AcceptsConnections(std::string const& host, std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        return false;
-    }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        return false;
-    }
-    bool connected = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        connected = true;
-    } else if (errno == EINPROGRESS) {
-        pollfd pfd{fd, POLLOUT, 0};
-        int ready;
-        do {
-            ready = ::poll(&pfd, 1, kProbeTimeoutMs);
-        } while (ready < 0 && errno == EINTR);
-        int soError = 0;
-        socklen_t length = sizeof soError;
-        connected = ready == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length) == 0 &&
-                    soError == 0;
-    }
-    ::close(fd);
-    return connected;
-}
-
-// An entry that names a live, reachable server of this name.
-bool FindLiveServer(std::string const& entryPath, std::string const& serverName,
-                    RegistryEntry& entry) {
+// An entry that names a live server of this name, listening where the entry says.
+bool FindLiveServer(std::string const& registryDir, std::string const& entryPath,
+                    std::string const& serverName, RegistryEntry& entry) {
     if (!ReadEntry(entryPath, entry)) {
         return false;
     }
     if (!entry.name.empty() && entry.name != serverName) {
         return false;
     }
-    return basekit::utility::IsProcessAlive(entry.pid) &&
-           AcceptsConnections(entry.host, entry.port);
+    if (!IsEntryProcessAlive(entry)) {
+        return false;
+    }
+    std::int64_t listener = 0;
+    switch (basetransport::ProbeListener(registryDir, entry.port, listener)) {
+        case basetransport::ListenerState::Listening:
+            return listener == entry.pid;
+        case basetransport::ListenerState::Absent:
+            return false;
+        case basetransport::ListenerState::Unknown:
+            break;
+    }
+    return true;  // alive, and its listener too busy to ask: it is there
 }
+
+// The threads that run connection requests. Each is joined by a later request once it has
+// finished, and at exit; the set itself is never destroyed, so a request still running when the
+// process exits (its thread detached then) ends with the process.
+class LaunchThreads {
+  public:
+    static LaunchThreads& Instance() {
+        static LaunchThreads* const sThreads = [] {
+            auto* threads = new LaunchThreads();
+            std::atexit(&LaunchThreads::AtExit);
+            return threads;
+        }();
+        return *sThreads;
+    }
+
+    // False when no thread could be made.
+    template <class Work>
+    bool Start(Work&& work) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        JoinFinishedLocked();
+        auto const self = mThreads.insert(mThreads.end(), Launch());
+        try {
+            self->thread = std::thread([this, self, work = std::forward<Work>(work)]() mutable {
+                work();
+                std::lock_guard<std::mutex> done(mMutex);
+                self->finished = true;  // its last use of the set
+            });
+        } catch (std::system_error const&) {
+            mThreads.erase(self);
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    struct Launch {
+        std::thread thread;
+        bool finished = false;
+    };
+
+    void JoinFinishedLocked() {
+        for (auto it = mThreads.begin(); it != mThreads.end();) {
+            if (it->finished) {
+                it->thread.join();  // it only returns from here on
+                it = mThreads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    static void AtExit() {
+        LaunchThreads& threads = Instance();
+        std::lock_guard<std::mutex> lock(threads.mMutex);
+        threads.JoinFinishedLocked();
+        for (auto& launch : threads.mThreads) {
+            if (launch.thread.joinable()) {
+                launch.thread.detach();  // still waiting for a server: it ends with the process
+            }
+        }
+    }
+
+    std::mutex mMutex;
+    std::list<Launch> mThreads;
+};
 
 // Watches the registry directory for new entries; without inotify the caller just polls.
 class DirectoryWatch {
@@ -178,14 +222,29 @@ struct ConnectionRequest {
     int announceTimeoutMs = kDefaultAnnounceTimeoutMs;
 };
 
+// The caller's environment with the registry named explicitly: the server listens in its
+// private folder, which must be this registry.
+std::vector<std::string> ServerEnvironment(std::string const& registryDir) {
+    std::vector<std::string> environment = detail::CopyEnvironment();
+    std::string const prefix = std::string(kRegistryVariable) + "=";
+    environment.erase(std::remove_if(environment.begin(), environment.end(),
+                                     [&](std::string const& variable) {
+                                         return variable.compare(0, prefix.size(), prefix) == 0;
+                                     }),
+                      environment.end());
+    environment.push_back(prefix + registryDir);
+    return environment;
+}
+
 void RunConnection(ConnectionRequest const& request, ConnectionCallback const& onConnection) {
     std::string const& serverName = request.serverName;
     ServerConnection connection;
     std::string const entryPath = EntryPath(request.registryDir, serverName);
+    RemoveLeftovers(request.registryDir);
     detail::NameLock lock;
     if (lock.Acquire(LockPath(entryPath), request.announceTimeoutMs + kExtraLockWaitMs)) {
         RegistryEntry entry;
-        bool ready = FindLiveServer(entryPath, serverName, entry);
+        bool ready = FindLiveServer(request.registryDir, entryPath, serverName, entry);
         if (!ready) {
             ::unlink(entryPath.c_str());  // stale: its process is gone or no longer listens
             ready =
@@ -207,6 +266,7 @@ void RunConnection(ConnectionRequest const& request, ConnectionCallback const& o
         }
     } catch (...) {
         // The callback's failure is its own; this thread must not take the process down.
+        BASEKIT_REPORT_CAUGHT("running a server connection callback");
     }
     lock.Release();
 }
@@ -228,17 +288,14 @@ std::int64_t CreateNamedServerConnection(basekit::UTF16String const& serverName,
     if (request.registryDir.empty()) {
         return 0;  // no safe place to find servers in
     }
-    request.environment = detail::CopyEnvironment();
+    request.environment = ServerEnvironment(request.registryDir);
     request.announceTimeoutMs = AnnounceTimeoutMs();
     std::int64_t const ticket = gNextTicket.fetch_add(1);
-    try {
-        std::thread([request = std::move(request), callback = std::move(onConnection)] {
+    bool const started = LaunchThreads::Instance().Start(
+        [request = std::move(request), callback = std::move(onConnection)] {
             RunConnection(request, callback);
-        }).detach();
-    } catch (std::system_error const&) {
-        return 0;  // no thread could be made: nothing will call back
-    }
-    return ticket;
+        });
+    return started ? ticket : 0;  // without a thread nothing would call back
 }
 
 }  // namespace hostlink

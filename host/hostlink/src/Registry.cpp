@@ -1,18 +1,20 @@
 // The registry directory, entry files and their contents.
 #include "hostlink/Registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <vector>
 
+#include "NameLock.h"
+#include "basekit/utility/Parse.h"
+#include "basekit/utility/Process.h"
+#include "basetransport/LocalFolder.h"
 #include "hostlink/HostLink.h"
 
 namespace hostlink {
@@ -62,59 +64,11 @@ bool WriteAll(int fd, std::string const& text) {
 }  // namespace
 
 bool PrepareRegistryDirectory(std::string const& dir, std::string& error) {
-    if (dir.empty()) {
-        error = "no registry directory";
-        return false;
-    }
-    if (::mkdir(dir.c_str(), 0700) == 0) {
-        // mkdir's mode is reduced by the umask; make sure it is exactly 0700.
-        if (::chmod(dir.c_str(), 0700) != 0) {
-            error = "cannot set the mode of " + dir + ": " + std::strerror(errno);
-            return false;
-        }
-    } else if (errno != EEXIST) {
-        error = "cannot create " + dir + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0) {
-        error = "cannot inspect " + dir + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        error = dir + " is not a directory";
-        return false;
-    }
-    if (st.st_uid != ::geteuid()) {
-        error = dir + " belongs to another user";
-        return false;
-    }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        error = dir + " is writable by group or others";
-        return false;
-    }
-    return true;
+    return basetransport::CheckPrivateFolder(dir, error);
 }
 
 std::string RegistryDirectory() {
-    std::string dir;
-    if (char const* fromEnv = std::getenv("CORVIDHOST_REGISTRY_DIR"); fromEnv && *fromEnv) {
-        dir = fromEnv;
-    } else if (char const* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
-        dir = std::string(runtime) + "/corvidhost";
-    } else {
-        char const* tmp = std::getenv("TMPDIR");
-        dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvidhost-" +
-              std::to_string(static_cast<unsigned long>(::geteuid()));
-    }
-    while (dir.size() > 1 && dir.back() == '/') {
-        dir.pop_back();
-    }
-    std::string error;
-    if (!PrepareRegistryDirectory(dir, error)) {
-        return std::string();
-    }
-    return dir;
+    return basetransport::PrivateFolder();
 }
 
 std::string EntryFileName(std::string const& serverName) {
@@ -136,8 +90,13 @@ std::string EntryPath(std::string const& registryDir, std::string const& serverN
 }
 
 bool ReadEntry(std::string const& entryPath, RegistryEntry& out) {
-    int fd = ::open(entryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    int fd = ::open(entryPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);  // only this user's own entries are believed
         return false;
     }
     std::string text;
@@ -185,6 +144,13 @@ bool ReadEntry(std::string const& entryPath, RegistryEntry& out) {
     }
     RegistryEntry entry;
     entry.pid = pid->get_int64();
+    if (auto const* started = object.if_contains("started")) {
+        if (started->is_uint64()) {
+            entry.started = started->get_uint64();
+        } else if (started->is_int64() && started->get_int64() > 0) {
+            entry.started = static_cast<std::uint64_t>(started->get_int64());
+        }
+    }
     entry.host = std::string(host->get_string());
     entry.port = static_cast<std::uint16_t>(portValue);
     entry.token = std::string(token->get_string());
@@ -201,6 +167,7 @@ bool ReadEntry(std::string const& entryPath, RegistryEntry& out) {
 bool WriteEntry(std::string const& entryPath, RegistryEntry const& entry) {
     boost::json::object object;
     object["pid"] = entry.pid;
+    object["started"] = entry.started;
     object["host"] = entry.host;
     object["port"] = static_cast<std::int64_t>(entry.port);
     object["token"] = entry.token;
@@ -222,6 +189,87 @@ bool WriteEntry(std::string const& entryPath, RegistryEntry const& entry) {
         return false;
     }
     return true;
+}
+
+bool IsEntryProcessAlive(RegistryEntry const& entry) {
+    if (!basekit::utility::IsProcessAlive(entry.pid)) {
+        return false;
+    }
+    return entry.started == 0 || basekit::utility::ProcessStartTime(entry.pid) == entry.started;
+}
+
+namespace {
+
+bool EndsWith(std::string const& text, std::string const& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool IsOurs(std::string const& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
+// An entry, looked at under its name's lock: removed when its server has gone (or it cannot be
+// read). An entry whose lock is held is in use and left alone.
+void RemoveStaleEntry(std::string const& path) {
+    detail::NameLock lock;
+    if (!lock.Acquire(LockPath(path), 0)) {
+        return;
+    }
+    RegistryEntry entry;
+    if (!ReadEntry(path, entry) || !IsEntryProcessAlive(entry)) {
+        ::unlink(path.c_str());
+    }
+    lock.Release();
+}
+
+// "<entry>.tmp.<pid>": what WriteEntry leaves when its writer dies between writing and renaming.
+void RemoveAbandonedTemporary(std::string const& path, std::string const& name) {
+    std::int64_t writer = 0;
+    std::size_t const mark = name.rfind(".tmp.");
+    if (mark != std::string::npos &&
+        basekit::utility::ParseInteger(name.substr(mark + 5), writer) &&
+        !basekit::utility::IsProcessAlive(writer)) {
+        ::unlink(path.c_str());
+    }
+}
+
+}  // namespace
+
+void RemoveLeftovers(std::string const& registryDir) {
+    DIR* listing = ::opendir(registryDir.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    std::vector<std::string> names;
+    while (dirent* item = ::readdir(listing)) {
+        names.emplace_back(item->d_name);
+    }
+    ::closedir(listing);
+    for (auto const& name : names) {
+        std::string const path = registryDir + "/" + name;
+        bool const entry = EndsWith(name, ".json");
+        bool const lockFile = EndsWith(name, ".json.lock");
+        bool const temporary = name.find(".json.tmp.") != std::string::npos;
+        if (!entry && !lockFile && !temporary) {
+            continue;
+        }
+        if (!IsOurs(path)) {
+            ::unlink(path.c_str());  // planted by another user while the folder was open
+        } else if (entry) {
+            RemoveStaleEntry(path);
+        } else if (lockFile) {
+            // Taken without waiting: a lock nobody holds is a leftover of a process that died
+            // holding it; releasing it removes the file.
+            detail::NameLock lock;
+            if (lock.Acquire(path, 0)) {
+                lock.Release();
+            }
+        } else {
+            RemoveAbandonedTemporary(path, name);
+        }
+    }
 }
 
 }  // namespace hostlink

@@ -1,6 +1,5 @@
 // The server's side of discovery: command line, token, announcing and withdrawing the entry.
 #include "hostlink/ServerSide.h"
-#include "basekit/utility/Parse.h"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -11,6 +10,8 @@
 #include <stdexcept>
 
 #include "NameLock.h"
+#include "basekit/utility/Parse.h"
+#include "basekit/utility/Process.h"
 #include "hostlink/Registry.h"
 
 namespace hostlink {
@@ -111,6 +112,7 @@ bool Announce(LaunchOptions const& options, std::string const& host, std::uint16
     }
     RegistryEntry entry;
     entry.pid = ::getpid();
+    entry.started = basekit::utility::ProcessStartTime(entry.pid);
     entry.host = host;
     entry.port = port;
     entry.token = token;

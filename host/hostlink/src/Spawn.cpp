@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -138,7 +139,17 @@ std::shared_ptr<ChildWatch> SpawnServer(std::string const& executable,
         return nullptr;
     }
     auto watch = std::make_shared<ChildWatch>(pid);
-    std::thread([watch] { watch->Reap(); }).detach();
+    try {
+        // The watchdog described in Spawn.h: deliberately detached.
+        std::thread([watch] { watch->Reap(); }).detach();
+    } catch (std::system_error const& failure) {
+        // Nothing would notice the child's end: do not keep it.
+        ::kill(pid, SIGKILL);
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        error = std::string("cannot watch the server: ") + failure.what();
+        return nullptr;
+    }
     return watch;
 }
 

@@ -35,8 +35,11 @@ class ChildWatch {
 
 // Starts `executable` with `arguments` (argv[1..]) and `environment`. The child gets /dev/null as
 // standard input, and as standard output and error too unless VIREO_SERVER_LOG=1; it inherits no
-// other file descriptor, default signal dispositions and an empty signal mask. A detached reaper
-// thread waits for it, so it never lingers as a zombie. Empty on failure.
+// other file descriptor, default signal dispositions and an empty signal mask. A reaper thread
+// waits for it, so it never lingers as a zombie. The reaper is a watchdog: it does nothing but
+// wait for the child to end, lives exactly as long as the child, and is detached because nothing
+// may wait for a server to end (a shared server outlives the request that started it). Empty on
+// failure.
 std::shared_ptr<ChildWatch> SpawnServer(std::string const& executable,
                                         std::vector<std::string> const& arguments,
                                         std::vector<std::string> const& environment,

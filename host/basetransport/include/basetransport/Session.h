@@ -1,6 +1,6 @@
 #pragma once
-// A session: one connection between a client and a server process, carrying JSON-RPC 2.0
-// messages, one per line, over TCP on 127.0.0.1.
+// A session: one connection between a client and a server process of the same user on this
+// machine, carrying JSON-RPC 2.0 messages, one per line, over a Unix domain socket.
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/function.hpp>
 #include <boost/json/object.hpp>
@@ -15,7 +15,8 @@ namespace basetransport {
 using TransportError = std::int32_t;
 
 // Version carried by the handshake; a peer with another version is refused with a clear error.
-constexpr std::int64_t kProtocolVersion = 1;
+// 2: Unix domain sockets; the peer's process comes from the kernel, not from the hello.
+constexpr std::int64_t kProtocolVersion = 2;
 // A message larger than this ends its session.
 constexpr std::size_t kMaxMessageBytes = 64u * 1024u * 1024u;
 // Arrays and objects nested deeper than this end the session like an unparsable message.
@@ -37,11 +38,13 @@ class Session : public boost::enable_shared_from_this<Session> {
     // TakeLastSessionSentOnThisThread).
     virtual bool SendMessage(boost::json::object const& message) = 0;
 
-    // The peer's process id as given in the handshake (0 if unknown).
+    // The peer's process id as the kernel gave it when the connection was made: the client's
+    // on the server side, the listening server's on the client side (0 if unknown).
     virtual std::int64_t GetPeerProcessID() const = 0;
 
     // Receives every message of the session that no extension claims (see Extensions.h).
-    // Runs on a transport worker thread; may block: the transport keeps another worker reading.
+    // Runs on a transport worker thread (marked ThreadRole::kDelivery); may block: the transport
+    // keeps another worker reading.
     // Messages of one session are delivered in order, but the handler for a later message may
     // start while an earlier one is still blocked (still running after the transport's delivery
     // grace, see SocketTransport::SetDeliveryGrace). Messages that arrive while no handler is

@@ -1,10 +1,11 @@
 #pragma once
 // Finding or starting named server processes, and the process-wide socket transport.
 //
-// Servers register in a per-user directory ($CORVIDHOST_REGISTRY_DIR if set, else
-// $XDG_RUNTIME_DIR/corvidhost, else <tmp>/corvidhost-<uid>; mode 0700). One entry per server name
-// holds its process id, host, port and secret token, written atomically by the server once it
-// listens and removed by it on exit.
+// Servers register in the user's private folder (basetransport/LocalFolder.h:
+// $CORVIDHOST_REGISTRY_DIR if set, else $XDG_RUNTIME_DIR/corvidhost, else <home>/.corvidhost;
+// mode 0700), where their listening sockets are too. One entry per server name holds its process
+// id, host, port and secret token, written atomically by the server once it listens and removed
+// by it on exit; what servers and clients that died leave behind is removed by the next request.
 #include <boost/function.hpp>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
@@ -34,13 +35,15 @@ using hostlinkmanager::serverregistry::ServerConnection;
 // CreateNamedServerConnection are given to it before the connection callback runs.
 boost::shared_ptr<basetransport::SocketTransport> GetSharedTransport();
 
-// Finds a live server registered under serverName (entry present, process alive, connectable), or
-// starts executablePath to be it. Two processes starting the same name at once get one server.
+// Finds a live server registered under serverName (entry present, process alive, listening), or
+// starts executablePath to be it (with CORVIDHOST_REGISTRY_DIR set to the registry, so that it
+// listens and announces itself there). Two processes starting the same name at once get one server.
 // Returns 0 when the executable cannot be started (missing, not executable); otherwise a non-zero
 // ticket, and onConnection then runs exactly once on a hostlink thread: with the server's host
 // and port, or with port 0 when the process exited or failed before announcing itself (or did not
 // announce itself within a minute). instanceName is recorded in the entry.
-// onConnection runs while this process holds the server name's start-up lock (so that a shared
+// onConnection runs on a launch thread of hostlink (one per request, joined when a later request
+// starts or at exit) while this process holds the server name's start-up lock (so that a shared
 // server cannot retire between being found and being connected to): it should connect and
 // return, and must not wait for another connection to the same name. A server that does not
 // announce itself in time is killed. Returns 0 as well when the registry directory is unsafe.
@@ -50,7 +53,7 @@ std::int64_t CreateNamedServerConnection(basekit::UTF16String const& serverName,
                                          basekit::UTF16String const& instanceName,
                                          ConnectionCallback onConnection);
 
-// The registry directory in use (created with mode 0700 if missing).
+// The registry directory in use (created with mode 0700 if missing); empty when there is none.
 std::string RegistryDirectory();
 
 }  // namespace hostlink

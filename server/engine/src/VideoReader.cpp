@@ -26,7 +26,8 @@ void DiscardOthers(AVFormatContext* container, int index) {
 }  // namespace
 
 std::int32_t VideoReader::Create(std::string const& path, FormatPtr container, int index,
-                                 int threads, std::unique_ptr<VideoReader>& reader) {
+                                 int threads, std::int32_t openTimeLimitMs,
+                                 std::unique_ptr<VideoReader>& reader) {
     std::unique_ptr<VideoReader> made(new VideoReader());
     AVStream* stream = container->streams[index];
     DiscardOthers(container.get(), index);
@@ -52,6 +53,7 @@ std::int32_t VideoReader::Create(std::string const& path, FormatPtr container, i
     made->mStream = stream;
     made->mPath = path;
     made->mIndex = index;
+    made->mOpenTimeLimitMs = openTimeLimitMs;
     made->mContainer = std::move(container);
     reader = std::move(made);
     return kOK;
@@ -125,7 +127,8 @@ std::int32_t VideoReader::Seek(std::int64_t timestamp) {
 std::int32_t VideoReader::Rewind() {
     // Opening the file again is the one way to the start that every demuxer supports.
     FormatPtr container;
-    std::int32_t result = OpenContainer(mPath, mContainer->iformat, container);
+    std::int32_t result =
+        OpenContainer(mPath, mContainer->iformat, OpeningDeadline(mOpenTimeLimitMs), container);
     if (result != kOK)
         return result;
     if (unsigned(mIndex) >= container->nb_streams)
@@ -197,8 +200,8 @@ std::int32_t VideoReader::DecodeAhead(int count) {
     return kOK;
 }
 
-std::int32_t VideoReader::ReceiveFrame(bool& got) {
-    got = false;
+std::int32_t VideoReader::ReceiveFrame(Received& outcome) {
+    outcome = Received::Again;
     FramePtr frame(av_frame_alloc());
     if (!frame)
         return kErrOutOfMemory;
@@ -207,10 +210,20 @@ std::int32_t VideoReader::ReceiveFrame(bool& got) {
         return kOK;
     if (ret == AVERROR_EOF) {
         mDecoderEnd = true;
+        outcome = Received::End;
         return kOK;
     }
-    if (ret < 0)
-        return kErrDecodeFailed;
+    if (ret == AVERROR(ENOMEM))
+        return kErrOutOfMemory;
+    if (ret < 0) {
+        // A frame the decoder could not make from damaged data (with frame threads the error of
+        // a packet shows here, not when it was sent). Later frames still decode; only a run of
+        // failures ends the read, so the answer for a frame does not depend on where the decoder
+        // happened to stand when it met the damage.
+        outcome = Received::Damaged;
+        return ++mBadPackets > kMaxBadPackets ? kErrDecodeFailed : kOK;
+    }
+    mBadPackets = 0;
     std::int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
@@ -224,17 +237,19 @@ std::int32_t VideoReader::ReceiveFrame(bool& got) {
     ++mFramesDecoded;
     std::int64_t duration = frame->pkt_duration > 0 ? frame->pkt_duration : mNominalDuration;
     mQueue.push_back(Decoded{std::move(frame), pts, duration});
-    got = true;
+    outcome = Received::Frame;
     return kOK;
 }
 
 std::int32_t VideoReader::DecodeOne() {
     int emptyReads = 0;
     for (;;) {
-        bool got = false;
-        std::int32_t result = ReceiveFrame(got);
-        if (result != kOK || got || mDecoderEnd)
+        Received outcome = Received::Again;
+        std::int32_t result = ReceiveFrame(outcome);
+        if (result != kOK || outcome == Received::Frame || outcome == Received::End)
             return result;
+        if (outcome == Received::Damaged)
+            continue;  // the decoder may hold further frames
         if (mDemuxEnd)
             return kErrDecodeFailed;  // drained decoder that neither ends nor gives
 

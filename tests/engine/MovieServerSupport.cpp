@@ -5,7 +5,7 @@
 #include "basekit/serialization/JSONConvert.h"
 #include "hostlink/HostLink.h"
 
-namespace enginetest {
+namespace vireo::test::engine {
 
 using namespace std::chrono_literals;
 using basekit::serialization::BuildCall;
@@ -146,4 +146,4 @@ std::int64_t AnswerValue(Answer const& answer) {
         basekit::serialization::AsObject(*answer.result), "value");
 }
 
-}  // namespace enginetest
+}  // namespace vireo::test::engine

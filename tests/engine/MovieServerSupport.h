@@ -12,7 +12,7 @@
 #include "basemarshal/RPCClient.h"
 #include "crossprocess/CrossProcess.h"
 
-namespace enginetest {
+namespace vireo::test::engine {
 
 // One RPC answer.
 struct Answer {
@@ -63,4 +63,4 @@ class MovieServer {
 // The "value" of an answer as an integer (0 when absent).
 std::int64_t AnswerValue(Answer const& answer);
 
-}  // namespace enginetest
+}  // namespace vireo::test::engine

@@ -36,19 +36,6 @@ VariantObject Member(VariantObject const& object, const char* key) {
     return member ? AsObject(*member) : VariantObject();
 }
 
-VariantArray FrameCall(Guid const& movie, Guid const& request, std::int64_t time,
-                       std::uint32_t fourcc, std::int64_t width = 0, std::int64_t height = 0) {
-    VariantObject format;
-    format["fourcc"] = MakeVariant(std::uint64_t(fourcc));
-    format["properties"] = MakeVariant(std::uint64_t(vireo::engine::FormatProperties(fourcc)));
-    return {MakeVariant(movie.AsUTF8String()),
-            MakeVariant(request.AsUTF8String()),
-            MakeVariant(time),
-            MakeVariant(format),
-            MakeVariant(width),
-            MakeVariant(height)};
-}
-
 class MovieMethods : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(server.Ready()); }

@@ -28,7 +28,7 @@ std::chrono::milliseconds Since(Clock::time_point start) {
 }
 
 // Writes the two hostile inputs into `dir`: "pipes.m3u8", whose segments are named pipes with no
-// writer, and "fan.m3u8", which lists 900 variants, each opened and probed in turn.
+// writer, and "fan.m3u8", which lists 450 variants, each opened and probed in turn.
 void WriteHostileFiles(std::string const& dir) {
     std::string pipes = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
     for (int i = 0; i < 3; ++i) {
@@ -42,7 +42,7 @@ void WriteHostileFiles(std::string const& dir) {
     std::ofstream(dir + "/variant.m3u8")
         << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.6,\nseg.ts\n#EXT-X-ENDLIST\n";
     std::string fan = "#EXTM3U\n";
-    for (int i = 0; i < 900; ++i)
+    for (int i = 0; i < 450; ++i)
         fan += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\nvariant.m3u8\n";
     std::ofstream(dir + "/fan.m3u8") << fan;
 }

@@ -147,7 +147,7 @@ TEST_F(GuardedOpen, AnOpenLongerThanItsLimitIsCut) {
     Copy("offset.ts", "seg.ts");
     WritePlaylist("variant.m3u8", {"seg.ts"});
     std::string master = "#EXTM3U\n";
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < 450; ++i)
         master += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\nvariant.m3u8\n";
     Write("fan.m3u8", master);
 
@@ -159,6 +159,14 @@ TEST_F(GuardedOpen, AnOpenLongerThanItsLimitIsCut) {
     EXPECT_GE(fan.took.count(), options.openTimeLimitMs);
     EXPECT_LT(fan.took,
               std::chrono::milliseconds(options.openTimeLimitMs) + vireo::test::Scaled(3000ms));
+
+    // A playlist that names itself would grow without end; it is refused once opening has read
+    // as many files as it may.
+    Write("self.m3u8",
+          "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1000\nself.m3u8\n"
+          "#EXT-X-STREAM-INF:BANDWIDTH=2000\nself.m3u8\n");
+    Opened self = OpenBounded(Path("self.m3u8"), options);
+    EXPECT_EQ(self.error, vireo::engine::kErrReferenceRefused);
 
     // The same limit leaves room for an ordinary movie.
     Opened ordinary = OpenBounded(SamplePath("h264_aac_tc.mov"), options);

@@ -161,6 +161,11 @@ void FormatCloser::operator()(AVFormatContext* context) const noexcept {
     delete guard;
 }
 
+std::int32_t ExplainFailure(AVFormatContext const* container, std::int32_t otherwise) noexcept {
+    FileGuard const* guard = FileGuard::Of(container);
+    return guard && guard->Refused() ? kErrReferenceRefused : otherwise;
+}
+
 ArmedGuard::ArmedGuard(AVFormatContext* container, Clock::time_point deadline) noexcept
     : mGuard(FileGuard::Of(container)) {
     if (mGuard)

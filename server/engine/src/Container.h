@@ -20,6 +20,10 @@ std::int32_t OpenContainer(std::string const& path, const AVInputFormat* format,
 // The deadline of an open that starts now and may take `limitMs` (0: none).
 Clock::time_point OpeningDeadline(std::int32_t limitMs);
 
+// `otherwise`, or kErrReferenceRefused when the guard of `container` refused a file it referred
+// to (which better explains a failure).
+std::int32_t ExplainFailure(AVFormatContext const* container, std::int32_t otherwise) noexcept;
+
 // Re-arms the guard of `container` with `deadline` while it lives (for the decoding that belongs
 // to opening a movie: its first frame).
 class ArmedGuard {

@@ -121,6 +121,7 @@ void FileGuard::Arm(Clock::time_point deadline) noexcept {
     mArmed = true;
     mDeadline = deadline;
     mTimedOut = false;
+    mOpenedWhileArmed = 0;
 }
 
 void FileGuard::Disarm() noexcept {
@@ -159,7 +160,7 @@ int FileGuard::Open(AVFormatContext* context, AVIOContext** pb, std::string url,
                     AVDictionary** options) {
     if (Expired())
         return AVERROR_EXIT;
-    if (flags & AVIO_FLAG_WRITE) {
+    if ((flags & AVIO_FLAG_WRITE) || (mArmed && ++mOpenedWhileArmed > kMaxFilesWhileOpening)) {
         mRefused = true;
         return AVERROR(EPERM);
     }

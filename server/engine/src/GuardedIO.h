@@ -11,7 +11,10 @@
 // - Demuxers that open further inputs outside the callback (the concat script), or that run
 //   scripts, are refused through the container's format whitelist.
 // - While armed, a deadline cuts the open: the interrupt callback and the open callback stop
-//   FFmpeg once it has passed.
+//   FFmpeg once it has passed. While armed, at most kMaxFilesWhileOpening files are opened: a
+//   playlist that names itself, or fans out into thousands of files, is refused instead of
+//   growing FFmpeg's tables (some of whose work grows with the square of their size, past any
+//   interrupt check).
 #include <sys/stat.h>
 
 #include <chrono>
@@ -23,6 +26,8 @@
 namespace vireo::engine::detail {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kMaxFilesWhileOpening = 1000;
 
 // Opens `path` for reading when it names a regular file, without blocking on anything else.
 // Returns the descriptor (close it), or a negative errno: -ENOENT and the like from stat, -EISDIR
@@ -71,6 +76,7 @@ class FileGuard {
     Clock::time_point mDeadline;
     bool mTimedOut = false;
     bool mRefused = false;
+    int mOpenedWhileArmed = 0;
 };
 
 }  // namespace vireo::engine::detail

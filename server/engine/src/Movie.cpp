@@ -86,7 +86,7 @@ std::unique_ptr<Movie> Movie::Open(std::string const& path, OpenOptions const& o
     impl->info.formatName = container->iformat->name;
     StreamChoice choice = ChooseStreams(container.get());
     if (choice.video < 0 && choice.audio < 0) {
-        error = kErrNoDecodableStream;
+        error = ExplainFailure(container.get(), kErrNoDecodableStream);
         return nullptr;
     }
     impl->info.video.codecNotFound = choice.videoWithoutDecoder;

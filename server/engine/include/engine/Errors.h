@@ -18,8 +18,9 @@ enum ErrorCode : std::int32_t {
     kErrCorrupt = -2106,            // recognised as media, but its structure cannot be read
     kErrInvalidPath = -2107,        // empty path or one that is not valid text
     kErrOpenTimedOut = -2108,       // opening took longer than the open time limit
-    kErrReferenceRefused = -2109,   // the movie refers to a file that is not a regular file, or
-                                    // through a protocol the engine does not read (network, ...)
+    kErrReferenceRefused = -2109,   // the movie refers to a file that is not a regular file,
+                                    // through a protocol the engine does not read (network, ...),
+                                    // or to more files than opening may read
 
     // Reading frames and audio.
     kErrNoVideo = -2120,                 // the movie has no decodable video

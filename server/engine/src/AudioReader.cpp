@@ -209,6 +209,8 @@ std::int64_t AudioReader::Read(float* destination, std::int64_t maxFrames) {
             return result;
     }
     std::int64_t count = std::min(PendingFrames(), wanted);
+    if (count <= 0)
+        return 0;  // the stream ended (nothing was decoded, the buffer may not exist)
     std::size_t values = std::size_t(count) * std::size_t(mChannels);
     std::memcpy(destination, mPending.data() + mPendingOffset, values * sizeof(float));
     mPendingOffset += values;

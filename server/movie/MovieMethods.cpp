@@ -247,6 +247,13 @@ void RegisterMovieMethods(ServerContext& context) {
     shared.maxBytes = limits.maxSharedBytesPerSession;
     shared.maxBlocks = limits.maxHeldFramesPerSession;
     crossprocess::SetSessionLimits(shared);
+    Log("limits: open %d ms, frames %dx%d, %llu movies, %llu bytes and %llu blocks held per "
+        "session, %u opens at once per session",
+        int(limits.openTimeLimitMs), int(limits.maxFrameWidth), int(limits.maxFrameHeight),
+        static_cast<unsigned long long>(limits.maxMoviesPerSession),
+        static_cast<unsigned long long>(limits.maxSharedBytesPerSession),
+        static_cast<unsigned long long>(limits.maxHeldFramesPerSession),
+        unsigned(limits.opensPerSession));
 
     // Shared by every handler and by the tasks they queue.
     auto methods = std::make_shared<MovieMethods>(context, limits);

@@ -8,6 +8,7 @@
 #include "Kino/VideoFrame.h"
 #include "MovieServerSupport.h"
 #include "Pix/Pix.h"
+#include "TimeScale.h"
 #include "basekit/serialization/JSONConvert.h"
 #include "engine/Errors.h"
 #include "engine/PixelFormats.h"
@@ -286,7 +287,8 @@ TEST_F(MovieMethods, MoviesBelongToTheirSession) {
         },
         [&answered](long, basekit::UTF16String const&, std::int64_t) { answered.set_value(1); }, 0);
     auto future = answered.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    ASSERT_EQ(future.wait_for(vireo::test::Scaled(std::chrono::milliseconds(20000))),
+              std::future_status::ready);
     EXPECT_EQ(future.get(), vireo::engine::kErrUnknownMovie);
     other->Close();
     // Still open for its own session.

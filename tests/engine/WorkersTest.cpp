@@ -112,28 +112,6 @@ TEST(WorkerPool, AThrowingTaskIsReportedAndTheStrandGoesOn) {
     EXPECT_EQ(reports.Messages().front(), "task ten failed");
 }
 
-TEST(WorkerPool, StopWaitsForTheRunningTaskAndNothingRunsAfterIt) {
-    server::WorkerPool pool(1);
-    Door door;
-    std::atomic<bool> finished{false};
-    pool.Post([&] {
-        door.WaitHere();
-        finished = true;
-    });
-    ASSERT_TRUE(door.WaitForWaiting(1));
-    // Opened while Stop waits, or before it starts: either way Stop returns after the task.
-    std::thread opener([&] { door.Open(); });
-    pool.Stop();
-    EXPECT_TRUE(finished);
-    opener.join();
-    // The pool's threads are gone: nothing posted now can ever run.
-    std::atomic<int> ran{0};
-    server::Strand strand = pool.MakeStrand();
-    pool.Post([&] { ++ran; });
-    server::Post(strand, [&] { ++ran; });
-    EXPECT_EQ(ran.load(), 0);
-}
-
 TEST(SessionOpeners, OneSessionHoldsOnlyItsShareOfThePool) {
     server::WorkerPool pool(4);
     server::movie::SessionOpeners openers(pool, 2);

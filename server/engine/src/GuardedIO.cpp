@@ -166,16 +166,18 @@ int FileGuard::Open(AVFormatContext* context, AVIOContext** pb, std::string url,
     }
     if (url.compare(0, 5, "file:") == 0) {
         url.erase(0, 5);
-    } else if (url.empty() || url[0] != '/') {
+    } else if (!url.empty() && url[0] != '/') {
         // Anything with a protocol other than a plain file (http:, pipe:, concat:, ...) is
-        // refused; what is left is a name relative to the movie.
+        // refused.
         const char* protocol = avio_find_protocol_name(url.c_str());
         if (protocol && std::strcmp(protocol, "file") != 0) {
             mRefused = true;
             return AVERROR(EPERM);
         }
-        url = mDirectory + url;
     }
+    // What is left is a path; a relative one is taken from the movie's folder.
+    if (!url.empty() && url[0] != '/')
+        url = mDirectory + url;
     if (url.empty())
         return AVERROR(ENOENT);
     struct stat info {};

@@ -39,11 +39,13 @@ void WriteHostileFiles(std::string const& dir) {
     std::ofstream(dir + "/pipes.m3u8") << pipes << "#EXT-X-ENDLIST\n";
 
     std::filesystem::copy_file(SamplePath("offset.ts"), dir + "/seg.ts");
-    std::ofstream(dir + "/variant.m3u8")
-        << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.6,\nseg.ts\n#EXT-X-ENDLIST\n";
     std::string fan = "#EXTM3U\n";
-    for (int i = 0; i < 450; ++i)
-        fan += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\nvariant.m3u8\n";
+    for (int i = 0; i < 450; ++i) {
+        std::string const variant = "variant" + std::to_string(i) + ".m3u8";
+        std::ofstream(dir + "/" + variant)
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.6,\nseg.ts\n#EXT-X-ENDLIST\n";
+        fan += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\n" + variant + "\n";
+    }
     std::ofstream(dir + "/fan.m3u8") << fan;
 }
 

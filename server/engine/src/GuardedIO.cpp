@@ -51,6 +51,13 @@ std::string const& AllowedFormats() {
     return list;
 }
 
+// An HLS playlist (by its first line).
+bool IsPlaylist(int fd) {
+    char head[7];
+    return ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
+           std::memcmp(head, "#EXTM3U", sizeof head) == 0;
+}
+
 bool HaveProcFd() {
     static bool const have = ::access("/proc/self/fd", F_OK) == 0;
     return have;
@@ -186,6 +193,11 @@ int FileGuard::Open(AVFormatContext* context, AVIOContext** pb, std::string url,
         mRefused = true;
     if (fd < 0)
         return AVERROR(-fd);
+    if (IsPlaylist(fd) && !mPlaylists.emplace(info.st_dev, info.st_ino).second) {
+        ::close(fd);
+        mRefused = true;
+        return AVERROR(EPERM);
+    }
     // FFmpeg opens its own descriptor through this one's /proc entry: the same inode we checked,
     // whatever the name points to by now.
     std::string const target =

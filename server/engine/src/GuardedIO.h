@@ -15,11 +15,17 @@
 //   playlist that names itself, or fans out into thousands of files, is refused instead of
 //   growing FFmpeg's tables (some of whose work grows with the square of their size, past any
 //   interrupt check).
+// - A playlist file is read once per container: FFmpeg's HLS demuxer reads a playlist without an
+//   end marker again and again as a live broadcast, freeing the segments it still points to
+//   (a use after free in FFmpeg 5.1, reached by a playlist of a few hundred bytes); a local file
+//   does not grow, so reading it again is refused.
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "FFmpegHandles.h"
 
@@ -77,6 +83,7 @@ class FileGuard {
     bool mTimedOut = false;
     bool mRefused = false;
     int mOpenedWhileArmed = 0;
+    std::set<std::pair<dev_t, ino_t>> mPlaylists;  // playlist files read so far
 };
 
 }  // namespace vireo::engine::detail

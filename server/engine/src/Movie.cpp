@@ -139,9 +139,9 @@ std::int32_t Movie::ReadVideoFrame(std::int64_t time, std::uint32_t fourcc, void
         if (result != kOK)
             return result;
     }
-    std::int64_t target =
-        m.startPts + av_rescale_q_rnd(time, AVRational{1, video.timeScale}, m.timeBase,
-                                      AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    std::int64_t target = av_sat_add64(
+        m.startPts, av_rescale_q_rnd(time, AVRational{1, video.timeScale}, m.timeBase,
+                                     AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
     AVFrame const* frame = nullptr;
     std::int32_t result = m.video->FrameAt(target, frame);
     if (result != kOK)

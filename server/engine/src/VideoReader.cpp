@@ -14,6 +14,15 @@ constexpr int kMaxBadPackets = 64;        // consecutive packets the decoder ref
 constexpr int kMaxSkippedPackets = 2000;  // non-key packets skipped after a seek
 constexpr int kMaxEmptyReads = 1000;      // demuxer reads that give nothing (EAGAIN)
 
+// `from` less `step` doubled `times` times, saturating (timestamps of damaged files may be
+// anywhere in the 64-bit range).
+std::int64_t BackOff(std::int64_t from, std::int64_t step, int times) {
+    std::int64_t distance = std::max<std::int64_t>(step, 1);
+    for (int i = 0; i < times && distance < INT64_MAX / 2; ++i)
+        distance *= 2;
+    return av_sat_sub64(from, distance);
+}
+
 std::int64_t PacketTime(AVPacket const* packet) {
     return packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
 }
@@ -94,7 +103,7 @@ bool VideoReader::FarAhead(std::int64_t target) const {
         return false;
     // Up to a second of frames is decoded rather than sought over.
     std::int64_t oneSecond = av_rescale_q(1, AVRational{1, 1}, mStream->time_base);
-    if (target - position <= oneSecond)
+    if (av_sat_sub64(target, position) <= oneSecond)
         return false;
     int index = av_index_search_timestamp(mStream, target, AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* entry = index >= 0 ? avformat_index_get_entry(mStream, index) : nullptr;
@@ -151,7 +160,7 @@ std::int32_t VideoReader::FrameAt(std::int64_t target, AVFrame const*& frame) {
             // Past the end of what the file holds (a truncated file): more than a frame beyond
             // the last frame's end is not that frame any more.
             if (mDecoderEnd && mQueue.size() == 1 &&
-                target >= found.pts + found.duration + mNominalDuration)
+                target >= av_sat_add64(av_sat_add64(found.pts, found.duration), mNominalDuration))
                 return kErrFrameUnavailable;
             frame = found.frame.get();
             return kOK;
@@ -164,13 +173,13 @@ std::int32_t VideoReader::FrameAt(std::int64_t target, AVFrame const*& frame) {
                 // off before it, further each time.
                 std::int64_t from =
                     mStartKeyDts != AV_NOPTS_VALUE ? std::min(mStartKeyDts, seekTo) : seekTo;
-                seekTo = from - (mNominalDuration << std::min(seeks, 20));
+                seekTo = BackOff(from, mNominalDuration, std::min(seeks, 20));
             }
         } else if (mDecoderEnd) {
             if (!sought)
                 return kErrFrameUnavailable;
             seek = true;  // landed beyond the end after a seek: back off
-            seekTo -= mNominalDuration << std::min(seeks, 20);
+            seekTo = BackOff(seekTo, mNominalDuration, std::min(seeks, 20));
         } else if (!sought && FarAhead(target)) {
             seek = true;
         }
@@ -229,7 +238,7 @@ std::int32_t VideoReader::ReceiveFrame(Received& outcome) {
         pts = frame->pts;
     if (mLastPts != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts <= mLastPts)) {
         // Missing or repeated timestamps: place the frame one nominal period after the last.
-        pts = mLastPts + mNominalDuration;
+        pts = av_sat_add64(mLastPts, mNominalDuration);
     } else if (pts == AV_NOPTS_VALUE) {
         pts = mStartPts != AV_NOPTS_VALUE ? mStartPts : 0;
     }

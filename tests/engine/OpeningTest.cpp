@@ -129,6 +129,9 @@ TEST_F(GuardedOpen, PlaylistsReadOnlyRegularFiles) {
     Opened good = OpenBounded(Path("good.m3u8"));
     ASSERT_EQ(good.error, vireo::engine::kOK);
     EXPECT_EQ(FrameNumberAt(*good.movie, 0), 0);
+    // A file: URL without a folder is taken from the playlist's folder, not the server's.
+    WritePlaylist("named.m3u8", {"file:good.ts"});
+    EXPECT_EQ(OpenBounded(Path("named.m3u8")).error, vireo::engine::kOK);
 
     // Segments that are pipes would block the reader for ever.
     for (char const* name : {"seg0.ts", "seg1.ts", "seg2.ts"})

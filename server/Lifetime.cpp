@@ -14,7 +14,7 @@
 #include "basekit/utility/Process.h"
 #include "hostlink/Registry.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 namespace {
 
@@ -220,4 +220,4 @@ char const* Lifetime::Describe(Reason reason) {
     return "?";
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

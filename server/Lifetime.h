@@ -16,7 +16,7 @@
 #include <mutex>
 #include <string>
 
-namespace vireoserver {
+namespace vireo::server {
 
 constexpr char kServerBaseName[] = "corvidhost VireoServer";
 
@@ -74,4 +74,4 @@ class Lifetime {
     std::chrono::steady_clock::time_point mLastEnd;
 };
 
-}  // namespace vireoserver
+}  // namespace vireo::server

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace vireoserver {
+namespace vireo::server {
 
 bool LogEnabled() {
     static bool const enabled = [] {
@@ -36,4 +36,4 @@ void Log(char const* format, ...) {
     }
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

@@ -9,7 +9,7 @@ extern "C" {
 
 #include "Log.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 bool ProbeMediaLibraries() {
     if (!LogEnabled()) {
@@ -32,4 +32,4 @@ bool ProbeMediaLibraries() {
     return decoders > 0;
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

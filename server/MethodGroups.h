@@ -4,7 +4,7 @@
 // callbacks and worker pool. main() calls every group before the server starts listening.
 #include "ServerContext.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 // "IsQuicktimePresent", "GetQTServerProcessID", "SetQTFlushIterval" and the catalogue methods.
 void RegisterSpineMethods(ServerContext& context);
@@ -14,4 +14,4 @@ void RegisterSpineMethods(ServerContext& context);
 void RegisterMovieMethods(ServerContext& context);
 #endif
 
-}  // namespace vireoserver
+}  // namespace vireo::server

@@ -10,7 +10,7 @@
 #include "Log.h"
 #include "basekit/utility/Parse.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 namespace {
 
@@ -92,13 +92,15 @@ int ServerApp::Run(int announceDelayMs) {
     Log("ending: %s", Lifetime::Describe(reason));
 
     hostlink::server::Withdraw(mOptions);
+    // Shutdown watchdog, the server's one detached thread: a handler or task that does not
+    // return must not keep the process alive. It ends with the process.
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(kShutdownLimitMs));
         ::_exit(0);
     }).detach();
     mTransport->Shutdown();
-    mContext->Workers().Stop();
+    mContext->StopWorkers();
     return 0;
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

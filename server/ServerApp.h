@@ -10,7 +10,7 @@
 #include "basetransport/SocketTransport.h"
 #include "hostlink/ServerSide.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 class ServerApp {
   public:
@@ -39,4 +39,4 @@ class ServerApp {
     boost::shared_ptr<basetransport::SocketTransport> mTransport;
 };
 
-}  // namespace vireoserver
+}  // namespace vireo::server

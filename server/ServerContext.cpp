@@ -1,15 +1,23 @@
 #include "ServerContext.h"
 
-#include <exception>
+#include "basekit/debug/Failure.h"
 
-#include "Log.h"
+namespace vireo::server {
 
-namespace vireoserver {
+namespace {
+// Opening is mostly waiting for files; a few threads let several opens wait at once.
+constexpr unsigned kOpenThreads = 4;
+}  // namespace
 
 ServerContext::ServerContext(hostlink::server::LaunchOptions options)
-    : mOptions(std::move(options)) {}
+    : mOptions(std::move(options)), mOpeners(kOpenThreads) {}
 
 ServerContext::~ServerContext() {
+    StopWorkers();
+}
+
+void ServerContext::StopWorkers() {
+    mOpeners.Stop();
     mWorkers.Stop();
 }
 
@@ -52,7 +60,7 @@ void ServerContext::SessionStarted(basetransport::SessionPtr const& session) {
         try {
             listener(session);
         } catch (...) {
-            Log("session-start listener failed");
+            BASEKIT_REPORT_CAUGHT("running a session-start listener");
         }
     }
 }
@@ -74,17 +82,15 @@ bool ServerContext::SessionEnded(basetransport::SessionPtr const& session) {
     for (auto& callback : callbacks) {
         try {
             callback();
-        } catch (std::exception const& e) {
-            Log("session-end callback failed: %s", e.what());
         } catch (...) {
-            Log("session-end callback failed");
+            BASEKIT_REPORT_CAUGHT("running a session-end callback");
         }
     }
     for (auto& listener : listeners) {
         try {
             listener(session);
         } catch (...) {
-            Log("session-end listener failed");
+            BASEKIT_REPORT_CAUGHT("running a session-end listener");
         }
     }
     return true;
@@ -95,4 +101,4 @@ std::size_t ServerContext::OpenSessionCount() const {
     return mOpenSessions.size();
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

@@ -1,6 +1,6 @@
 #pragma once
 // What a group of RPC methods gets to work with: the dispatch table, session-end callbacks, the
-// shared worker pool and the server's settings. One per server process, made by ServerApp.
+// worker pools and the server's settings. One per server process, made by ServerApp.
 #include <atomic>
 #include <boost/function.hpp>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include "basetransport/Session.h"
 #include "hostlink/ServerSide.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 class ServerContext {
   public:
@@ -24,8 +24,13 @@ class ServerContext {
 
     // The dispatch table every session of this server is attached to.
     basemarshal::RPCServer& Rpc() { return mRpc; }
-    // Shared worker threads (and serial queues on them).
+    // Worker threads (and strands on them) for the work of requests: decoding, converting.
     WorkerPool& Workers() { return mWorkers; }
+    // Worker threads for opening files, apart from Workers(): an open that waits on a slow
+    // file never holds up the decoding of open movies.
+    WorkerPool& Openers() { return mOpeners; }
+    // Stops both pools: tasks not started never run; running ones are waited for.
+    void StopWorkers();
     hostlink::server::LaunchOptions const& Options() const { return mOptions; }
 
     // Runs callback once when `session` ends (a client that vanishes too), on a transport
@@ -58,6 +63,7 @@ class ServerContext {
     hostlink::server::LaunchOptions const mOptions;
     basemarshal::RPCServer mRpc;
     WorkerPool mWorkers;
+    WorkerPool mOpeners;
 
     mutable std::mutex mMutex;  // guards the three members below
     std::map<std::int64_t, std::vector<boost::function<void()>>> mOpenSessions;
@@ -68,4 +74,4 @@ class ServerContext {
     std::atomic<std::int32_t> mFlushInterval{0};
 };
 
-}  // namespace vireoserver
+}  // namespace vireo::server

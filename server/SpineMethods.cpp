@@ -9,7 +9,7 @@
 #include "basekit/serialization/JSONConvert.h"
 #include "basekit/serialization/Variant.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 namespace {
 
@@ -92,4 +92,4 @@ void RegisterSpineMethods(ServerContext& context) {
     }
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

@@ -1,12 +1,18 @@
 #pragma once
-// The server's shared worker threads, and serial queues on top of them (for example one queue
-// per open movie, so that its work runs in order and never on two threads at once).
-#include <boost/function.hpp>
-#include <boost/shared_ptr.hpp>
+// The server's worker threads: a Boost.Asio thread pool, and strands on it (for example one per
+// open movie, so that its work runs in order and never on two threads at once while different
+// movies run in parallel).
+//
+// Every task runs inside a guard: an exception escaping it is reported (basekit/debug/Failure.h)
+// and the thread goes on with the next task.
+#include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <functional>
 
-namespace vireoserver {
+namespace vireo::server {
 
-class SerialQueue;
+// Tasks posted to one strand run one after another in the order posted, on the pool's threads.
+using Strand = boost::asio::strand<boost::asio::thread_pool::executor_type>;
 
 class WorkerPool {
   public:
@@ -16,30 +22,23 @@ class WorkerPool {
     WorkerPool(WorkerPool const&) = delete;
     WorkerPool& operator=(WorkerPool const&) = delete;
 
-    // Runs task on a pool thread. Exceptions thrown by it are logged and dropped. After Stop()
-    // tasks are dropped.
-    void Post(boost::function<void()> task);
-    // A new serial queue whose tasks run on this pool one after another in order.
-    boost::shared_ptr<SerialQueue> MakeQueue();
-    // Drops queued tasks and waits for running ones to end.
+    // Runs task on a pool thread. After Stop() it never runs.
+    void Post(std::function<void()> task);
+    // A new strand on this pool.
+    Strand MakeStrand();
+    // Tasks not started yet never run; waits for running ones to end. Call it from a thread
+    // that is not one of the pool's (the server calls it from its main thread at shutdown).
     void Stop();
 
-    struct State;
+    unsigned ThreadCount() const noexcept { return mThreads; }
 
   private:
-    boost::shared_ptr<State> mState;
+    unsigned const mThreads;
+    boost::asio::thread_pool mPool;
 };
 
-class SerialQueue {
-  public:
-    // Runs task after every task posted before it, on a pool thread.
-    void Post(boost::function<void()> task);
+// Runs task on `strand` after every task posted to it before. After the pool stopped it never
+// runs.
+void Post(Strand const& strand, std::function<void()> task);
 
-    struct State;
-    explicit SerialQueue(boost::shared_ptr<State> state);
-
-  private:
-    boost::shared_ptr<State> mState;
-};
-
-}  // namespace vireoserver
+}  // namespace vireo::server

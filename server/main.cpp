@@ -14,7 +14,7 @@
 
 int main(int argc, char** argv) {
     // Before any thread exists, so that the server's signalfd receives them.
-    vireoserver::BlockTerminationSignals();
+    vireo::server::BlockTerminationSignals();
 
     hostlink::server::LaunchOptions options;
     std::string error;
@@ -29,16 +29,16 @@ int main(int argc, char** argv) {
     // instead of waiting for the periodic scan.
     crossprocess::InitializeClient();
     try {
-        vireoserver::ServerApp app(options);
+        vireo::server::ServerApp app(options);
         auto& context = app.Context();
-        context.SetMediaLibrariesPresent(vireoserver::ProbeMediaLibraries());
-        vireoserver::RegisterSpineMethods(context);
+        context.SetMediaLibrariesPresent(vireo::server::ProbeMediaLibraries());
+        vireo::server::RegisterSpineMethods(context);
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
-        vireoserver::RegisterMovieMethods(context);
+        vireo::server::RegisterMovieMethods(context);
 #endif
         return app.Run();
     } catch (std::exception const& e) {
-        vireoserver::Log("fatal: %s", e.what());
+        vireo::server::Log("fatal: %s", e.what());
         hostlink::server::Withdraw(options);
         return 1;
     }

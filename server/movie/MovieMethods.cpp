@@ -1,23 +1,23 @@
 // The movie methods: opening and closing movies, their frames and audio, and audio control.
 //
-// Handlers run on transport worker threads and only parse, look up and queue: opening runs on
-// the server's worker pool, everything else on the movie's serial queue, which answers. Data is
-// always published before the request that asked for it is answered with success; a failure is
-// answered with its code and publishes nothing.
-#include <boost/make_shared.hpp>
+// Handlers run on transport threads and only parse, check, look up and queue: opening runs on
+// the server's open pool (a few opens of one session at once, SessionOpeners.h), everything else
+// on the movie's strand of the worker pool, which answers. Data is always published before the
+// request that asked for it is answered with success; a failure is answered with its code and
+// publishes nothing. Requests refused by a limit are answered before any work is done.
 #include <memory>
 
+#include "Delivery.h"
 #include "Log.h"
 #include "MethodGroups.h"
+#include "MovieLimits.h"
 #include "MovieWire.h"
 #include "OpenMovie.h"
-#include "Pix/Pix.h"
-#include "basekit/serialization/JSONConvert.h"
+#include "SessionOpeners.h"
 #include "crossprocess/CrossProcess.h"
 #include "engine/Errors.h"
-#include "engine/PixelFormats.h"
 
-namespace vireoserver {
+namespace vireo::server {
 
 namespace {
 
@@ -27,19 +27,23 @@ using basekit::serialization::VariantPtr;
 using basekit::utility::Guid;
 using basemarshal::Responder;
 using basetransport::SessionPtr;
-using movie::Arguments;
 using movie::OpenMoviePtr;
-using movie::ValueAnswer;
+// The wire forms of arguments, answers and properties.
+using vireo::server::movie::Arguments;
+using vireo::server::movie::MoviePropertiesToVariant;
+using vireo::server::movie::ValueAnswer;
 namespace engine = vireo::engine;
 
 constexpr int kFramesAhead = 2;  // decoded beyond the last frame asked for
-constexpr std::int32_t kMaxDimension = 16384;
 
 struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
     ServerContext& context;
+    movie::MovieLimits const limits;
     movie::MovieRegistry registry;
+    movie::SessionOpeners openers;
 
-    explicit MovieMethods(ServerContext& c) : context(c) {}
+    MovieMethods(ServerContext& c, movie::MovieLimits const& l)
+        : context(c), limits(l), openers(c.Openers(), l.opensPerSession) {}
 
     // ---- OpenMovieFromFile(path, flag1, flag2, flag3) --------------------------------------
     // flag1: do not decode ahead (a host that reads single frames, e.g. thumbnails);
@@ -54,30 +58,46 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
             responder.Reply(OpenAnswer(Guid(), engine::kErrBadRequest, nullptr));
             return;
         }
-        // Runs on a pool thread: opening reads the file and decodes its first frame.
+        if (!registry.Reserve(session->GetID(), limits.maxMoviesPerSession)) {
+            responder.Reply(OpenAnswer(Guid(), engine::kErrTooManyMovies, nullptr));
+            return;
+        }
+        // Runs on the open pool: opening reads the file and decodes its first frame.
         auto self = shared_from_this();
-        context.Workers().Post([self, this, session, path, noWorkAhead, singleThread, responder] {
-            engine::OpenOptions options;
-            options.decoderThreads = singleThread ? 1 : 0;
-            std::int32_t error = engine::kOK;
-            std::unique_ptr<engine::Movie> opened = engine::Movie::Open(path, options, error);
-            if (!opened) {
-                Log("open failed (%d): %s", int(error), path.c_str());
-                responder.Reply(OpenAnswer(Guid(), error, nullptr));
-                return;
-            }
-            auto entry = std::make_shared<movie::OpenMovie>(
-                Guid::CreateUnique(), session->GetID(), std::move(opened),
-                context.Workers().MakeQueue(), !noWorkAhead);
-            registry.Add(entry);
-            // A session that ended while the file was opening has no one to close the movie.
-            if (session->IsClosed()) {
-                if (registry.Remove(entry->Id(), session->GetID()))
-                    movie::CloseMovie(entry);
-                return;
-            }
-            responder.Reply(OpenAnswer(entry->Id(), engine::kOK, &entry->Info()));
+        openers.Post(session->GetID(), [self, session, path, noWorkAhead, singleThread, responder] {
+            self->OpenNow(session, path, noWorkAhead, singleThread, responder);
         });
+    }
+
+    void OpenNow(SessionPtr const& session, std::string const& path, bool noWorkAhead,
+                 bool singleThread, Responder const& responder) {
+        std::int64_t const sessionId = session->GetID();
+        if (session->IsClosed()) {
+            registry.Unreserve(sessionId);
+            return;  // nobody to answer, nobody to close the movie
+        }
+        engine::OpenOptions options;
+        options.decoderThreads = singleThread ? 1 : 0;
+        options.openTimeLimitMs = limits.openTimeLimitMs;
+        std::int32_t error = engine::kOK;
+        std::unique_ptr<engine::Movie> opened = engine::Movie::Open(path, options, error);
+        if (!opened) {
+            registry.Unreserve(sessionId);
+            Log("open failed (%d): %s", int(error), path.c_str());
+            responder.Reply(OpenAnswer(Guid(), error, nullptr));
+            return;
+        }
+        auto entry =
+            std::make_shared<movie::OpenMovie>(Guid::CreateUnique(), sessionId, std::move(opened),
+                                               context.Workers().MakeStrand(), !noWorkAhead);
+        registry.Add(entry);
+        // A session that ended while the file was opening has no one to close the movie.
+        if (session->IsClosed()) {
+            if (registry.Remove(entry->Id(), sessionId))
+                movie::CloseMovie(entry);
+            return;
+        }
+        responder.Reply(OpenAnswer(entry->Id(), engine::kOK, &entry->Info()));
     }
 
     static VariantPtr OpenAnswer(Guid const& id, std::int32_t error,
@@ -101,8 +121,9 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
         Arguments args(params);
         Guid id = args.Id(0);
         Guid request = args.Id(1);
-        std::int64_t time = args.Integer(2);
-        std::uint32_t fourcc = args.FourCC(3);
+        movie::FrameRequest frame;
+        frame.time = args.Integer(2);
+        frame.fourcc = args.FourCC(3);
         std::int64_t width = args.Integer(4);
         std::int64_t height = args.Integer(5);
         if (args.Failed() || request.IsNull()) {
@@ -114,55 +135,28 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
             responder.Reply(ValueAnswer(std::int64_t(engine::kErrUnknownMovie)));
             return;
         }
+        // Sizes beyond 32 bits are as far beyond the limit as the largest 32-bit ones.
+        frame.width = std::int32_t(std::clamp<std::int64_t>(width, -1, INT32_MAX));
+        frame.height = std::int32_t(std::clamp<std::int64_t>(height, -1, INT32_MAX));
+        std::int32_t checked = movie::CheckFrameRequest(found->Info(), limits, frame);
+        if (checked != engine::kOK) {
+            responder.Reply(ValueAnswer(std::int64_t(checked)));
+            return;
+        }
         found->FrameRequestQueued(request);
-        // Runs on the movie's queue.
-        found->Queue().Post([found, session, request, time, fourcc, width, height, responder] {
+        auto self = shared_from_this();
+        // Runs on the movie's strand.
+        found->Post([self, found, session, request, frame, responder] {
             std::int32_t result = engine::kErrMovieClosing;
             if (found->FrameRequestStarts(request)) {
                 result = engine::kErrCancelled;
             } else if (!found->IsClosed() && found->Engine()) {
-                result = RenderFrame(*found, session, request, time, fourcc, width, height);
+                result = movie::DeliverFrame(*found, session, request, frame, self->limits);
             }
             responder.Reply(ValueAnswer(std::int64_t(result)));
             if (result == engine::kOK && found->ShouldWorkAhead() && found->Engine())
                 found->Engine()->DecodeAhead(kFramesAhead);
         });
-    }
-
-    // Converts the frame straight into a shared block and publishes it under `request`.
-    static std::int32_t RenderFrame(movie::OpenMovie& open, SessionPtr const& session,
-                                    Guid const& request, std::int64_t time, std::uint32_t fourcc,
-                                    std::int64_t width, std::int64_t height) {
-        engine::VideoInfo const& video = open.Info().video;
-        if (!video.present)
-            return engine::kErrNoVideo;
-        if (!engine::IsSupportedFormat(fourcc))
-            return engine::kErrUnsupportedPixelFormat;
-        if (time < 0 || time >= video.duration)
-            return engine::kErrTimeOutOfRange;
-        if (width == 0)
-            width = video.width;
-        if (height == 0)
-            height = video.height;
-        if (width < 1 || height < 1 || width > kMaxDimension || height > kMaxDimension)
-            return engine::kErrBadDestination;
-        std::uint32_t parNumerator = video.parNumerator, parDenominator = video.parDenominator;
-        movie::ScaledPixelAspect(parNumerator, parDenominator, video.width, video.height,
-                                 std::int32_t(width), std::int32_t(height));
-        crossprocess::WritableBinaryReferencePtr block;
-        InterfaceRef<Kino::IWritableVideoFrame> frame = Pix::CreateSharedVideoFrame(
-            std::uint32_t(width), std::uint32_t(height), fourcc, engine::FormatProperties(fourcc),
-            basemediatypes::PixelAspectRatio(parNumerator, parDenominator), video.fieldType, block);
-        if (!frame || !block)
-            return engine::kErrPublishFailed;
-        std::int32_t result = open.Engine()->ReadVideoFrame(
-            time, fourcc, frame->GetMutablePixels(), frame->GetRowBytes(), std::int32_t(width),
-            std::int32_t(height));
-        if (result != engine::kOK)
-            return result;
-        if (crossprocess::PublishToSession(session, request, block, block->GetSize()) != 0)
-            return engine::kErrPublishFailed;
-        return engine::kOK;
     }
 
     // ---- CancelMovieVideo(movieId, requestId): a notification ---------------------------------
@@ -192,35 +186,14 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
             responder.Reply(ValueAnswer(std::int64_t(engine::kErrUnknownMovie)));
             return;
         }
-        // Runs on the movie's queue.
-        found->Queue().Post([found, session, request, responder] {
+        auto self = shared_from_this();
+        // Runs on the movie's strand.
+        found->Post([self, found, session, request, responder] {
             std::int64_t result = engine::kErrMovieClosing;
             if (!found->IsClosed() && found->Engine())
-                result = AudioBlock(*found, session, request);
+                result = movie::DeliverAudio(*found, session, request, self->limits);
             responder.Reply(ValueAnswer(result));
         });
-    }
-
-    // Half a second of audio at most, decoded straight into a shared block.
-    static std::int64_t AudioBlock(movie::OpenMovie& open, SessionPtr const& session,
-                                   Guid const& request) {
-        engine::AudioInfo const& audio = open.Info().audio;
-        if (!audio.present || audio.channels <= 0)
-            return engine::kErrNoAudio;
-        std::int64_t frames = std::max<std::int64_t>(1, std::int64_t(audio.sampleRate / 2));
-        std::uint64_t bytes = std::uint64_t(frames) * std::uint64_t(audio.channels) * sizeof(float);
-        crossprocess::WritableBinaryReferencePtr block =
-            crossprocess::CreateWritableReference(bytes);
-        if (!block || block->GetSize() < bytes)
-            return engine::kErrPublishFailed;
-        std::int64_t got = open.Engine()->ReadAudio(static_cast<float*>(block->GetData()), frames);
-        if (got <= 0)
-            return got;
-        std::int64_t values = got * audio.channels;
-        if (crossprocess::PublishToSession(session, request, block,
-                                           std::uint64_t(values) * sizeof(float)) != 0)
-            return engine::kErrPublishFailed;
-        return values;
     }
 
     // ---- QuietMovie, UnquietMovie, RestartMovieAudio(movieId) ----------------------------------
@@ -240,8 +213,8 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
         }
         if (control != Control::Restart)
             found->SetQuiet(control == Control::Quiet);
-        // Runs on the movie's queue.
-        found->Queue().Post([found, control, responder] {
+        // Runs on the movie's strand.
+        found->Post([found, control, responder] {
             if (found->Engine()) {
                 if (control == Control::Quiet)
                     found->Engine()->ReleaseVideoResources();
@@ -262,8 +235,23 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
 }  // namespace
 
 void RegisterMovieMethods(ServerContext& context) {
+    movie::MovieLimits const limits = movie::ReadMovieLimits();
+    // What a session's client may hold of the blocks published to it; crossprocess refuses
+    // publications beyond (the methods check before they decode, too).
+    crossprocess::SessionLimits shared;
+    shared.maxBytes = limits.maxSharedBytesPerSession;
+    shared.maxBlocks = limits.maxHeldFramesPerSession;
+    crossprocess::SetSessionLimits(shared);
+    Log("limits: open %d ms, frames %dx%d, %llu movies, %llu bytes and %llu blocks held per "
+        "session, %u opens at once per session",
+        int(limits.openTimeLimitMs), int(limits.maxFrameWidth), int(limits.maxFrameHeight),
+        static_cast<unsigned long long>(limits.maxMoviesPerSession),
+        static_cast<unsigned long long>(limits.maxSharedBytesPerSession),
+        static_cast<unsigned long long>(limits.maxHeldFramesPerSession),
+        unsigned(limits.opensPerSession));
+
     // Shared by every handler and by the tasks they queue.
-    auto methods = std::make_shared<MovieMethods>(context);
+    auto methods = std::make_shared<MovieMethods>(context, limits);
     auto& rpc = context.Rpc();
     using Handler = void (MovieMethods::*)(SessionPtr const&, VariantPtr const&, Responder const&);
     auto bind = [methods](Handler handler) {
@@ -291,4 +279,4 @@ void RegisterMovieMethods(ServerContext& context) {
         [methods](SessionPtr const& session) { methods->SessionEnded(session); });
 }
 
-}  // namespace vireoserver
+}  // namespace vireo::server

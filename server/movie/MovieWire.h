@@ -58,14 +58,3 @@ void ScaledPixelAspect(std::uint32_t& numerator, std::uint32_t& denominator,
                        std::int32_t height);
 
 }  // namespace vireo::server::movie
-
-// The server's other movie files still name the old namespace; these let them find the wire
-// helpers there until they move too.
-namespace vireoserver::movie {
-using vireo::server::movie::Arguments;
-using vireo::server::movie::MoviePropertiesToVariant;
-using vireo::server::movie::MovieRecord;
-using vireo::server::movie::OpenMovieAnswer;
-using vireo::server::movie::ScaledPixelAspect;
-using vireo::server::movie::ValueAnswer;
-}  // namespace vireoserver::movie

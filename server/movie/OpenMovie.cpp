@@ -1,21 +1,21 @@
 #include "OpenMovie.h"
 
-namespace vireoserver::movie {
+namespace vireo::server::movie {
 
 OpenMovie::OpenMovie(basekit::utility::Guid id, std::int64_t sessionId,
-                     std::unique_ptr<vireo::engine::Movie> engine,
-                     boost::shared_ptr<SerialQueue> queue, bool workAhead)
+                     std::unique_ptr<vireo::engine::Movie> engine, Strand strand, bool workAhead)
     : mId(id),
       mSessionId(sessionId),
       mInfo(engine->Info()),
       mEngine(std::move(engine)),
-      mQueue(std::move(queue)),
+      mStrand(std::move(strand)),
       mWorkAhead(workAhead) {}
 
 void OpenMovie::FrameRequestQueued(basekit::utility::Guid const& request) {
     std::lock_guard<std::mutex> lock(mMutex);
     // A request identifier already waiting (a client's mistake) keeps its first entry.
-    if (mWaiting.emplace(request, false).second) mWaitingFrames.fetch_add(1);
+    if (mWaiting.emplace(request, false).second)
+        mWaitingFrames.fetch_add(1);
 }
 
 bool OpenMovie::FrameRequestStarts(basekit::utility::Guid const& request) {
@@ -34,6 +34,31 @@ void OpenMovie::CancelFrameRequest(basekit::utility::Guid const& request) {
     auto found = mWaiting.find(request);
     if (found != mWaiting.end())
         found->second = true;
+}
+
+bool MovieRegistry::Reserve(std::int64_t sessionId, std::size_t limit) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    std::size_t& places = mPlaces[sessionId];
+    if (places >= limit)
+        return false;
+    ++places;
+    return true;
+}
+
+void MovieRegistry::GiveBack(std::int64_t sessionId) {
+    // A session that ended while its movie was opening has no places left to give back.
+    auto found = mPlaces.find(sessionId);
+    if (found == mPlaces.end())
+        return;
+    if (found->second > 1)
+        --found->second;
+    else
+        mPlaces.erase(found);
+}
+
+void MovieRegistry::Unreserve(std::int64_t sessionId) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    GiveBack(sessionId);
 }
 
 void MovieRegistry::Add(OpenMoviePtr const& movie) {
@@ -56,6 +81,7 @@ OpenMoviePtr MovieRegistry::Remove(basekit::utility::Guid const& id, std::int64_
         return nullptr;
     OpenMoviePtr movie = found->second;
     mMovies.erase(found);
+    GiveBack(sessionId);
     return movie;
 }
 
@@ -70,6 +96,7 @@ std::vector<OpenMoviePtr> MovieRegistry::RemoveSession(std::int64_t sessionId) {
             ++it;
         }
     }
+    mPlaces.erase(sessionId);
     return removed;
 }
 
@@ -80,7 +107,7 @@ std::size_t MovieRegistry::Count() const {
 
 void CloseMovie(OpenMoviePtr const& movie) {
     movie->MarkClosed();
-    movie->Queue().Post([movie] { movie->DestroyEngine(); });
+    movie->Post([movie] { movie->DestroyEngine(); });
 }
 
-}  // namespace vireoserver::movie
+}  // namespace vireo::server::movie

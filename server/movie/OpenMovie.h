@@ -1,39 +1,38 @@
 #pragma once
 // One movie opened by a client session, and the table of them.
 //
-// Every use of a movie's engine runs as a task on the movie's own serial queue, so a movie is
-// never used by two threads at once while different movies decode in parallel on the server's
-// worker pool. Requests are answered from those tasks.
+// Every use of a movie's engine runs as a task on the movie's own strand of the server's worker
+// pool, so a movie is never used by two threads at once while different movies decode in
+// parallel. Requests are answered from those tasks.
 #include <atomic>
-#include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <vector>
 
 #include "WorkerPool.h"
 #include "basekit/utility/Guid.h"
 #include "engine/Movie.h"
 
-namespace vireoserver::movie {
+namespace vireo::server::movie {
 
 class OpenMovie {
   public:
     OpenMovie(basekit::utility::Guid id, std::int64_t sessionId,
-              std::unique_ptr<vireo::engine::Movie> engine, boost::shared_ptr<SerialQueue> queue,
-              bool workAhead);
+              std::unique_ptr<vireo::engine::Movie> engine, Strand strand, bool workAhead);
 
     basekit::utility::Guid const& Id() const noexcept { return mId; }
     std::int64_t SessionId() const noexcept { return mSessionId; }
     // Properties as read at opening; never changes, readable from any thread.
     vireo::engine::MovieInfo const& Info() const noexcept { return mInfo; }
-    SerialQueue& Queue() noexcept { return *mQueue; }
+    // Runs `task` on the movie's strand, after everything posted before it.
+    void Post(std::function<void()> task) const { server::Post(mStrand, std::move(task)); }
 
-    // The engine. Only tasks running on Queue() may use it; null once the movie is closed.
+    // The engine. Only tasks running on the movie's strand may use it; null once the movie is
+    // closed.
     vireo::engine::Movie* Engine() noexcept { return mEngine.get(); }
-    // Runs on Queue(): frees the engine (the last task of a closed movie).
+    // Runs on the strand: frees the engine (the last task of a closed movie).
     void DestroyEngine() noexcept { mEngine.reset(); }
 
     // Any thread.
@@ -45,7 +44,7 @@ class OpenMovie {
         return mWorkAhead && !mQuiet.load() && mWaitingFrames.load() == 0;
     }
 
-    // Frame requests waiting on the queue, by request identifier, so that a cancel can reach
+    // Frame requests waiting on the strand, by request identifier, so that a cancel can reach
     // them before they run. Any thread.
     void FrameRequestQueued(basekit::utility::Guid const& request);
     // Takes the request off the waiting list; true when it was cancelled meanwhile.
@@ -58,7 +57,7 @@ class OpenMovie {
     std::int64_t const mSessionId;
     vireo::engine::MovieInfo const mInfo;
     std::unique_ptr<vireo::engine::Movie> mEngine;
-    boost::shared_ptr<SerialQueue> const mQueue;
+    Strand const mStrand;
     bool const mWorkAhead;
     std::atomic<bool> mClosed{false};
     std::atomic<bool> mQuiet{false};
@@ -69,24 +68,35 @@ class OpenMovie {
 
 using OpenMoviePtr = std::shared_ptr<OpenMovie>;
 
-// The open movies of every session, by movie identifier. Thread-safe.
+// The open movies of every session, by movie identifier, and the places each session holds for
+// movies (open, or being opened) under its limit. Thread-safe.
 class MovieRegistry {
   public:
+    // Takes one of the session's places for a movie about to be opened; false when the session
+    // already holds `limit` places.
+    bool Reserve(std::int64_t sessionId, std::size_t limit);
+    // Gives back a place taken by Reserve (the open failed).
+    void Unreserve(std::int64_t sessionId);
+    // Adds an opened movie in the place reserved for it.
     void Add(OpenMoviePtr const& movie);
     // The movie, when it is open and belongs to `sessionId`; otherwise null (a movie is only
     // visible to the session that opened it).
     OpenMoviePtr Find(basekit::utility::Guid const& id, std::int64_t sessionId) const;
     OpenMoviePtr Remove(basekit::utility::Guid const& id, std::int64_t sessionId);
+    // Removes the session's movies and forgets its places.
     std::vector<OpenMoviePtr> RemoveSession(std::int64_t sessionId);
     std::size_t Count() const;
 
   private:
+    void GiveBack(std::int64_t sessionId);  // with mMutex held
+
     mutable std::mutex mMutex;
     std::map<basekit::utility::Guid, OpenMoviePtr> mMovies;
+    std::map<std::int64_t, std::size_t> mPlaces;  // session -> movies open or being opened
 };
 
 // Closes `movie`: marks it closed (requests still queued answer kErrMovieClosing) and queues
 // the release of its engine behind them. Any thread.
 void CloseMovie(OpenMoviePtr const& movie);
 
-}  // namespace vireoserver::movie
+}  // namespace vireo::server::movie

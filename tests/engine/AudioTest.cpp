@@ -6,20 +6,18 @@
 #include "engine/PixelFormats.h"
 #include "samples/Pattern.h"
 
-using namespace vireo;
-using namespace enginetest;
-
+namespace vireo::test::engine {
 namespace {
 
 // Reads the whole stream in blocks of half a second; returns every value read.
-std::vector<float> ReadAll(engine::Movie& movie, std::int64_t* blocks = nullptr) {
-    engine::AudioInfo const& info = movie.Info().audio;
+std::vector<float> ReadAll(vireo::engine::Movie& movie, std::int64_t* blocks = nullptr) {
+    vireo::engine::AudioInfo const& info = movie.Info().audio;
     std::int64_t blockFrames = std::int64_t(info.sampleRate / 2);
     std::vector<float> all;
     std::vector<float> block(std::size_t(blockFrames * info.channels));
     for (int guard = 0; guard < 100000; ++guard) {
         std::int64_t got = movie.ReadAudio(block.data(), blockFrames);
-        EXPECT_GE(got, 0) << engine::ErrorText(std::int32_t(got));
+        EXPECT_GE(got, 0) << vireo::engine::ErrorText(std::int32_t(got));
         if (got <= 0)
             break;
         EXPECT_LE(got, blockFrames);
@@ -36,7 +34,7 @@ TEST_P(SampleAudio, EverySampleExactlyOnceThenAgainAfterRestart) {
     samples::SampleMovie const& written = samples::FindSample(GetParam());
     auto movie = OpenSample(written.fileName);
     ASSERT_TRUE(movie);
-    engine::AudioInfo const& info = movie->Info().audio;
+    vireo::engine::AudioInfo const& info = movie->Info().audio;
     int channels = written.audio->channels;
 
     std::vector<float> first = ReadAll(*movie);
@@ -90,8 +88,8 @@ TEST(Audio, SmallBlocksAndVideoReadsInBetweenKeepThePosition) {
     std::vector<float> block(333);
     std::int64_t total = 0;
     int frame = 0;
-    engine::VideoInfo const& video = movie->Info().video;
-    FrameBuffer pixels(engine::kFormatBGRA, video.width, video.height);
+    vireo::engine::VideoInfo const& video = movie->Info().video;
+    FrameBuffer pixels(vireo::engine::kFormatBGRA, video.width, video.height);
     for (;;) {
         std::int64_t got = movie->ReadAudio(block.data(), 333);
         ASSERT_GE(got, 0);
@@ -103,9 +101,9 @@ TEST(Audio, SmallBlocksAndVideoReadsInBetweenKeepThePosition) {
         // Seeking the video back and forth does not move the audio.
         int asked = (frame * 7) % 30;
         ++frame;
-        ASSERT_EQ(movie->ReadVideoFrame(asked, engine::kFormatBGRA, pixels.bytes.data(),
+        ASSERT_EQ(movie->ReadVideoFrame(asked, vireo::engine::kFormatBGRA, pixels.bytes.data(),
                                         pixels.rowBytes, 0, 0),
-                  engine::kOK);
+                  vireo::engine::kOK);
     }
     EXPECT_EQ(total, 88200);
 }
@@ -114,14 +112,15 @@ TEST(Audio, ReadingWithoutAudioOrIntoNothingFails) {
     auto movie = OpenSample("h264_1080p.mov");
     ASSERT_TRUE(movie);
     float sample = 0;
-    EXPECT_EQ(movie->ReadAudio(&sample, 1), engine::kErrNoAudio);
+    EXPECT_EQ(movie->ReadAudio(&sample, 1), vireo::engine::kErrNoAudio);
     EXPECT_FALSE(movie->Info().audio.present);
 
     auto wav = OpenSample("audio.wav");
     ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->ReadAudio(nullptr, 10), engine::kErrBadDestination);
-    EXPECT_EQ(wav->ReadAudio(&sample, 0), engine::kErrBadDestination);
+    EXPECT_EQ(wav->ReadAudio(nullptr, 10), vireo::engine::kErrBadDestination);
+    EXPECT_EQ(wav->ReadAudio(&sample, 0), vireo::engine::kErrBadDestination);
     EXPECT_EQ(wav->AudioPosition(), 0);
 }
 
 }  // namespace
+}  // namespace vireo::test::engine

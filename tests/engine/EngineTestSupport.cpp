@@ -8,9 +8,7 @@
 #include "engine/PixelFormats.h"
 #include "samples/Pattern.h"
 
-namespace enginetest {
-
-using namespace vireo;
+namespace vireo::test::engine {
 
 std::string SamplePath(std::string const& fileName) {
     return std::string(VIREO_ENGINE_SAMPLES_DIR) + "/" + fileName;
@@ -24,10 +22,11 @@ std::string TestName(std::string text) {
     return text;
 }
 
-std::unique_ptr<engine::Movie> OpenSample(std::string const& fileName) {
+std::unique_ptr<vireo::engine::Movie> OpenSample(std::string const& fileName) {
     std::int32_t error = -1;
-    auto movie = engine::Movie::Open(SamplePath(fileName), engine::OpenOptions{}, error);
-    EXPECT_EQ(error, engine::kOK) << fileName << ": " << engine::ErrorText(error);
+    auto movie =
+        vireo::engine::Movie::Open(SamplePath(fileName), vireo::engine::OpenOptions{}, error);
+    EXPECT_EQ(error, vireo::engine::kOK) << fileName << ": " << vireo::engine::ErrorText(error);
     EXPECT_TRUE(movie) << fileName;
     return movie;
 }
@@ -52,28 +51,28 @@ std::vector<std::string> AudioSampleNames() {
 }
 
 FrameBuffer::FrameBuffer(std::uint32_t fourcc, int width, int height)
-    : rowBytes((engine::MinimumRowBytes(fourcc, width) + 63) / 64 * 64),
+    : rowBytes((vireo::engine::MinimumRowBytes(fourcc, width) + 63) / 64 * 64),
       bytes(rowBytes * std::size_t(height), 0xCD) {}
 
-int FrameNumberAt(engine::Movie& movie, std::int64_t time) {
+int FrameNumberAt(vireo::engine::Movie& movie, std::int64_t time) {
     auto const& info = movie.Info().video;
-    FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
-    std::int32_t result =
-        movie.ReadVideoFrame(time, engine::kFormatBGRA, buffer.bytes.data(), buffer.rowBytes, 0, 0);
-    if (result != engine::kOK) {
-        ADD_FAILURE() << "ReadVideoFrame(" << time << "): " << engine::ErrorText(result);
+    FrameBuffer buffer(vireo::engine::kFormatBGRA, info.width, info.height);
+    std::int32_t result = movie.ReadVideoFrame(time, vireo::engine::kFormatBGRA,
+                                               buffer.bytes.data(), buffer.rowBytes, 0, 0);
+    if (result != vireo::engine::kOK) {
+        ADD_FAILURE() << "ReadVideoFrame(" << time << "): " << vireo::engine::ErrorText(result);
         return -1;
     }
     return samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
                                         info.height, int(info.frameCount));
 }
 
-std::int64_t TimeOfFrame(samples::VideoTrack const& video, engine::VideoInfo const& info,
+std::int64_t TimeOfFrame(samples::VideoTrack const& video, vireo::engine::VideoInfo const& info,
                          int index) {
     return samples::FramePeriods(video, index) * info.sampleSize;
 }
 
-}  // namespace enginetest
+}  // namespace vireo::test::engine
 
 namespace vireo::samples {
 void PrintTo(SampleMovie const& written, std::ostream* out) {

@@ -9,7 +9,7 @@
 #include "engine/Movie.h"
 #include "samples/SampleSet.h"
 
-namespace enginetest {
+namespace vireo::test::engine {
 
 std::string SamplePath(std::string const& fileName);
 
@@ -38,7 +38,7 @@ struct FrameBuffer {
     std::vector<std::uint8_t> bytes;
 };
 
-}  // namespace enginetest
+}  // namespace vireo::test::engine
 
 namespace vireo::samples {
 // Shows a sample by its file name in test output.

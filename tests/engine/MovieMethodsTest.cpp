@@ -8,13 +8,14 @@
 #include "Kino/VideoFrame.h"
 #include "MovieServerSupport.h"
 #include "Pix/Pix.h"
+#include "TimeScale.h"
 #include "basekit/serialization/JSONConvert.h"
 #include "engine/Errors.h"
 #include "engine/PixelFormats.h"
 #include "samples/Pattern.h"
 
-using namespace vireo;
-using namespace enginetest;
+namespace vireo::test::engine {
+
 using basekit::serialization::AsObject;
 using basekit::serialization::MakeVariant;
 using basekit::serialization::ReadValue;
@@ -36,19 +37,6 @@ VariantObject Member(VariantObject const& object, const char* key) {
     return member ? AsObject(*member) : VariantObject();
 }
 
-VariantArray FrameCall(Guid const& movie, Guid const& request, std::int64_t time,
-                       std::uint32_t fourcc, std::int64_t width = 0, std::int64_t height = 0) {
-    VariantObject format;
-    format["fourcc"] = MakeVariant(std::uint64_t(fourcc));
-    format["properties"] = MakeVariant(std::uint64_t(engine::FormatProperties(fourcc)));
-    return {MakeVariant(movie.AsUTF8String()),
-            MakeVariant(request.AsUTF8String()),
-            MakeVariant(time),
-            MakeVariant(format),
-            MakeVariant(width),
-            MakeVariant(height)};
-}
-
 class MovieMethods : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(server.Ready()); }
@@ -61,7 +49,7 @@ class MovieMethods : public ::testing::Test {
 
     // The frame number shown by frame `time` of `movie`, read through a published frame.
     int FrameNumber(Guid const& movie, std::int64_t time, int frameCount,
-                    std::uint32_t fourcc = engine::kFormatBGRA) {
+                    std::uint32_t fourcc = vireo::engine::kFormatBGRA) {
         Guid request = Guid::CreateUnique();
         DataAnswer got = server.CallForData(
             "GetMovieVideo", FrameCall(movie, request, time, fourcc), request, VideoAccepted);
@@ -76,7 +64,7 @@ class MovieMethods : public ::testing::Test {
         EXPECT_EQ(frame->GetPixelFormat(), fourcc);
         auto const* pixels = static_cast<const std::uint8_t*>(frame->GetPixels());
         int width = int(frame->GetWidth()), height = int(frame->GetHeight());
-        return fourcc == engine::kFormat2vuy
+        return fourcc == vireo::engine::kFormat2vuy
                    ? samples::ReadFrameNumber2vuy(pixels, frame->GetRowBytes(), width, height,
                                                   frameCount)
                    : samples::ReadFrameNumberBGRA(pixels, frame->GetRowBytes(), width, height,
@@ -135,15 +123,15 @@ TEST_F(MovieMethods, OpenAnswersTheMovieProperties) {
     EXPECT_EQ(ReadValue<std::int32_t>(video, "Duration"), 45 * 1001);
     EXPECT_EQ(ReadValue<std::int32_t>(video, "Scale"), 30000);
     EXPECT_EQ(ReadValue<std::int32_t>(video, "Width"), 320);
-    EXPECT_EQ(ReadValue<std::uint32_t>(video, "CodecFourCC"), engine::MakeFourCC("avc1"));
+    EXPECT_EQ(ReadValue<std::uint32_t>(video, "CodecFourCC"), vireo::engine::MakeFourCC("avc1"));
     EXPECT_EQ(ReadValue<std::uint32_t>(Member(video, "PAR"), "numerator"), 1u);
     EXPECT_EQ(ReadValue<std::int32_t>(video, "CreationHours"), 5);
     auto const& list = boost::any_cast<VariantArray const&>(
         *basekit::serialization::GetVariantInObject(video, "SupportedPixelFormats"));
     ASSERT_EQ(list.size(), 3u);
-    EXPECT_EQ(ReadValue<std::uint32_t>(AsObject(*list[0]), "fourcc"), engine::kFormat2vuy);
+    EXPECT_EQ(ReadValue<std::uint32_t>(AsObject(*list[0]), "fourcc"), vireo::engine::kFormat2vuy);
     EXPECT_EQ(ReadValue<std::uint32_t>(AsObject(*list[0]), "properties"),
-              engine::FormatProperties(engine::kFormat2vuy));
+              vireo::engine::FormatProperties(vireo::engine::kFormat2vuy));
 
     VariantObject audio = Member(properties, "Audio");
     EXPECT_EQ(ReadValue<double>(audio, "SampleRate"), 48000.0);
@@ -160,7 +148,8 @@ TEST_F(MovieMethods, OpenAnswersTheMovieProperties) {
     EXPECT_FALSE(basekit::serialization::ObjectHasProperty(wav, "Video"));
     EXPECT_TRUE(basekit::serialization::ObjectHasProperty(wav, "Audio"));
     VariantObject missing = server.OpenSample(SamplePath("missing.mov"));
-    EXPECT_EQ(ReadValue<std::int32_t>(missing, "ImporterSDKErrorResult"), engine::kErrFileNotFound);
+    EXPECT_EQ(ReadValue<std::int32_t>(missing, "ImporterSDKErrorResult"),
+              vireo::engine::kErrFileNotFound);
     EXPECT_TRUE(ReadValue<Guid>(missing, "MovieIdentifier").IsNull());
     EXPECT_FALSE(basekit::serialization::ObjectHasProperty(missing, "MovieProperties"));
 }
@@ -169,20 +158,23 @@ TEST_F(MovieMethods, FramesArePublishedForTheAskedTimes) {
     Guid movie = Open("h264_aac_tc.mov");
     for (int i : {0, 1, 2, 3, 30, 12, 44, 5})
         EXPECT_EQ(FrameNumber(movie, i * 1001, 45), i) << "frame " << i;
-    EXPECT_EQ(FrameNumber(movie, 7 * 1001, 45, engine::kFormat2vuy), 7);
+    EXPECT_EQ(FrameNumber(movie, 7 * 1001, 45, vireo::engine::kFormat2vuy), 7);
 }
 
 TEST_F(MovieMethods, RefusedFrameRequestsAnswerTheirCodeAndPublishNothing) {
     Guid movie = Open("prores_422.mov");
-    EXPECT_EQ(VideoError(movie, 12 * 1001, engine::kFormatBGRA), engine::kErrTimeOutOfRange);
-    EXPECT_EQ(VideoError(movie, 0, engine::MakeFourCC("yuvs")), engine::kErrUnsupportedPixelFormat);
-    EXPECT_EQ(VideoError(movie, 0, engine::kFormatBGRA, -4, 10), engine::kErrBadDestination);
+    EXPECT_EQ(VideoError(movie, 12 * 1001, vireo::engine::kFormatBGRA),
+              vireo::engine::kErrTimeOutOfRange);
+    EXPECT_EQ(VideoError(movie, 0, vireo::engine::MakeFourCC("yuvs")),
+              vireo::engine::kErrUnsupportedPixelFormat);
+    EXPECT_EQ(VideoError(movie, 0, vireo::engine::kFormatBGRA, -4, 10),
+              vireo::engine::kErrBadDestination);
 
     // Closing: answered once, then the identifier is unknown.
     EXPECT_EQ(Control("CloseMovie", movie), 0);
-    EXPECT_EQ(Control("CloseMovie", movie), engine::kErrUnknownMovie);
-    EXPECT_EQ(VideoError(movie, 0, engine::kFormatBGRA), engine::kErrUnknownMovie);
-    EXPECT_EQ(Control("QuietMovie", movie), engine::kErrUnknownMovie);
+    EXPECT_EQ(Control("CloseMovie", movie), vireo::engine::kErrUnknownMovie);
+    EXPECT_EQ(VideoError(movie, 0, vireo::engine::kFormatBGRA), vireo::engine::kErrUnknownMovie);
+    EXPECT_EQ(Control("QuietMovie", movie), vireo::engine::kErrUnknownMovie);
 }
 
 TEST_F(MovieMethods, AudioArrivesBlockByBlockAndRestarts) {
@@ -207,7 +199,7 @@ TEST_F(MovieMethods, AudioArrivesBlockByBlockAndRestarts) {
     DataAnswer none = server.CallForData(
         "GetMovieAudio", {MakeVariant(silent.AsUTF8String()), MakeVariant(request.AsUTF8String())},
         request, AudioAccepted);
-    EXPECT_EQ(AnswerValue(none.answer), engine::kErrNoAudio);
+    EXPECT_EQ(AnswerValue(none.answer), vireo::engine::kErrNoAudio);
 }
 
 TEST_F(MovieMethods, QuietReleasesAndFramesStillComeAfterwards) {
@@ -229,10 +221,10 @@ TEST_F(MovieMethods, ManyRequestsInFlightCompleteEachWithItsFrame) {
     for (int i = 0; i < 12; ++i) {
         Guid request = Guid::CreateUnique();
         flights.push_back({request, std::async(std::launch::async, [this, movie, request, i] {
-                               return server.CallForData(
-                                   "GetMovieVideo",
-                                   FrameCall(movie, request, (i * 7) % 40, engine::kFormatBGRA),
-                                   request, VideoAccepted);
+                               return server.CallForData("GetMovieVideo",
+                                                         FrameCall(movie, request, (i * 7) % 40,
+                                                                   vireo::engine::kFormatBGRA),
+                                                         request, VideoAccepted);
                            })});
     }
     for (int i = 0; i < 12; ++i) {
@@ -256,15 +248,16 @@ TEST_F(MovieMethods, CancelledRequestsAreAnsweredWithoutData) {
     for (int i = 0; i < 4; ++i) {
         Guid request = Guid::CreateUnique();
         first.push_back(std::async(std::launch::async, [this, movie, request, i] {
-            return server.CallForData("GetMovieVideo",
-                                      FrameCall(movie, request, 40 - i * 9, engine::kFormatBGRA),
-                                      request, VideoAccepted);
+            return server.CallForData(
+                "GetMovieVideo", FrameCall(movie, request, 40 - i * 9, vireo::engine::kFormatBGRA),
+                request, VideoAccepted);
         }));
     }
     Guid last = Guid::CreateUnique();
     auto cancelled = std::async(std::launch::async, [this, movie, last] {
-        return server.CallForData("GetMovieVideo", FrameCall(movie, last, 1, engine::kFormatBGRA),
-                                  last, VideoAccepted);
+        return server.CallForData("GetMovieVideo",
+                                  FrameCall(movie, last, 1, vireo::engine::kFormatBGRA), last,
+                                  VideoAccepted);
     });
     server.Notify("CancelMovieVideo",
                   {MakeVariant(movie.AsUTF8String()), MakeVariant(last.AsUTF8String())});
@@ -273,7 +266,7 @@ TEST_F(MovieMethods, CancelledRequestsAreAnsweredWithoutData) {
     if (AnswerValue(outcome.answer) == 0) {
         EXPECT_TRUE(outcome.delivered);
     } else {
-        EXPECT_EQ(AnswerValue(outcome.answer), engine::kErrCancelled);
+        EXPECT_EQ(AnswerValue(outcome.answer), vireo::engine::kErrCancelled);
         EXPECT_FALSE(outcome.delivered);
     }
     for (auto& f : first)
@@ -294,11 +287,13 @@ TEST_F(MovieMethods, MoviesBelongToTheirSession) {
         },
         [&answered](long, basekit::UTF16String const&, std::int64_t) { answered.set_value(1); }, 0);
     auto future = answered.get_future();
-    ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    EXPECT_EQ(future.get(), engine::kErrUnknownMovie);
+    ASSERT_EQ(future.wait_for(vireo::test::Scaled(std::chrono::milliseconds(20000))),
+              std::future_status::ready);
+    EXPECT_EQ(future.get(), vireo::engine::kErrUnknownMovie);
     other->Close();
     // Still open for its own session.
     EXPECT_EQ(FrameNumber(movie, 0, 1), 0);
 }
 
 }  // namespace
+}  // namespace vireo::test::engine

@@ -1,61 +1,54 @@
 #include "MovieServerSupport.h"
 
-#include <future>
+#include <fstream>
 
+#include "TimeScale.h"
 #include "basekit/serialization/JSONConvert.h"
+#include "engine/PixelFormats.h"
 #include "hostlink/HostLink.h"
 
-namespace enginetest {
+namespace vireo::test::engine {
 
 using namespace std::chrono_literals;
 using basekit::serialization::BuildCall;
+using basekit::serialization::MakeVariant;
 using basekit::serialization::VariantArray;
 using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
 
 namespace {
 
-constexpr auto kBound = 20s;  // generous: sanitizer builds are slow
+// Every wait for an answer or a notification ends after this long.
+std::chrono::milliseconds Bound() {
+    return vireo::test::Scaled(20000ms);
+}
 
 std::u16string Widen(std::string const& text) {
     return std::u16string(text.begin(), text.end());
 }
 
+VariantObject ValueObject(Answer const& answer) {
+    if (!answer.ok || !answer.result)
+        return VariantObject();
+    auto const& object = basekit::serialization::AsObject(*answer.result);
+    VariantPtr value = basekit::serialization::GetVariantInObject(object, "value");
+    return value ? basekit::serialization::AsObject(*value) : VariantObject();
+}
+
 }  // namespace
 
-MovieServer::MovieServer() : mApp(vireotest::ServerKind::Real) {
-    crossprocess::InitializeClient();
-    auto done = std::make_shared<std::promise<hostlink::ServerConnection>>();
-    auto future = done->get_future();
-    std::string const name = "corvidhost VireoServer engine-test";
-    std::int64_t ticket = hostlink::CreateNamedServerConnection(
-        Widen(name), Widen(mApp.ExecutablePath()), Widen(name),
-        // Runs on a hostlink thread.
-        [done](hostlink::ServerConnection const& connection) { done->set_value(connection); });
-    if (ticket == 0 || future.wait_for(kBound) != std::future_status::ready)
-        return;
-    hostlink::ServerConnection connection = future.get();
-    if (connection.port == 0)
-        return;
-    mHost = connection.host;
-    mPort = connection.port;
-    mSession = hostlink::GetSharedTransport()->ClientStart(mHost, mPort);
+MovieClient::MovieClient(basetransport::SessionPtr session) : mSession(std::move(session)) {
     if (mSession)
         mClient.reset(new basemarshal::RPCClient(mSession, u"engine test"));
 }
 
-MovieServer::~MovieServer() {
+MovieClient::~MovieClient() {
     mClient.reset();
     if (mSession)
         mSession->Close();
-    crossprocess::UninitializeClient();
 }
 
-basetransport::SessionPtr MovieServer::OpenSecondSession() {
-    return hostlink::GetSharedTransport()->ClientStart(mHost, mPort);
-}
-
-Answer MovieServer::Call(const char* method, VariantArray params) {
+std::future<Answer> MovieClient::CallLater(const char* method, VariantArray params) {
     auto done = std::make_shared<std::promise<Answer>>();
     auto future = done->get_future();
     mClient->SendRequest(
@@ -68,16 +61,21 @@ Answer MovieServer::Call(const char* method, VariantArray params) {
             done->set_value(Answer{true, false, VariantPtr()});
         },
         0);
-    if (future.wait_for(kBound) != std::future_status::ready)
+    return future;
+}
+
+Answer MovieClient::Call(const char* method, VariantArray params) {
+    std::future<Answer> future = CallLater(method, std::move(params));
+    if (future.wait_for(Bound()) != std::future_status::ready)
         return Answer();
     return future.get();
 }
 
-void MovieServer::Notify(const char* method, VariantArray params) {
+void MovieClient::Notify(const char* method, VariantArray params) {
     mClient->SendNotification(BuildCall(method, params));
 }
 
-DataAnswer MovieServer::CallForData(const char* method, VariantArray params,
+DataAnswer MovieClient::CallForData(const char* method, VariantArray params,
                                     basekit::utility::Guid const& request,
                                     bool (*accepted)(std::int64_t)) {
     struct Shared {
@@ -112,7 +110,7 @@ DataAnswer MovieServer::CallForData(const char* method, VariantArray params,
                 0);
         });
     DataAnswer result;
-    if (registered != 0 || answerFuture.wait_for(kBound) != std::future_status::ready)
+    if (registered != 0 || answerFuture.wait_for(Bound()) != std::future_status::ready)
         return result;
     result.answer = answerFuture.get();
     if (!result.answer.ok || !accepted(AnswerValue(result.answer))) {
@@ -120,23 +118,91 @@ DataAnswer MovieServer::CallForData(const char* method, VariantArray params,
                                                         crossprocess::kNotificationCancelled);
         return result;
     }
-    if (dataFuture.wait_for(kBound) != std::future_status::ready)
+    if (dataFuture.wait_for(Bound()) != std::future_status::ready)
         return result;
     DataAnswer data = dataFuture.get();
     data.answer = result.answer;
     return data;
 }
 
-VariantObject MovieServer::OpenSample(std::string const& path) {
-    Answer answer = Call(
-        "OpenMovieFromFile",
-        {basekit::serialization::MakeVariant(path), basekit::serialization::MakeVariant(false),
-         basekit::serialization::MakeVariant(false), basekit::serialization::MakeVariant(false)});
-    if (!answer.ok)
+std::future<Answer> MovieClient::OpenLater(std::string const& path) {
+    return CallLater("OpenMovieFromFile", {MakeVariant(path), MakeVariant(false),
+                                           MakeVariant(false), MakeVariant(false)});
+}
+
+VariantObject MovieClient::OpenSample(std::string const& path) {
+    std::future<Answer> future = OpenLater(path);
+    if (future.wait_for(Bound()) != std::future_status::ready)
         return VariantObject();
-    auto const& object = basekit::serialization::AsObject(*answer.result);
-    VariantPtr value = basekit::serialization::GetVariantInObject(object, "value");
-    return value ? basekit::serialization::AsObject(*value) : VariantObject();
+    return ValueObject(future.get());
+}
+
+MovieServer::MovieServer(std::string const& settings)
+    : mApp(vireo::test::ServerKind::Real), mSettingsDir("vireo-engine-settings") {
+    crossprocess::InitializeClient();
+    // The server reads its settings from the file this names in the environment it starts with.
+    std::string const settingsPath = mSettingsDir.Path() + "/settings.txt";
+    std::ofstream(settingsPath) << settings;
+    vireo::test::ScopedEnv settingsFile("VIREO_DEBUG_SETTINGS", settingsPath.c_str());
+
+    auto done = std::make_shared<std::promise<hostlink::ServerConnection>>();
+    auto future = done->get_future();
+    std::string const name = "corvidhost VireoServer engine-test";
+    std::int64_t ticket = hostlink::CreateNamedServerConnection(
+        Widen(name), Widen(mApp.ExecutablePath()), Widen(name),
+        // Runs on a hostlink thread.
+        [done](hostlink::ServerConnection const& connection) { done->set_value(connection); });
+    if (ticket == 0 || future.wait_for(Bound()) != std::future_status::ready)
+        return;
+    hostlink::ServerConnection connection = future.get();
+    if (connection.port == 0)
+        return;
+    mHost = connection.host;
+    mPort = connection.port;
+    mPid = connection.processID;
+    mFirst = std::make_unique<MovieClient>(OpenSecondSession());
+}
+
+MovieServer::~MovieServer() {
+    mFirst.reset();
+    crossprocess::UninitializeClient();
+}
+
+basetransport::SessionPtr MovieServer::OpenSecondSession() {
+    return hostlink::GetSharedTransport()->ClientStart(mHost, mPort);
+}
+
+std::unique_ptr<MovieClient> MovieServer::Connect() {
+    return std::make_unique<MovieClient>(OpenSecondSession());
+}
+
+VariantArray FrameCall(basekit::utility::Guid const& movie, basekit::utility::Guid const& request,
+                       std::int64_t time, std::uint32_t fourcc, std::int64_t width,
+                       std::int64_t height) {
+    VariantObject format;
+    format["fourcc"] = MakeVariant(std::uint64_t(fourcc));
+    format["properties"] = MakeVariant(std::uint64_t(vireo::engine::FormatProperties(fourcc)));
+    return {MakeVariant(movie.AsUTF8String()),
+            MakeVariant(request.AsUTF8String()),
+            MakeVariant(time),
+            MakeVariant(format),
+            MakeVariant(width),
+            MakeVariant(height)};
+}
+
+DataAnswer RequestFrame(MovieClient& client, basekit::utility::Guid const& movie, std::int64_t time,
+                        std::uint32_t fourcc, std::int64_t width, std::int64_t height) {
+    basekit::utility::Guid const request = basekit::utility::Guid::CreateUnique();
+    return client.CallForData("GetMovieVideo",
+                              FrameCall(movie, request, time, fourcc, width, height), request,
+                              [](std::int64_t value) { return value == 0; });
+}
+
+DataAnswer RequestAudio(MovieClient& client, basekit::utility::Guid const& movie) {
+    basekit::utility::Guid const request = basekit::utility::Guid::CreateUnique();
+    return client.CallForData(
+        "GetMovieAudio", {MakeVariant(movie.AsUTF8String()), MakeVariant(request.AsUTF8String())},
+        request, [](std::int64_t value) { return value > 0; });
 }
 
 std::int64_t AnswerValue(Answer const& answer) {
@@ -146,4 +212,16 @@ std::int64_t AnswerValue(Answer const& answer) {
         basekit::serialization::AsObject(*answer.result), "value");
 }
 
-}  // namespace enginetest
+std::int64_t OpenResult(Answer const& answer) {
+    VariantObject value = ValueObject(answer);
+    if (!basekit::serialization::ObjectHasProperty(value, "ImporterSDKErrorResult"))
+        return 1;
+    return basekit::serialization::ReadValue<std::int64_t>(value, "ImporterSDKErrorResult");
+}
+
+basekit::utility::Guid OpenedMovie(Answer const& answer) {
+    return basekit::serialization::ReadValue<basekit::utility::Guid>(ValueObject(answer),
+                                                                     "MovieIdentifier");
+}
+
+}  // namespace vireo::test::engine

@@ -1,8 +1,9 @@
 #pragma once
-// A real server process started for a test, with one session, an RPC client, and requests whose
+// A real server process started for a test, clients with a session each, and requests whose
 // data arrives by cross-process notification.
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -12,7 +13,7 @@
 #include "basemarshal/RPCClient.h"
 #include "crossprocess/CrossProcess.h"
 
-namespace enginetest {
+namespace vireo::test::engine {
 
 // One RPC answer.
 struct Answer {
@@ -29,13 +30,17 @@ struct DataAnswer {
     crossprocess::BinaryReferencePtr data;
 };
 
-class MovieServer {
+// One client of the server: its own session and RPC client.
+class MovieClient {
   public:
-    MovieServer();  // starts the server; Ready() tells whether it worked
-    ~MovieServer();
+    explicit MovieClient(basetransport::SessionPtr session);
+    ~MovieClient();  // closes the session
     bool Ready() const { return mClient != nullptr; }
 
+    // Waits for the answer (bounded).
     Answer Call(const char* method, basekit::serialization::VariantArray params);
+    // Sends now; the future is ready once the answer came.
+    std::future<Answer> CallLater(const char* method, basekit::serialization::VariantArray params);
     // Sends `method` with `params` from the start action of a notification for `request`.
     // `accepted` decides from the answer's "value" whether data is to come; when it is not, the
     // notification is withdrawn as the library does.
@@ -43,24 +48,77 @@ class MovieServer {
                            basekit::utility::Guid const& request, bool (*accepted)(std::int64_t));
     void Notify(const char* method, basekit::serialization::VariantArray params);
 
-    // OpenMovieFromFile on a sample; the "value" object of the answer.
+    // OpenMovieFromFile on a file; the "value" object of the answer (empty without an answer).
     basekit::serialization::VariantObject OpenSample(std::string const& path);
+    // The same, sent now.
+    std::future<Answer> OpenLater(std::string const& path);
 
     basemarshal::RPCClient& Client() { return *mClient; }
     basetransport::SessionPtr Session() const { return mSession; }
-    // A second session to the same server (another client process, as the server sees it).
-    basetransport::SessionPtr OpenSecondSession();
 
   private:
-    vireotest::TempRegistry mRegistry;
-    vireotest::AppDirectory mApp;
-    std::uint16_t mPort = 0;
-    std::string mHost;
     basetransport::SessionPtr mSession;
     std::unique_ptr<basemarshal::RPCClient> mClient;
 };
 
+class MovieServer {
+  public:
+    // Starts the server; Ready() tells whether it worked. `settings`: debug settings text
+    // ("key=value" lines) the server starts with.
+    explicit MovieServer(std::string const& settings = "");
+    ~MovieServer();
+    bool Ready() const { return mFirst && mFirst->Ready(); }
+
+    // The first client's calls.
+    Answer Call(const char* method, basekit::serialization::VariantArray params) {
+        return mFirst->Call(method, std::move(params));
+    }
+    DataAnswer CallForData(const char* method, basekit::serialization::VariantArray params,
+                           basekit::utility::Guid const& request, bool (*accepted)(std::int64_t)) {
+        return mFirst->CallForData(method, std::move(params), request, accepted);
+    }
+    void Notify(const char* method, basekit::serialization::VariantArray params) {
+        mFirst->Notify(method, std::move(params));
+    }
+    basekit::serialization::VariantObject OpenSample(std::string const& path) {
+        return mFirst->OpenSample(path);
+    }
+    basemarshal::RPCClient& Client() { return mFirst->Client(); }
+    basetransport::SessionPtr Session() const { return mFirst->Session(); }
+
+    // A session to the same server (another client process, as the server sees it).
+    basetransport::SessionPtr OpenSecondSession();
+    // Another client, with a session of its own.
+    std::unique_ptr<MovieClient> Connect();
+    // The server's process id (0 when unknown).
+    std::int64_t ProcessId() const { return mPid; }
+
+  private:
+    vireo::test::TempRegistry mRegistry;
+    vireo::test::AppDirectory mApp;
+    vireo::test::TempDir mSettingsDir;
+    std::uint16_t mPort = 0;
+    std::string mHost;
+    std::int64_t mPid = 0;
+    std::unique_ptr<MovieClient> mFirst;
+};
+
+// The arguments of "GetMovieVideo".
+basekit::serialization::VariantArray FrameCall(basekit::utility::Guid const& movie,
+                                               basekit::utility::Guid const& request,
+                                               std::int64_t time, std::uint32_t fourcc,
+                                               std::int64_t width = 0, std::int64_t height = 0);
+// "GetMovieVideo" under a fresh request identifier; data is expected when the answer is 0.
+DataAnswer RequestFrame(MovieClient& client, basekit::utility::Guid const& movie, std::int64_t time,
+                        std::uint32_t fourcc, std::int64_t width = 0, std::int64_t height = 0);
+// "GetMovieAudio" under a fresh request identifier; data is expected when the answer is > 0.
+DataAnswer RequestAudio(MovieClient& client, basekit::utility::Guid const& movie);
+
 // The "value" of an answer as an integer (0 when absent).
 std::int64_t AnswerValue(Answer const& answer);
+// The "ImporterSDKErrorResult" of an answer to OpenMovieFromFile (1 when there is none).
+std::int64_t OpenResult(Answer const& answer);
+// The "MovieIdentifier" of an answer to OpenMovieFromFile.
+basekit::utility::Guid OpenedMovie(Answer const& answer);
 
-}  // namespace enginetest
+}  // namespace vireo::test::engine

@@ -19,9 +19,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-using namespace vireo;
-using namespace enginetest;
-
+namespace vireo::test::engine {
 namespace {
 
 // Every frame of a file's first video stream, by presentation time.
@@ -97,12 +95,12 @@ class ReferenceDecoding {
             : frame->height >= 720 ? SWS_CS_ITU709
                                    : SWS_CS_ITU601;
         // 'b64a' goes through planar 16-bit RGB and is packed as big-endian A, R, G, B.
-        bool deep = fourcc == engine::kFormatB64a;
+        bool deep = fourcc == vireo::engine::kFormatB64a;
         bool alpha = av_pix_fmt_desc_get(format)->flags & AV_PIX_FMT_FLAG_ALPHA;
-        AVPixelFormat output = fourcc == engine::kFormatBGRA   ? AV_PIX_FMT_BGRA
-                               : fourcc == engine::kFormat2vuy ? AV_PIX_FMT_UYVY422
-                               : alpha                         ? AV_PIX_FMT_GBRAP16
-                                                               : AV_PIX_FMT_GBRP16;
+        AVPixelFormat output = fourcc == vireo::engine::kFormatBGRA   ? AV_PIX_FMT_BGRA
+                               : fourcc == vireo::engine::kFormat2vuy ? AV_PIX_FMT_UYVY422
+                               : alpha                                ? AV_PIX_FMT_GBRAP16
+                                                                      : AV_PIX_FMT_GBRP16;
         SwsContext* context =
             sws_getContext(frame->width, frame->height, format, frame->width, frame->height, output,
                            SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -165,7 +163,7 @@ TEST_P(EngineMatchesReference, FramesAreByteForByteEqual) {
     ASSERT_EQ(reference.Count(), std::size_t(written.video->frames));
     auto movie = OpenSample(c.file);
     ASSERT_TRUE(movie);
-    engine::VideoInfo const& info = movie->Info().video;
+    vireo::engine::VideoInfo const& info = movie->Info().video;
     FrameBuffer buffer(c.fourcc, info.width, info.height);
 
     std::vector<int> order;
@@ -178,10 +176,10 @@ TEST_P(EngineMatchesReference, FramesAreByteForByteEqual) {
         std::fill(buffer.bytes.begin(), buffer.bytes.end(), 0xCD);
         ASSERT_EQ(movie->ReadVideoFrame(TimeOfFrame(*written.video, info, i), c.fourcc,
                                         buffer.bytes.data(), buffer.rowBytes, 0, 0),
-                  engine::kOK);
+                  vireo::engine::kOK);
         std::vector<std::uint8_t> expected =
             reference.Convert(std::size_t(i), c.fourcc, buffer.rowBytes);
-        std::size_t used = engine::MinimumRowBytes(c.fourcc, info.width);
+        std::size_t used = vireo::engine::MinimumRowBytes(c.fourcc, info.width);
         for (int y = 0; y < info.height; ++y) {
             std::size_t offset = std::size_t(y) * buffer.rowBytes;
             ASSERT_EQ(0, std::memcmp(buffer.bytes.data() + offset, expected.data() + offset, used))
@@ -190,19 +188,21 @@ TEST_P(EngineMatchesReference, FramesAreByteForByteEqual) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, EngineMatchesReference,
-                         ::testing::Values(ReferenceCase{"h264_aac_tc.mov", engine::kFormatBGRA},
-                                           ReferenceCase{"h264_aac_tc.mov", engine::kFormat2vuy},
-                                           ReferenceCase{"prores_422.mov", engine::kFormatB64a},
-                                           ReferenceCase{"prores_422.mov", engine::kFormatBGRA},
-                                           ReferenceCase{"mjpeg_pcm.avi", engine::kFormatBGRA},
-                                           ReferenceCase{"odd_33x17.mov", engine::kFormat2vuy},
-                                           ReferenceCase{"tiny_1x1.mov", engine::kFormatB64a},
-                                           ReferenceCase{"offset.ts", engine::kFormatBGRA},
-                                           ReferenceCase{"h264_1080p.mov", engine::kFormatBGRA}),
-                         [](auto const& param) {
-                             return TestName(std::string(param.param.file) + "_" +
-                                             engine::FourCCToString(param.param.fourcc));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Samples, EngineMatchesReference,
+    ::testing::Values(ReferenceCase{"h264_aac_tc.mov", vireo::engine::kFormatBGRA},
+                      ReferenceCase{"h264_aac_tc.mov", vireo::engine::kFormat2vuy},
+                      ReferenceCase{"prores_422.mov", vireo::engine::kFormatB64a},
+                      ReferenceCase{"prores_422.mov", vireo::engine::kFormatBGRA},
+                      ReferenceCase{"mjpeg_pcm.avi", vireo::engine::kFormatBGRA},
+                      ReferenceCase{"odd_33x17.mov", vireo::engine::kFormat2vuy},
+                      ReferenceCase{"tiny_1x1.mov", vireo::engine::kFormatB64a},
+                      ReferenceCase{"offset.ts", vireo::engine::kFormatBGRA},
+                      ReferenceCase{"h264_1080p.mov", vireo::engine::kFormatBGRA}),
+    [](auto const& param) {
+        return TestName(std::string(param.param.file) + "_" +
+                        vireo::engine::FourCCToString(param.param.fourcc));
+    });
 
 }  // namespace
+}  // namespace vireo::test::engine

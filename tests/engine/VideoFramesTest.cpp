@@ -10,9 +10,7 @@
 #include "engine/PixelFormats.h"
 #include "samples/Pattern.h"
 
-using namespace vireo;
-using namespace enginetest;
-
+namespace vireo::test::engine {
 namespace {
 
 class SampleFrames : public ::testing::TestWithParam<std::string> {
@@ -23,7 +21,7 @@ class SampleFrames : public ::testing::TestWithParam<std::string> {
         ASSERT_TRUE(movie);
     }
     samples::SampleMovie const* written = nullptr;
-    std::unique_ptr<engine::Movie> movie;
+    std::unique_ptr<vireo::engine::Movie> movie;
 };
 
 TEST_P(SampleFrames, SequentialReadingGivesEveryFrameInOrderWithoutSeeking) {
@@ -61,7 +59,7 @@ TEST_P(SampleFrames, RandomOrderGivesTheAskedFrame) {
 
 TEST_P(SampleFrames, TimesBetweenFramesShowTheEarlierFrame) {
     auto const& video = *written->video;
-    engine::VideoInfo const& info = movie->Info().video;
+    vireo::engine::VideoInfo const& info = movie->Info().video;
     for (int i = video.frames - 1; i >= 0; --i) {
         // The last unit before the next frame starts.
         std::int64_t next = samples::FramePeriods(video, i + 1) * info.sampleSize;
@@ -71,12 +69,12 @@ TEST_P(SampleFrames, TimesBetweenFramesShowTheEarlierFrame) {
 
 TEST_P(SampleFrames, TwoVuyFramesCarryTheSameNumbers) {
     auto const& video = *written->video;
-    engine::VideoInfo const& info = movie->Info().video;
-    FrameBuffer buffer(engine::kFormat2vuy, info.width, info.height);
+    vireo::engine::VideoInfo const& info = movie->Info().video;
+    FrameBuffer buffer(vireo::engine::kFormat2vuy, info.width, info.height);
     for (int i = video.frames - 1; i >= 0; i -= 3) {
-        ASSERT_EQ(movie->ReadVideoFrame(TimeOfFrame(video, info, i), engine::kFormat2vuy,
+        ASSERT_EQ(movie->ReadVideoFrame(TimeOfFrame(video, info, i), vireo::engine::kFormat2vuy,
                                         buffer.bytes.data(), buffer.rowBytes, 0, 0),
-                  engine::kOK);
+                  vireo::engine::kOK);
         EXPECT_EQ(samples::ReadFrameNumber2vuy(buffer.bytes.data(), buffer.rowBytes, info.width,
                                                info.height, int(info.frameCount)),
                   i);
@@ -93,44 +91,44 @@ TEST(VideoFrames, ScaledOutputKeepsThePictureAndStaysInsideItsRows) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);
     const int width = 160, height = 120;
-    std::size_t rowBytes = engine::MinimumRowBytes(engine::kFormatBGRA, width) + 16;
+    std::size_t rowBytes = vireo::engine::MinimumRowBytes(vireo::engine::kFormatBGRA, width) + 16;
     std::vector<std::uint8_t> bytes(rowBytes * height, 0xCD);
-    ASSERT_EQ(movie->ReadVideoFrame(17 * 1001, engine::kFormatBGRA, bytes.data(), rowBytes, width,
-                                    height),
-              engine::kOK);
+    ASSERT_EQ(movie->ReadVideoFrame(17 * 1001, vireo::engine::kFormatBGRA, bytes.data(), rowBytes,
+                                    width, height),
+              vireo::engine::kOK);
     EXPECT_EQ(samples::ReadFrameNumberBGRA(bytes.data(), rowBytes, width, height, 45), 17);
 }
 
 TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);
-    engine::VideoInfo const& info = movie->Info().video;
-    FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
+    vireo::engine::VideoInfo const& info = movie->Info().video;
+    FrameBuffer buffer(vireo::engine::kFormatBGRA, info.width, info.height);
     auto read = [&](std::int64_t time, std::uint32_t fourcc, void* data, std::size_t rowBytes,
                     int w,
                     int h) { return movie->ReadVideoFrame(time, fourcc, data, rowBytes, w, h); };
     std::uint8_t* data = buffer.bytes.data();
-    EXPECT_EQ(read(-1, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
-              engine::kErrTimeOutOfRange);
-    EXPECT_EQ(read(info.duration, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
-              engine::kErrTimeOutOfRange);
-    EXPECT_EQ(read(info.duration - 1, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
-              engine::kOK);
-    EXPECT_EQ(read(0, engine::MakeFourCC("v210"), data, buffer.rowBytes, 0, 0),
-              engine::kErrUnsupportedPixelFormat);
-    EXPECT_EQ(read(0, engine::kFormatBGRA, nullptr, buffer.rowBytes, 0, 0),
-              engine::kErrBadDestination);
-    EXPECT_EQ(read(0, engine::kFormatBGRA, data, std::size_t(info.width) * 4 - 1, 0, 0),
-              engine::kErrBadDestination);
-    EXPECT_EQ(read(0, engine::kFormatBGRA, data, buffer.rowBytes, -5, 0),
-              engine::kErrBadDestination);
-    EXPECT_EQ(read(0, engine::kFormatBGRA, data, buffer.rowBytes * 100, 100000, 2),
-              engine::kErrBadDestination);
+    EXPECT_EQ(read(-1, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              vireo::engine::kErrTimeOutOfRange);
+    EXPECT_EQ(read(info.duration, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              vireo::engine::kErrTimeOutOfRange);
+    EXPECT_EQ(read(info.duration - 1, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              vireo::engine::kOK);
+    EXPECT_EQ(read(0, vireo::engine::MakeFourCC("v210"), data, buffer.rowBytes, 0, 0),
+              vireo::engine::kErrUnsupportedPixelFormat);
+    EXPECT_EQ(read(0, vireo::engine::kFormatBGRA, nullptr, buffer.rowBytes, 0, 0),
+              vireo::engine::kErrBadDestination);
+    EXPECT_EQ(read(0, vireo::engine::kFormatBGRA, data, std::size_t(info.width) * 4 - 1, 0, 0),
+              vireo::engine::kErrBadDestination);
+    EXPECT_EQ(read(0, vireo::engine::kFormatBGRA, data, buffer.rowBytes, -5, 0),
+              vireo::engine::kErrBadDestination);
+    EXPECT_EQ(read(0, vireo::engine::kFormatBGRA, data, buffer.rowBytes * 100, 100000, 2),
+              vireo::engine::kErrBadDestination);
 
     auto audioOnly = OpenSample("audio.wav");
     ASSERT_TRUE(audioOnly);
-    EXPECT_EQ(audioOnly->ReadVideoFrame(0, engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
-              engine::kErrNoVideo);
+    EXPECT_EQ(audioOnly->ReadVideoFrame(0, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
+              vireo::engine::kErrNoVideo);
 }
 
 TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {
@@ -139,10 +137,10 @@ TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {
     EXPECT_EQ(FrameNumberAt(*movie, 30), 30);
     movie->ReleaseVideoResources();
     EXPECT_EQ(FrameNumberAt(*movie, 7), 7);
-    EXPECT_EQ(movie->DecodeAhead(3), engine::kOK);
+    EXPECT_EQ(movie->DecodeAhead(3), vireo::engine::kOK);
     EXPECT_EQ(FrameNumberAt(*movie, 8), 8);
     movie->ReleaseVideoResources();
-    EXPECT_EQ(movie->DecodeAhead(2), engine::kOK);
+    EXPECT_EQ(movie->DecodeAhead(2), vireo::engine::kOK);
     EXPECT_EQ(FrameNumberAt(*movie, 39), 39);
 }
 
@@ -154,17 +152,17 @@ TEST(VideoFrames, ManyMoviesDecodeOnManyThreadsAtOnce) {
         threads.emplace_back([&, t] {
             auto const& written = samples::FindSample(files[t % 4]);
             std::int32_t error = 0;
-            auto movie = engine::Movie::Open(SamplePath(written.fileName), {}, error);
+            auto movie = vireo::engine::Movie::Open(SamplePath(written.fileName), {}, error);
             if (!movie) {
                 ++failures[std::size_t(t)];
                 return;
             }
             auto const& info = movie->Info().video;
-            FrameBuffer buffer(engine::kFormatBGRA, info.width, info.height);
+            FrameBuffer buffer(vireo::engine::kFormatBGRA, info.width, info.height);
             for (int i = t % 3; i < written.video->frames; i += 2) {
                 std::int64_t time = TimeOfFrame(*written.video, info, i);
-                if (movie->ReadVideoFrame(time, engine::kFormatBGRA, buffer.bytes.data(),
-                                          buffer.rowBytes, 0, 0) != engine::kOK ||
+                if (movie->ReadVideoFrame(time, vireo::engine::kFormatBGRA, buffer.bytes.data(),
+                                          buffer.rowBytes, 0, 0) != vireo::engine::kOK ||
                     samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
                                                  info.height, int(info.frameCount)) != i)
                     ++failures[std::size_t(t)];
@@ -178,3 +176,4 @@ TEST(VideoFrames, ManyMoviesDecodeOnManyThreadsAtOnce) {
 }
 
 }  // namespace
+}  // namespace vireo::test::engine

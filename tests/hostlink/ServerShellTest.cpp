@@ -1,5 +1,5 @@
-// The pieces of the server shell that method groups build on: serial queues on the worker pool
-// and session-end callbacks.
+// The piece of the server shell that method groups build on: session-end callbacks. (The worker
+// pool is tested with the movie methods, tests/engine.)
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,7 +12,6 @@
 #include "ServerContext.h"
 #include "TestHelpers.h"
 #include "TestSupport.h"
-#include "WorkerPool.h"
 
 namespace vireo::test::hostlink {
 
@@ -38,62 +37,8 @@ class FakeSession : public basetransport::Session {
 
 }  // namespace
 
-TEST(ServerShell, SerialQueuesRunInOrderOneTaskAtATime) {
-    vireoserver::WorkerPool pool(4);
-    constexpr int kQueues = 3;
-    constexpr int kTasks = 200;
-    std::vector<boost::shared_ptr<vireoserver::SerialQueue>> queues;
-    std::vector<std::vector<int>> seen(kQueues);
-    std::vector<std::atomic<int>> inside(kQueues);
-    std::atomic<bool> overlapped{false};
-    std::atomic<int> done{0};
-    for (int q = 0; q < kQueues; ++q) {
-        queues.push_back(pool.MakeQueue());
-    }
-    for (int i = 0; i < kTasks; ++i) {
-        for (int q = 0; q < kQueues; ++q) {
-            queues[q]->Post([&, q, i] {
-                if (inside[q].fetch_add(1) != 0) {
-                    overlapped = true;
-                }
-                seen[q].push_back(i);  // unguarded on purpose: the queue serialises
-                inside[q].fetch_sub(1);
-                ++done;
-            });
-        }
-    }
-    ASSERT_TRUE(support::WaitUntil([&] { return done.load() == kQueues * kTasks; }, Scaled(10s)));
-    EXPECT_FALSE(overlapped);
-    for (auto const& order : seen) {
-        ASSERT_EQ(static_cast<std::size_t>(kTasks), order.size());
-        for (int i = 0; i < kTasks; ++i) {
-            EXPECT_EQ(i, order[i]);
-        }
-    }
-
-    // Stop waits for the running task and drops the queued ones.
-    vireoserver::WorkerPool single(1);
-    auto queue = single.MakeQueue();
-    std::atomic<bool> started{false};
-    std::atomic<int> ran{0};
-    single.Post([&] {
-        started = true;
-        std::this_thread::sleep_for(50ms);
-        ++ran;
-    });
-    ASSERT_TRUE(support::WaitUntil([&] { return started.load(); }, Scaled(10s)));
-    for (int i = 0; i < 5; ++i) {
-        queue->Post([&] { ran += 100; });
-    }
-    single.Stop();
-    EXPECT_EQ(1, ran.load());
-    single.Post([&] { ran += 1000; });  // after Stop: dropped (no thread is left to run it)
-    queue->Post([&] { ran += 1000; });
-    EXPECT_EQ(1, ran.load());
-}
-
 TEST(ServerShell, SessionEndCallbacksRunOnceAndLate) {
-    vireoserver::ServerContext context(::hostlink::server::LaunchOptions{});
+    vireo::server::ServerContext context(::hostlink::server::LaunchOptions{});
     auto one = boost::make_shared<FakeSession>(1);
     auto two = boost::make_shared<FakeSession>(2);
     std::vector<std::string> events;

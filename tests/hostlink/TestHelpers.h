@@ -15,7 +15,7 @@
 namespace vireo::test::hostlink {
 
 // The shared test support (servers, registries, temporary directories).
-namespace support = ::vireotest;
+namespace support = ::vireo::test;
 
 constexpr char kSharedName[] = "corvidhost VireoServer";
 // A private server's name: the base name, a space and a suffix.

@@ -44,7 +44,7 @@ class ScriptedMethods {
     int AnnounceDelayMs() const { return mScript.AnnounceDelayMs(); }
 
     // The handlers use this object: it must outlive the server's transport.
-    void Register(vireoserver::ServerContext& context) {
+    void Register(vireo::server::ServerContext& context) {
         for (auto const& method : mScript.Methods()) {
             context.Rpc().AddMethod(method,
                                     [this, method](basetransport::SessionPtr const& session,
@@ -139,7 +139,7 @@ class ScriptedMethods {
 
 int main(int argc, char** argv) {
     // Before any thread exists, so that the server's signalfd receives them.
-    vireoserver::BlockTerminationSignals();
+    vireo::server::BlockTerminationSignals();
 
     hostlink::server::LaunchOptions options;
     std::string error;
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vireo_scripted_server: %s\n", error.c_str());
         return 3;
     }
-    vireoserver::ServerApp app(options);
+    vireo::server::ServerApp app(options);
     methods.Register(app.Context());
     return app.Run(methods.AnnounceDelayMs());
 }

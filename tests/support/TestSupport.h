@@ -116,6 +116,3 @@ bool WaitForProcessExit(pid_t pid, std::chrono::milliseconds bound);
 bool WaitUntil(std::function<bool()> const& condition, std::chrono::milliseconds bound);
 
 }  // namespace vireo::test
-
-// The former name of this namespace, for test folders that still use it.
-namespace vireotest = vireo::test;

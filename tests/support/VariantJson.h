@@ -19,6 +19,3 @@ inline boost::json::value VariantToJson(basekit::serialization::VariantPtr const
 }
 
 }  // namespace vireo::test
-
-// The former name of this namespace, for test folders that still use it.
-namespace vireotest = vireo::test;

@@ -57,7 +57,7 @@ class CaptureTest : public ::testing::Test {
         EXPECT_TRUE(captured.pixels == FrameBytes(sent)) << "pixels differ";
     }
 
-    vireotest::TempDir mDir{"vout-capture"};
+    vireo::test::TempDir mDir{"vout-capture"};
 };
 
 TEST_F(CaptureTest, TheFileHoldsExactlyTheBlittedFramesInEveryFormat) {

@@ -46,7 +46,7 @@ class DisplayTest : public ::testing::Test {
     static void SetUpTestSuite() {
         sScreen = new VirtualScreen(kWidth, kHeight);
         if (sScreen->Started()) {
-            sDisplayEnv = new vireotest::ScopedEnv("DISPLAY", sScreen->Name().c_str());
+            sDisplayEnv = new vireo::test::ScopedEnv("DISPLAY", sScreen->Name().c_str());
         }
     }
     static void TearDownTestSuite() {
@@ -106,13 +106,13 @@ class DisplayTest : public ::testing::Test {
     }
 
     static VirtualScreen* sScreen;
-    static vireotest::ScopedEnv* sDisplayEnv;
-    vireotest::TempDir mDir{"vout-display"};
+    static vireo::test::ScopedEnv* sDisplayEnv;
+    vireo::test::TempDir mDir{"vout-display"};
     std::unique_ptr<vout::VideoOutputs> mOutputs;
 };
 
 VirtualScreen* DisplayTest::sScreen = nullptr;
-vireotest::ScopedEnv* DisplayTest::sDisplayEnv = nullptr;
+vireo::test::ScopedEnv* DisplayTest::sDisplayEnv = nullptr;
 
 TEST_F(DisplayTest, TheDisplayOutputListsTheVirtualScreensModes) {
     struct sigaction termBefore {};
@@ -281,7 +281,7 @@ TEST_F(DisplayTest, ALostDisplayLeavesTheServerRunningAndAbleToExit) {
     ASSERT_TRUE(doomed.Started());
     std::unique_ptr<Child> child;
     {
-        vireotest::ScopedEnv display("DISPLAY", doomed.Name().c_str());
+        vireo::test::ScopedEnv display("DISPLAY", doomed.Name().c_str());
         child = std::make_unique<Child>(std::vector<std::string>{
             HolderPath(), "--display-loss", mDir.Path() + "/locks", mDir.Path() + "/captures"});
     }

@@ -33,7 +33,7 @@ class LockTest : public ::testing::Test {
             HolderPath(), LockDir(), mDir.Path() + "/captures", application});
     }
 
-    vireotest::TempDir mDir{"vout-lock"};
+    vireo::test::TempDir mDir{"vout-lock"};
 };
 
 // UTF-8 names travel through the lock file unchanged.
@@ -110,19 +110,19 @@ TEST_F(LockTest, TheLockDirectoryIsPrivate) {
 }
 
 TEST_F(LockTest, TheDefaultDirectoriesArePerUser) {
-    vireotest::ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+    vireo::test::ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
     EXPECT_EQ(vout::DefaultLockDirectory(), "/run/user/4242/vireo-vout");
-    vireotest::ScopedEnv noRuntime("XDG_RUNTIME_DIR", nullptr);
-    vireotest::ScopedEnv tmp("TMPDIR", "/var/tmp");
+    vireo::test::ScopedEnv noRuntime("XDG_RUNTIME_DIR", nullptr);
+    vireo::test::ScopedEnv tmp("TMPDIR", "/var/tmp");
     EXPECT_EQ(vout::DefaultLockDirectory(), "/var/tmp/vireo-vout-" + std::to_string(::geteuid()));
 
-    vireotest::ScopedEnv configured("VIREO_VOUT_CAPTURE_DIR", "/srv/captures");
+    vireo::test::ScopedEnv configured("VIREO_VOUT_CAPTURE_DIR", "/srv/captures");
     EXPECT_EQ(vout::DefaultCaptureDirectory(), "/srv/captures");
-    vireotest::ScopedEnv notConfigured("VIREO_VOUT_CAPTURE_DIR", nullptr);
-    vireotest::ScopedEnv data("XDG_DATA_HOME", "/home/u/data");
+    vireo::test::ScopedEnv notConfigured("VIREO_VOUT_CAPTURE_DIR", nullptr);
+    vireo::test::ScopedEnv data("XDG_DATA_HOME", "/home/u/data");
     EXPECT_EQ(vout::DefaultCaptureDirectory(), "/home/u/data/Vireo/Captures");
-    vireotest::ScopedEnv noData("XDG_DATA_HOME", nullptr);
-    vireotest::ScopedEnv home("HOME", "/home/u");
+    vireo::test::ScopedEnv noData("XDG_DATA_HOME", nullptr);
+    vireo::test::ScopedEnv home("HOME", "/home/u");
     EXPECT_EQ(vout::DefaultCaptureDirectory(), "/home/u/.local/share/Vireo/Captures");
 }
 

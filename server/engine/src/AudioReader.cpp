@@ -19,8 +19,13 @@ constexpr int kMaxEmptyReads = 1000;
 }  // namespace
 
 AudioReader::AudioReader(std::string path, const AVInputFormat* format, int stream, int channels,
-                         std::int64_t limit)
-    : mPath(std::move(path)), mFormat(format), mIndex(stream), mChannels(channels), mLimit(limit) {}
+                         std::int64_t limit, std::int32_t openTimeLimitMs)
+    : mPath(std::move(path)),
+      mFormat(format),
+      mIndex(stream),
+      mChannels(channels),
+      mLimit(limit),
+      mOpenTimeLimitMs(openTimeLimitMs) {}
 
 void AudioReader::Restart() noexcept {
     mResampler.reset();
@@ -40,7 +45,8 @@ void AudioReader::Restart() noexcept {
 }
 
 std::int32_t AudioReader::Open() {
-    std::int32_t result = OpenContainer(mPath, mFormat, mContainer);
+    std::int32_t result =
+        OpenContainer(mPath, mFormat, OpeningDeadline(mOpenTimeLimitMs), mContainer);
     if (result != kOK)
         return result;
     if (unsigned(mIndex) >= mContainer->nb_streams)
@@ -131,6 +137,7 @@ std::int32_t AudioReader::DecodeMore() {
     for (;;) {
         int ret = avcodec_receive_frame(mDecoder.get(), mFrame.get());
         if (ret == 0) {
+            mBadPackets = 0;
             std::int32_t result = Convert(mFrame.get());
             av_frame_unref(mFrame.get());
             return result;
@@ -139,8 +146,14 @@ std::int32_t AudioReader::DecodeMore() {
             mDecoderEnd = true;
             return Drain();
         }
-        if (ret != AVERROR(EAGAIN))
-            return kErrDecodeFailed;
+        if (ret == AVERROR(ENOMEM))
+            return kErrOutOfMemory;
+        if (ret != AVERROR(EAGAIN)) {
+            // A block lost to damaged data; the rest of the stream still plays.
+            if (++mBadPackets > kMaxBadPackets)
+                return kErrDecodeFailed;
+            continue;
+        }
         if (mDemuxEnd)
             return kErrDecodeFailed;
 
@@ -196,11 +209,23 @@ std::int64_t AudioReader::Read(float* destination, std::int64_t maxFrames) {
             return result;
     }
     std::int64_t count = std::min(PendingFrames(), wanted);
+    if (count <= 0)
+        return 0;  // the stream ended (nothing was decoded, the buffer may not exist)
     std::size_t values = std::size_t(count) * std::size_t(mChannels);
     std::memcpy(destination, mPending.data() + mPendingOffset, values * sizeof(float));
     mPendingOffset += values;
     mPosition += count;
     return count;
+}
+
+void AudioReader::Unread(std::int64_t frames) noexcept {
+    if (frames <= 0 || mChannels <= 0)
+        return;
+    // What Read handed out stays in mPending until the next decoding appends to it.
+    std::int64_t const count =
+        std::min({frames, mPosition, std::int64_t(mPendingOffset / std::size_t(mChannels))});
+    mPendingOffset -= std::size_t(count) * std::size_t(mChannels);
+    mPosition -= count;
 }
 
 }  // namespace vireo::engine::detail

@@ -15,10 +15,14 @@ namespace vireo::engine::detail {
 class AudioReader {
   public:
     // `limit`: sample frames to deliver at most (the container's exact count), -1 for no limit.
+    // `openTimeLimitMs` bounds opening the file (on the first read, and after Restart).
     AudioReader(std::string path, const AVInputFormat* format, int stream, int channels,
-                std::int64_t limit);
+                std::int64_t limit, std::int32_t openTimeLimitMs);
 
     std::int64_t Read(float* destination, std::int64_t maxFrames);
+    // Puts back the last `frames` sample frames the last Read gave (up to what it gave): the
+    // next Read gives them again.
+    void Unread(std::int64_t frames) noexcept;
     // Back to the first sample: closes everything; the next read opens the file again.
     void Restart() noexcept;
     std::int64_t Position() const noexcept { return mPosition; }
@@ -37,6 +41,7 @@ class AudioReader {
     int mIndex;
     int mChannels;
     std::int64_t mLimit;
+    std::int32_t mOpenTimeLimitMs;
 
     FormatPtr mContainer;
     CodecPtr mDecoder;

@@ -22,6 +22,10 @@ const char* ErrorText(std::int32_t code) noexcept {
             return "the media file is damaged";
         case kErrInvalidPath:
             return "invalid path";
+        case kErrOpenTimedOut:
+            return "opening took too long";
+        case kErrReferenceRefused:
+            return "the movie refers to a file that cannot be read safely";
         case kErrNoVideo:
             return "the movie has no video";
         case kErrNoAudio:
@@ -48,6 +52,16 @@ const char* ErrorText(std::int32_t code) noexcept {
             return "the data could not be published";
         case kErrMovieClosing:
             return "the movie was closed";
+        case kErrCancelled:
+            return "the request was cancelled";
+        case kErrFrameTooLarge:
+            return "the frame is larger than allowed";
+        case kErrTooManyMovies:
+            return "too many movies open";
+        case kErrSessionMemoryLimit:
+            return "too much shared memory held";
+        case kErrSessionFrameLimit:
+            return "too many frames held";
         default:
             return "unknown error";
     }

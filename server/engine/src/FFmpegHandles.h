@@ -11,8 +11,9 @@ extern "C" {
 
 namespace vireo::engine::detail {
 
+// Closes the container and deletes its file guard (GuardedIO.h).
 struct FormatCloser {
-    void operator()(AVFormatContext* context) const noexcept { avformat_close_input(&context); }
+    void operator()(AVFormatContext* context) const noexcept;
 };
 struct CodecCloser {
     void operator()(AVCodecContext* context) const noexcept { avcodec_free_context(&context); }

@@ -29,19 +29,23 @@ struct Movie::Impl {
     PixelConverter converter;
     DecodeStats released;  // counts of readers already released
 
-    std::int32_t OpenVideo(FormatPtr container, bool first);
+    // `deadline`: of the movie's opening, when `first`.
+    std::int32_t OpenVideo(FormatPtr container, bool first,
+                           Clock::time_point deadline = Clock::time_point::max());
 };
 
-std::int32_t Movie::Impl::OpenVideo(FormatPtr container, bool first) {
+std::int32_t Movie::Impl::OpenVideo(FormatPtr container, bool first, Clock::time_point deadline) {
     if (!container) {
-        std::int32_t result = OpenContainer(path, format, container);
+        std::int32_t result =
+            OpenContainer(path, format, OpeningDeadline(options.openTimeLimitMs), container);
         if (result != kOK)
             return result;
         if (unsigned(videoStream) >= container->nb_streams)
             return kErrCorrupt;
     }
     std::int32_t result =
-        VideoReader::Create(path, std::move(container), videoStream, options.decoderThreads, video);
+        VideoReader::Create(path, std::move(container), videoStream, options.decoderThreads,
+                            options.openTimeLimitMs, video);
     if (result != kOK)
         return result;
     timeBase = video->TimeBase();
@@ -49,10 +53,12 @@ std::int32_t Movie::Impl::OpenVideo(FormatPtr container, bool first) {
         video->SetStartPts(startPts);
         return kOK;
     }
+    // The first frame belongs to opening: the same deadline cuts it.
     AVFrame const* frame = nullptr;
+    ArmedGuard armed(video->Container(), deadline);
     result = video->ReadFirstFrame(frame);
     if (result != kOK)
-        return kErrCorrupt;
+        return armed.Explain(kErrCorrupt);
     startPts = video->StartPts();
     if (info.video.fieldType == kFieldsUnknown || info.video.fieldType == kFieldsNone) {
         // Most files leave the field order to the stream; the decoder knows it per frame.
@@ -68,8 +74,9 @@ Movie::~Movie() = default;
 
 std::unique_ptr<Movie> Movie::Open(std::string const& path, OpenOptions const& options,
                                    std::int32_t& error) {
+    Clock::time_point const deadline = OpeningDeadline(options.openTimeLimitMs);
     FormatPtr container;
-    error = OpenContainer(path, nullptr, container);
+    error = OpenContainer(path, nullptr, deadline, container);
     if (error != kOK)
         return nullptr;
     auto impl = std::make_unique<Impl>();
@@ -79,7 +86,7 @@ std::unique_ptr<Movie> Movie::Open(std::string const& path, OpenOptions const& o
     impl->info.formatName = container->iformat->name;
     StreamChoice choice = ChooseStreams(container.get());
     if (choice.video < 0 && choice.audio < 0) {
-        error = kErrNoDecodableStream;
+        error = ExplainFailure(container.get(), kErrNoDecodableStream);
         return nullptr;
     }
     impl->info.video.codecNotFound = choice.videoWithoutDecoder;
@@ -88,15 +95,15 @@ std::unique_ptr<Movie> Movie::Open(std::string const& path, OpenOptions const& o
     if (choice.audio >= 0) {
         ReadAudioInfo(container.get(), choice.audio, choice.audioStreams, impl->info.audio,
                       exactAudio);
-        impl->audio = std::make_unique<AudioReader>(path, impl->format, choice.audio,
-                                                    impl->info.audio.channels,
-                                                    exactAudio ? impl->info.audio.duration : -1);
+        impl->audio = std::make_unique<AudioReader>(
+            path, impl->format, choice.audio, impl->info.audio.channels,
+            exactAudio ? impl->info.audio.duration : -1, options.openTimeLimitMs);
     }
     if (choice.video >= 0) {
         ReadVideoInfo(container.get(), choice.video, impl->info.video);
         ReadTimecode(container.get(), choice.video, impl->info.video, impl->info.timecode);
         impl->videoStream = choice.video;
-        error = impl->OpenVideo(std::move(container), true);
+        error = impl->OpenVideo(std::move(container), true, deadline);
         if (error != kOK)
             return nullptr;
     } else {
@@ -132,9 +139,9 @@ std::int32_t Movie::ReadVideoFrame(std::int64_t time, std::uint32_t fourcc, void
         if (result != kOK)
             return result;
     }
-    std::int64_t target =
-        m.startPts + av_rescale_q_rnd(time, AVRational{1, video.timeScale}, m.timeBase,
-                                      AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+    std::int64_t target = av_sat_add64(
+        m.startPts, av_rescale_q_rnd(time, AVRational{1, video.timeScale}, m.timeBase,
+                                     AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX)));
     AVFrame const* frame = nullptr;
     std::int32_t result = m.video->FrameAt(target, frame);
     if (result != kOK)
@@ -156,6 +163,11 @@ std::int64_t Movie::ReadAudio(float* destination, std::int64_t maxFrames) {
     if (!mImpl->audio)
         return kErrNoAudio;
     return mImpl->audio->Read(destination, maxFrames);
+}
+
+void Movie::UnreadAudio(std::int64_t frames) noexcept {
+    if (mImpl->audio)
+        mImpl->audio->Unread(frames);
 }
 
 void Movie::RestartAudio() {

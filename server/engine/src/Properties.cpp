@@ -130,11 +130,12 @@ void ReadVideoInfo(AVFormatContext const* container, int index, VideoInfo& info)
     } else if (container->duration != AV_NOPTS_VALUE && container->duration > 0) {
         info.duration = av_rescale_q(container->duration, AV_TIME_BASE_Q, unit);
     } else if (stream->nb_frames > 0) {
-        info.duration = stream->nb_frames * sampleSize;
+        info.duration =
+            stream->nb_frames > INT64_MAX / sampleSize ? INT64_MAX : stream->nb_frames * sampleSize;
     }
     if (info.duration <= 0)
         info.duration = sampleSize;  // at least the frame it has
-    info.frameCount = (info.duration + sampleSize - 1) / sampleSize;
+    info.frameCount = info.duration / sampleSize + (info.duration % sampleSize != 0 ? 1 : 0);
 
     AVRational par =
         av_guess_sample_aspect_ratio(const_cast<AVFormatContext*>(container), stream, nullptr);

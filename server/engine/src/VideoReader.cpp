@@ -14,6 +14,15 @@ constexpr int kMaxBadPackets = 64;        // consecutive packets the decoder ref
 constexpr int kMaxSkippedPackets = 2000;  // non-key packets skipped after a seek
 constexpr int kMaxEmptyReads = 1000;      // demuxer reads that give nothing (EAGAIN)
 
+// `from` less `step` doubled `times` times, saturating (timestamps of damaged files may be
+// anywhere in the 64-bit range).
+std::int64_t BackOff(std::int64_t from, std::int64_t step, int times) {
+    std::int64_t distance = std::max<std::int64_t>(step, 1);
+    for (int i = 0; i < times && distance < INT64_MAX / 2; ++i)
+        distance *= 2;
+    return av_sat_sub64(from, distance);
+}
+
 std::int64_t PacketTime(AVPacket const* packet) {
     return packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
 }
@@ -26,7 +35,8 @@ void DiscardOthers(AVFormatContext* container, int index) {
 }  // namespace
 
 std::int32_t VideoReader::Create(std::string const& path, FormatPtr container, int index,
-                                 int threads, std::unique_ptr<VideoReader>& reader) {
+                                 int threads, std::int32_t openTimeLimitMs,
+                                 std::unique_ptr<VideoReader>& reader) {
     std::unique_ptr<VideoReader> made(new VideoReader());
     AVStream* stream = container->streams[index];
     DiscardOthers(container.get(), index);
@@ -52,6 +62,7 @@ std::int32_t VideoReader::Create(std::string const& path, FormatPtr container, i
     made->mStream = stream;
     made->mPath = path;
     made->mIndex = index;
+    made->mOpenTimeLimitMs = openTimeLimitMs;
     made->mContainer = std::move(container);
     reader = std::move(made);
     return kOK;
@@ -92,7 +103,7 @@ bool VideoReader::FarAhead(std::int64_t target) const {
         return false;
     // Up to a second of frames is decoded rather than sought over.
     std::int64_t oneSecond = av_rescale_q(1, AVRational{1, 1}, mStream->time_base);
-    if (target - position <= oneSecond)
+    if (av_sat_sub64(target, position) <= oneSecond)
         return false;
     int index = av_index_search_timestamp(mStream, target, AVSEEK_FLAG_BACKWARD);
     const AVIndexEntry* entry = index >= 0 ? avformat_index_get_entry(mStream, index) : nullptr;
@@ -125,7 +136,8 @@ std::int32_t VideoReader::Seek(std::int64_t timestamp) {
 std::int32_t VideoReader::Rewind() {
     // Opening the file again is the one way to the start that every demuxer supports.
     FormatPtr container;
-    std::int32_t result = OpenContainer(mPath, mContainer->iformat, container);
+    std::int32_t result =
+        OpenContainer(mPath, mContainer->iformat, OpeningDeadline(mOpenTimeLimitMs), container);
     if (result != kOK)
         return result;
     if (unsigned(mIndex) >= container->nb_streams)
@@ -148,7 +160,7 @@ std::int32_t VideoReader::FrameAt(std::int64_t target, AVFrame const*& frame) {
             // Past the end of what the file holds (a truncated file): more than a frame beyond
             // the last frame's end is not that frame any more.
             if (mDecoderEnd && mQueue.size() == 1 &&
-                target >= found.pts + found.duration + mNominalDuration)
+                target >= av_sat_add64(av_sat_add64(found.pts, found.duration), mNominalDuration))
                 return kErrFrameUnavailable;
             frame = found.frame.get();
             return kOK;
@@ -161,13 +173,13 @@ std::int32_t VideoReader::FrameAt(std::int64_t target, AVFrame const*& frame) {
                 // off before it, further each time.
                 std::int64_t from =
                     mStartKeyDts != AV_NOPTS_VALUE ? std::min(mStartKeyDts, seekTo) : seekTo;
-                seekTo = from - (mNominalDuration << std::min(seeks, 20));
+                seekTo = BackOff(from, mNominalDuration, std::min(seeks, 20));
             }
         } else if (mDecoderEnd) {
             if (!sought)
                 return kErrFrameUnavailable;
             seek = true;  // landed beyond the end after a seek: back off
-            seekTo -= mNominalDuration << std::min(seeks, 20);
+            seekTo = BackOff(seekTo, mNominalDuration, std::min(seeks, 20));
         } else if (!sought && FarAhead(target)) {
             seek = true;
         }
@@ -197,8 +209,8 @@ std::int32_t VideoReader::DecodeAhead(int count) {
     return kOK;
 }
 
-std::int32_t VideoReader::ReceiveFrame(bool& got) {
-    got = false;
+std::int32_t VideoReader::ReceiveFrame(Received& outcome) {
+    outcome = Received::Again;
     FramePtr frame(av_frame_alloc());
     if (!frame)
         return kErrOutOfMemory;
@@ -207,16 +219,26 @@ std::int32_t VideoReader::ReceiveFrame(bool& got) {
         return kOK;
     if (ret == AVERROR_EOF) {
         mDecoderEnd = true;
+        outcome = Received::End;
         return kOK;
     }
-    if (ret < 0)
-        return kErrDecodeFailed;
+    if (ret == AVERROR(ENOMEM))
+        return kErrOutOfMemory;
+    if (ret < 0) {
+        // A frame the decoder could not make from damaged data (with frame threads the error of
+        // a packet shows here, not when it was sent). Later frames still decode; only a run of
+        // failures ends the read, so the answer for a frame does not depend on where the decoder
+        // happened to stand when it met the damage.
+        outcome = Received::Damaged;
+        return ++mBadPackets > kMaxBadPackets ? kErrDecodeFailed : kOK;
+    }
+    mBadPackets = 0;
     std::int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = frame->pts;
     if (mLastPts != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts <= mLastPts)) {
         // Missing or repeated timestamps: place the frame one nominal period after the last.
-        pts = mLastPts + mNominalDuration;
+        pts = av_sat_add64(mLastPts, mNominalDuration);
     } else if (pts == AV_NOPTS_VALUE) {
         pts = mStartPts != AV_NOPTS_VALUE ? mStartPts : 0;
     }
@@ -224,17 +246,19 @@ std::int32_t VideoReader::ReceiveFrame(bool& got) {
     ++mFramesDecoded;
     std::int64_t duration = frame->pkt_duration > 0 ? frame->pkt_duration : mNominalDuration;
     mQueue.push_back(Decoded{std::move(frame), pts, duration});
-    got = true;
+    outcome = Received::Frame;
     return kOK;
 }
 
 std::int32_t VideoReader::DecodeOne() {
     int emptyReads = 0;
     for (;;) {
-        bool got = false;
-        std::int32_t result = ReceiveFrame(got);
-        if (result != kOK || got || mDecoderEnd)
+        Received outcome = Received::Again;
+        std::int32_t result = ReceiveFrame(outcome);
+        if (result != kOK || outcome == Received::Frame || outcome == Received::End)
             return result;
+        if (outcome == Received::Damaged)
+            continue;  // the decoder may hold further frames
         if (mDemuxEnd)
             return kErrDecodeFailed;  // drained decoder that neither ends nor gives
 

@@ -17,11 +17,14 @@ namespace vireo::engine::detail {
 class VideoReader {
   public:
     // Takes `container` (already opened from `path`) and opens a decoder for `stream`.
+    // `openTimeLimitMs` bounds opening the file again (going back to its start).
     static std::int32_t Create(std::string const& path, FormatPtr container, int stream,
-                               int threads, std::unique_ptr<VideoReader>& reader);
+                               int threads, std::int32_t openTimeLimitMs,
+                               std::unique_ptr<VideoReader>& reader);
 
     AVRational TimeBase() const noexcept { return mStream->time_base; }
     AVStream const* Stream() const noexcept { return mStream; }
+    AVFormatContext* Container() const noexcept { return mContainer.get(); }
 
     // Decodes the first frame; its timestamp is the start of the movie (time 0).
     std::int32_t ReadFirstFrame(AVFrame const*& frame);
@@ -44,11 +47,14 @@ class VideoReader {
         std::int64_t duration = 0;
     };
     enum class Lookup { Found, NeedMore, Behind };
+    // What one avcodec_receive_frame gave: a frame, a request for input, a frame lost to
+    // damaged data, or the end of the stream.
+    enum class Received { Frame, Again, Damaged, End };
 
     VideoReader() = default;
     Lookup Locate(std::int64_t target);
     std::int32_t DecodeOne();
-    std::int32_t ReceiveFrame(bool& got);
+    std::int32_t ReceiveFrame(Received& outcome);
     bool FarAhead(std::int64_t target) const;
     std::int32_t Seek(std::int64_t timestamp);
     std::int32_t Rewind();
@@ -56,6 +62,7 @@ class VideoReader {
 
     std::string mPath;
     int mIndex = -1;
+    std::int32_t mOpenTimeLimitMs = 0;
     FormatPtr mContainer;
     AVStream* mStream = nullptr;
     CodecPtr mDecoder;

@@ -1,4 +1,5 @@
 // Writes the whole sample set, with the damaged and non-media files for error handling.
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -37,6 +38,19 @@ bool WriteTruncated(std::filesystem::path const& from, std::filesystem::path con
     return true;
 }
 
+// Bytes that no format claims, from a fixed seed (xorshift), so every build writes the same.
+bool WriteRandom(std::filesystem::path const& to, std::string& error) {
+    std::string bytes(64 * 1024, '\0');
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = char(state >> 56);
+    }
+    return WriteText(to, bytes, error);
+}
+
 }  // namespace
 
 bool WriteSampleSet(std::string const& directory, std::string& error) {
@@ -54,8 +68,12 @@ bool WriteSampleSet(std::string const& directory, std::string& error) {
     std::string text;
     for (int i = 0; i < 200; ++i)
         text += "This is a plain text line, not a movie.\n";
-    return WriteTruncated(dir / "h264_aac_tc.mov", dir / kTruncatedFile, error) &&
-           WriteText(dir / kNotMediaFile, text, error) && WriteText(dir / kTextFile, text, error);
+    std::string const movie = (dir / "h264_aac_tc.mov").string();
+    return WriteTruncated(movie, dir / kTruncatedFile, error) &&
+           WriteText(dir / kNotMediaFile, text, error) && WriteText(dir / kTextFile, text, error) &&
+           WriteMovieHeaderFirst(movie, (dir / kCutDataFile).string(), 0.5, error) &&
+           WriteRandom(dir / kRandomFile, error) &&
+           WriteReferenceMovie(movie, "h264_aac_tc.mov", (dir / kReferenceFile).string(), error);
 }
 
 }  // namespace vireo::samples

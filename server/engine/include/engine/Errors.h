@@ -17,6 +17,10 @@ enum ErrorCode : std::int32_t {
     kErrNoDecodableStream = -2105,  // a container, but neither video nor audio can be decoded
     kErrCorrupt = -2106,            // recognised as media, but its structure cannot be read
     kErrInvalidPath = -2107,        // empty path or one that is not valid text
+    kErrOpenTimedOut = -2108,       // opening took longer than the open time limit
+    kErrReferenceRefused = -2109,   // the movie refers to a file that is not a regular file,
+                                    // through a protocol the engine does not read (network, ...),
+                                    // or to more files than opening may read
 
     // Reading frames and audio.
     kErrNoVideo = -2120,                 // the movie has no decodable video
@@ -35,6 +39,12 @@ enum ErrorCode : std::int32_t {
     kErrPublishFailed = -2142,  // the shared block could not be made or published
     kErrMovieClosing = -2143,   // the movie was closed while the request waited
     kErrCancelled = -2144,      // the client cancelled the request before it ran
+
+    // Limits of one client session (docs/server.md, "Limits").
+    kErrFrameTooLarge = -2145,       // the frame asked for is wider or higher than allowed
+    kErrTooManyMovies = -2146,       // the session has as many movies open as it may
+    kErrSessionMemoryLimit = -2147,  // the session's client holds as much shared memory as allowed
+    kErrSessionFrameLimit = -2148,   // the session's client holds as many frames as allowed
 };
 
 // A short English description of a code ("unknown error" for codes not listed above).

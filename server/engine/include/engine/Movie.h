@@ -12,10 +12,17 @@
 
 namespace vireo::engine {
 
+// How long opening a movie may take by default: reading its container, the files it refers to
+// and its first frame. A later opening of the same file (reading audio, going back to the start)
+// has the same limit.
+constexpr std::int32_t kDefaultOpenTimeLimitMs = 10000;
+
 struct OpenOptions {
     bool readVideo = true;  // open the video stream (when false, VideoInfo is still filled)
     bool readAudio = true;  // open the audio stream
     std::int32_t decoderThreads = 0;  // 0: the decoder chooses; 1: decode on the calling thread
+    // Opening longer than this fails with kErrOpenTimedOut; 0: no limit.
+    std::int32_t openTimeLimitMs = kDefaultOpenTimeLimitMs;
 };
 
 // Counters of the video decoder since the movie was opened, for tests and diagnostics.
@@ -27,7 +34,8 @@ struct DecodeStats {
 class Movie {
   public:
     // Opens `path` (UTF-8). On failure returns null and sets `error` to a code of Errors.h;
-    // on success `error` is 0.
+    // on success `error` is 0. Only regular files are read, the movie's and those it refers to
+    // (docs/media-engine.md, "Opening").
     static std::unique_ptr<Movie> Open(std::string const& path, OpenOptions const& options,
                                        std::int32_t& error);
 
@@ -54,6 +62,10 @@ class Movie {
     // moves the position on. Returns the number of sample frames written, 0 at the end, or a
     // negative error code. Reading until 0 yields every sample of the stream exactly once.
     std::int64_t ReadAudio(float* destination, std::int64_t maxFrames);
+
+    // Puts back the last `frames` sample frames of the last ReadAudio (called right after it,
+    // for a block that could not be delivered): the next ReadAudio gives them again.
+    void UnreadAudio(std::int64_t frames) noexcept;
 
     // Moves the audio position back to the start.
     void RestartAudio();

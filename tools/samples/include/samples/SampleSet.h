@@ -55,6 +55,24 @@ std::int64_t FramePeriods(VideoTrack const& video, int index);
 constexpr const char* kTruncatedFile = "truncated.mov";  // the first 40% of h264_aac_tc.mov
 constexpr const char* kNotMediaFile = "not_media.bin";   // text
 constexpr const char* kTextFile = "notes.txt";           // text with an extension FFmpeg knows
+// h264_aac_tc.mov with its movie header first, cut after half its length: the header is whole,
+// the media data ends early (video frames 0 to 22 are there).
+constexpr const char* kCutDataFile = "cut_data.mov";
+constexpr int kCutDataFrames = 23;
+constexpr const char* kRandomFile = "random.mov";  // 64 KiB of random bytes named like a movie
+// A QuickTime reference movie: the movie header of h264_aac_tc.mov, whose tracks find their
+// media in "h264_aac_tc.mov" in the reference movie's own folder.
+constexpr const char* kReferenceFile = "reference.mov";
+
+// Writes the QuickTime file `from` with its movie header moved before the media data, keeping
+// the first `keep` (0 to 1) of the result.
+bool WriteMovieHeaderFirst(std::string const& from, std::string const& to, double keep,
+                           std::string& error);
+// Writes at `to` a reference movie: the movie header of the QuickTime file `from`, each track
+// referring for its media to the file `referencedName` in the folder of `to` (a Macintosh alias
+// record, as QuickTime writes them). The chunk offsets stay those of `from`.
+bool WriteReferenceMovie(std::string const& from, std::string const& referencedName,
+                         std::string const& to, std::string& error);
 
 // Writes one movie into `directory` (which must exist). Returns true, or false with `error` set.
 bool WriteSample(SampleMovie const& written, std::string const& directory, std::string& error);

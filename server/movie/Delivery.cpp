@@ -1,0 +1,121 @@
+#include "Delivery.h"
+
+#include <algorithm>
+
+#include "MovieWire.h"
+#include "Pix/Pix.h"
+#include "crossprocess/CrossProcess.h"
+#include "engine/Errors.h"
+#include "engine/PixelFormats.h"
+
+namespace vireo::server::movie {
+
+namespace engine = vireo::engine;
+using basekit::utility::Guid;
+using basetransport::SessionPtr;
+
+namespace {
+
+// Whether the session's client may hold one more block of `bytes` (its held blocks are counted
+// by crossprocess; the same limits refuse the publication should the client take more
+// meanwhile).
+std::int32_t CheckRoom(SessionPtr const& session, std::uint64_t bytes, MovieLimits const& limits) {
+    crossprocess::SessionUsage const used = crossprocess::GetSessionUsage(session);
+    if (limits.maxHeldFramesPerSession != 0 && used.blocks >= limits.maxHeldFramesPerSession)
+        return engine::kErrSessionFrameLimit;
+    if (limits.maxSharedBytesPerSession != 0 &&
+        (bytes > limits.maxSharedBytesPerSession ||
+         used.bytes > limits.maxSharedBytesPerSession - bytes))
+        return engine::kErrSessionMemoryLimit;
+    return engine::kOK;
+}
+
+std::int32_t Publish(SessionPtr const& session, Guid const& id,
+                     crossprocess::WritableBinaryReferencePtr const& block, std::uint64_t size) {
+    long const published = crossprocess::PublishToSession(session, id, block, size);
+    if (published == 0)
+        return engine::kOK;
+    if (published == crossprocess::kPublishSessionMemoryLimit)
+        return engine::kErrSessionMemoryLimit;
+    if (published == crossprocess::kPublishSessionBlockLimit)
+        return engine::kErrSessionFrameLimit;
+    return engine::kErrPublishFailed;
+}
+
+}  // namespace
+
+std::int32_t CheckFrameRequest(engine::MovieInfo const& info, MovieLimits const& limits,
+                               FrameRequest& request) {
+    engine::VideoInfo const& video = info.video;
+    if (!video.present)
+        return engine::kErrNoVideo;
+    if (!engine::IsSupportedFormat(request.fourcc))
+        return engine::kErrUnsupportedPixelFormat;
+    if (request.time < 0 || request.time >= video.duration)
+        return engine::kErrTimeOutOfRange;
+    if (request.width == 0)
+        request.width = video.width;
+    if (request.height == 0)
+        request.height = video.height;
+    if (request.width < 1 || request.height < 1)
+        return engine::kErrBadDestination;
+    if (request.width > limits.maxFrameWidth || request.height > limits.maxFrameHeight)
+        return engine::kErrFrameTooLarge;
+    return engine::kOK;
+}
+
+std::int32_t DeliverFrame(OpenMovie& movie, SessionPtr const& session, Guid const& id,
+                          FrameRequest const& request, MovieLimits const& limits) {
+    engine::VideoInfo const& video = movie.Info().video;
+    std::uint64_t const rowBytes =
+        (std::uint64_t(engine::MinimumRowBytes(request.fourcc, request.width)) + 63) / 64 * 64;
+    std::int32_t result = CheckRoom(session, rowBytes * std::uint64_t(request.height), limits);
+    if (result != engine::kOK)
+        return result;
+    std::uint32_t parNumerator = video.parNumerator, parDenominator = video.parDenominator;
+    vireo::server::movie::ScaledPixelAspect(parNumerator, parDenominator, video.width, video.height,
+                                          request.width, request.height);
+    crossprocess::WritableBinaryReferencePtr block;
+    InterfaceRef<Kino::IWritableVideoFrame> frame = Pix::CreateSharedVideoFrame(
+        std::uint32_t(request.width), std::uint32_t(request.height), request.fourcc,
+        engine::FormatProperties(request.fourcc),
+        basemediatypes::PixelAspectRatio(parNumerator, parDenominator), video.fieldType, block);
+    if (!frame || !block)
+        return engine::kErrPublishFailed;
+    result = movie.Engine()->ReadVideoFrame(request.time, request.fourcc, frame->GetMutablePixels(),
+                                            frame->GetRowBytes(), request.width, request.height);
+    if (result != engine::kOK)
+        return result;
+    return Publish(session, id, block, block->GetSize());
+}
+
+std::int64_t DeliverAudio(OpenMovie& movie, SessionPtr const& session, Guid const& id,
+                          MovieLimits const& limits) {
+    engine::AudioInfo const& audio = movie.Info().audio;
+    if (!audio.present || audio.channels <= 0)
+        return engine::kErrNoAudio;
+    std::int64_t const frames = std::max<std::int64_t>(1, std::int64_t(audio.sampleRate / 2));
+    std::uint64_t const bytes =
+        std::uint64_t(frames) * std::uint64_t(audio.channels) * sizeof(float);
+    std::int32_t const room = CheckRoom(session, bytes, limits);
+    if (room != engine::kOK)
+        return room;
+    crossprocess::WritableBinaryReferencePtr block = crossprocess::CreateWritableReference(bytes);
+    if (!block || block->GetSize() < bytes)
+        return engine::kErrPublishFailed;
+    std::int64_t const got =
+        movie.Engine()->ReadAudio(static_cast<float*>(block->GetData()), frames);
+    if (got <= 0)
+        return got;
+    std::int64_t const values = got * audio.channels;
+    std::int32_t const published =
+        Publish(session, id, block, std::uint64_t(values) * sizeof(float));
+    if (published != engine::kOK) {
+        // Not delivered: the next request gets these samples, none is lost.
+        movie.Engine()->UnreadAudio(got);
+        return published;
+    }
+    return values;
+}
+
+}  // namespace vireo::server::movie

@@ -1,0 +1,161 @@
+// Each limit of a session answers its own code before any work is done, and the server goes on
+// serving that session and other clients.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "EngineTestSupport.h"
+#include "MovieServerSupport.h"
+#include "TimeScale.h"
+#include "engine/Errors.h"
+#include "engine/PixelFormats.h"
+
+namespace vireo::test::engine {
+namespace {
+
+using namespace std::chrono_literals;
+using basekit::serialization::MakeVariant;
+using basekit::utility::Guid;
+namespace errors = vireo::engine;
+
+constexpr std::uint32_t kBGRA = vireo::engine::kFormatBGRA;
+
+Guid OpenOrFail(MovieClient& client, std::string const& file) {
+    Answer opened = client.OpenLater(SamplePath(file)).get();
+    EXPECT_EQ(OpenResult(opened), errors::kOK) << file;
+    return OpenedMovie(opened);
+}
+
+// A second client still opens a movie and gets a frame of it: the server is up and serving.
+void ExpectOthersServed(MovieServer& server) {
+    std::unique_ptr<MovieClient> other = server.Connect();
+    ASSERT_TRUE(other->Ready());
+    Guid movie = OpenOrFail(*other, "one_frame.mov");
+    DataAnswer frame = RequestFrame(*other, movie, 0, kBGRA);
+    EXPECT_EQ(AnswerValue(frame.answer), errors::kOK);
+    EXPECT_TRUE(frame.delivered && frame.data);
+}
+
+// Polls `condition` every few milliseconds, up to a bound; true once it holds.
+bool WaitUntil(std::function<bool()> const& condition) {
+    auto const until = std::chrono::steady_clock::now() + vireo::test::Scaled(10000ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+TEST(SessionLimits, FramesLargerThanAllowedAreRefusedBeforeDecoding) {
+    MovieServer server;
+    ASSERT_TRUE(server.Ready());
+    std::unique_ptr<MovieClient> owned = server.Connect();
+    MovieClient& client = *owned;
+    Guid movie = OpenOrFail(client, "h264_aac_tc.mov");
+    // A 16384 x 16384 'b64a' frame would take 2 GiB of shared memory: refused by default.
+    DataAnswer huge = RequestFrame(client, movie, 0, vireo::engine::kFormatB64a, 16384, 16384);
+    EXPECT_EQ(AnswerValue(huge.answer), errors::kErrFrameTooLarge);
+    EXPECT_FALSE(huge.delivered);
+    EXPECT_EQ(AnswerValue(RequestFrame(client, movie, 0, kBGRA, 8193, 16).answer),
+              errors::kErrFrameTooLarge);
+    EXPECT_EQ(AnswerValue(RequestFrame(client, movie, 0, kBGRA, 16, 8193).answer),
+              errors::kErrFrameTooLarge);
+    // The same session goes on.
+    DataAnswer small = RequestFrame(client, movie, 1001, kBGRA, 64, 48);
+    EXPECT_EQ(AnswerValue(small.answer), errors::kOK);
+    EXPECT_TRUE(small.delivered);
+    ExpectOthersServed(server);
+}
+
+TEST(SessionLimits, TheLargestFrameIsASetting) {
+    MovieServer server("VireoServer.MaxFrameWidth=200\nVireoServer.MaxFrameHeight=150\n");
+    ASSERT_TRUE(server.Ready());
+    std::unique_ptr<MovieClient> client = server.Connect();
+    Guid movie = OpenOrFail(*client, "h264_aac_tc.mov");
+    // The movie's own size, 320 x 240, is beyond the limit.
+    EXPECT_EQ(AnswerValue(RequestFrame(*client, movie, 0, kBGRA).answer),
+              errors::kErrFrameTooLarge);
+    DataAnswer fits = RequestFrame(*client, movie, 0, kBGRA, 200, 150);
+    EXPECT_EQ(AnswerValue(fits.answer), errors::kOK);
+    EXPECT_TRUE(fits.delivered);
+}
+
+TEST(SessionLimits, OpenMoviesPerSessionAreLimited) {
+    MovieServer server("VireoServer.MaxMoviesPerSession=3\n");
+    ASSERT_TRUE(server.Ready());
+    std::unique_ptr<MovieClient> client = server.Connect();
+    // Five opens at once: the movies being opened count, so exactly three get through.
+    std::vector<std::future<Answer>> burst;
+    for (int i = 0; i < 5; ++i)
+        burst.push_back(client->OpenLater(SamplePath("one_frame.mov")));
+    std::vector<Guid> opened;
+    int refused = 0;
+    for (auto& answer : burst) {
+        Answer got = answer.get();
+        if (OpenResult(got) == errors::kOK)
+            opened.push_back(OpenedMovie(got));
+        else if (OpenResult(got) == errors::kErrTooManyMovies)
+            ++refused;
+    }
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(refused, 2);
+    // Another client has places of its own.
+    ExpectOthersServed(server);
+    // Closing one gives its place back.
+    EXPECT_EQ(AnswerValue(client->Call("CloseMovie", {MakeVariant(opened[0].AsUTF8String())})),
+              errors::kOK);
+    Guid again = OpenOrFail(*client, "one_frame.mov");
+    EXPECT_EQ(OpenResult(client->OpenLater(SamplePath("one_frame.mov")).get()),
+              errors::kErrTooManyMovies);
+    // The movies still open are served.
+    EXPECT_EQ(AnswerValue(RequestFrame(*client, again, 0, kBGRA).answer), errors::kOK);
+}
+
+// The two limits below are counted by crossprocess, which tells the server how much of its
+// shared memory each session's client still holds.
+TEST(SessionLimits, FramesHeldUnreleasedAreLimited) {
+    MovieServer server("VireoServer.MaxHeldFramesPerSession=2\n");
+    ASSERT_TRUE(server.Ready());
+    std::unique_ptr<MovieClient> client = server.Connect();
+    Guid movie = OpenOrFail(*client, "h264_aac_tc.mov");
+    DataAnswer first = RequestFrame(*client, movie, 0, kBGRA);
+    DataAnswer second = RequestFrame(*client, movie, 1001, kBGRA);
+    ASSERT_TRUE(first.data && second.data);
+    DataAnswer third = RequestFrame(*client, movie, 2002, kBGRA);
+    EXPECT_EQ(AnswerValue(third.answer), errors::kErrSessionFrameLimit);
+    EXPECT_FALSE(third.delivered);
+    EXPECT_EQ(AnswerValue(RequestAudio(*client, movie).answer), errors::kErrSessionFrameLimit);
+    ExpectOthersServed(server);
+    // A frame given back makes room again.
+    first = DataAnswer();
+    EXPECT_TRUE(WaitUntil([&] {
+        DataAnswer next = RequestFrame(*client, movie, 2002, kBGRA);
+        return AnswerValue(next.answer) == errors::kOK && next.delivered;
+    }));
+}
+
+TEST(SessionLimits, SharedMemoryHeldUnreleasedIsLimited) {
+    // Two frames of 320 x 240 BGRA (300 KiB each) fit, a third does not.
+    MovieServer server("VireoServer.MaxSharedBytesPerSession=700000\n");
+    ASSERT_TRUE(server.Ready());
+    std::unique_ptr<MovieClient> client = server.Connect();
+    Guid movie = OpenOrFail(*client, "h264_aac_tc.mov");
+    DataAnswer first = RequestFrame(*client, movie, 0, kBGRA);
+    DataAnswer second = RequestFrame(*client, movie, 1001, kBGRA);
+    ASSERT_TRUE(first.data && second.data);
+    DataAnswer third = RequestFrame(*client, movie, 2002, kBGRA);
+    EXPECT_EQ(AnswerValue(third.answer), errors::kErrSessionMemoryLimit);
+    EXPECT_FALSE(third.delivered);
+    ExpectOthersServed(server);
+    second = DataAnswer();
+    EXPECT_TRUE(WaitUntil([&] {
+        DataAnswer next = RequestFrame(*client, movie, 2002, kBGRA);
+        return AnswerValue(next.answer) == errors::kOK && next.delivered;
+    }));
+}
+
+}  // namespace
+}  // namespace vireo::test::engine

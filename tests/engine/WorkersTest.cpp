@@ -1,0 +1,150 @@
+// The server's worker pool and the sharing of its open pool between sessions.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SessionOpeners.h"
+#include "TimeScale.h"
+#include "WorkerPool.h"
+#include "basekit/debug/Debug.h"
+
+namespace vireo::test::engine {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A door that tasks wait at until the test opens it, and a count of who is waiting.
+class Door {
+  public:
+    void WaitHere() {
+        std::unique_lock<std::mutex> lock(mMutex);
+        ++mWaiting;
+        mChanged.notify_all();
+        mChanged.wait(lock, [this] { return mOpen; });
+        --mWaiting;
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mOpen = true;
+        mChanged.notify_all();
+    }
+    // Waits (bounded) until `count` tasks wait at the door.
+    bool WaitForWaiting(int count) {
+        std::unique_lock<std::mutex> lock(mMutex);
+        return mChanged.wait_for(lock, vireo::test::Scaled(10000ms),
+                                 [&] { return mWaiting == count; });
+    }
+    int Waiting() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mWaiting;
+    }
+
+  private:
+    std::mutex mMutex;
+    std::condition_variable mChanged;
+    int mWaiting = 0;
+    bool mOpen = false;
+};
+
+bool WaitUntil(std::function<bool()> const& condition) {
+    auto const until = std::chrono::steady_clock::now() + vireo::test::Scaled(10000ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Records the failures reported while it lives.
+class CaughtReports {
+  public:
+    CaughtReports() {
+        mPrevious = basekit::debug::SetReportHandler([this](basekit::debug::Report const& report) {
+            std::lock_guard<std::mutex> lock(mMutex);
+            if (report.kind == basekit::debug::ReportKind::kFailure)
+                mMessages.push_back(report.message);
+            return false;
+        });
+    }
+    ~CaughtReports() { basekit::debug::SetReportHandler(mPrevious); }
+    std::vector<std::string> Messages() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mMessages;
+    }
+
+  private:
+    basekit::debug::ReportHandler mPrevious;
+    std::mutex mMutex;
+    std::vector<std::string> mMessages;
+};
+
+TEST(WorkerPool, AThrowingTaskIsReportedAndTheStrandGoesOn) {
+    CaughtReports reports;
+    server::WorkerPool pool(2);
+    server::Strand strand = pool.MakeStrand();
+    std::vector<int> ran;  // touched only by the strand's tasks, one at a time
+    for (int i = 0; i < 50; ++i) {
+        server::Post(strand, [&ran, i] {
+            ran.push_back(i);
+            if (i == 10)
+                throw std::runtime_error("task ten failed");
+        });
+    }
+    std::promise<std::vector<int>> done;
+    server::Post(strand, [&] { done.set_value(ran); });
+    auto future = done.get_future();
+    ASSERT_EQ(future.wait_for(vireo::test::Scaled(10000ms)), std::future_status::ready);
+    std::vector<int> const order = future.get();
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(order[std::size_t(i)], i);
+    pool.Stop();
+    ASSERT_EQ(reports.Messages().size(), 1u);
+    EXPECT_EQ(reports.Messages().front(), "task ten failed");
+}
+
+TEST(SessionOpeners, OneSessionHoldsOnlyItsShareOfThePool) {
+    server::WorkerPool pool(4);
+    server::movie::SessionOpeners openers(pool, 2);
+    Door slow;
+    std::atomic<int> slowDone{0};
+    // Five slow opens of session 1: two run, three wait behind them.
+    for (int i = 0; i < 5; ++i) {
+        openers.Post(1, [&] {
+            slow.WaitHere();
+            ++slowDone;
+        });
+    }
+    ASSERT_TRUE(slow.WaitForWaiting(2));
+    // Session 2's opens run at once, on the threads session 1 leaves free.
+    Door fast;
+    std::atomic<int> fastDone{0};
+    for (int i = 0; i < 6; ++i)
+        openers.Post(2, [&] { ++fastDone; });
+    openers.Post(2, [&] { fast.Open(); });
+    std::atomic<bool> fastSeen{false};
+    pool.Post([&] {
+        fast.WaitHere();
+        fastSeen = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return fastSeen.load(); }));
+    EXPECT_EQ(fastDone.load(), 6);
+    EXPECT_EQ(slow.Waiting(), 2) << "session 1 never runs more than two at once";
+    EXPECT_EQ(slowDone.load(), 0);
+    // Once the door opens, session 1's waiting opens run too, in turn.
+    slow.Open();
+    ASSERT_TRUE(WaitUntil([&] { return slowDone.load() == 5; }));
+    pool.Stop();
+}
+
+}  // namespace
+}  // namespace vireo::test::engine

@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libsndfile1-dev
   clang libclang-rt-14-dev
+  qt6-base-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core xvfb xauth xdotool
 )
 
 missing=()

@@ -32,16 +32,19 @@ int ClampToInt(std::int64_t value) {
     return int(value);
 }
 
-// The option's meaning and its limits, shown under its control.
+// The option's meaning and, on a second line, its limits and default, shown under its control.
 QString Hint(ex::CodecOption const& option) {
     QString hint = Text(option.meaning);
+    if (!hint.isEmpty()) {
+        hint[0] = hint[0].toUpper();
+    }
     if (!option.isChoice) {
-        hint += QStringLiteral(" (%1 to %2, default %3)")
+        hint += QStringLiteral("\n%1 to %2, default %3")
                     .arg(option.minimum)
                     .arg(option.maximum)
                     .arg(option.defaultNumber);
     } else {
-        hint += QStringLiteral(" (default: %1)")
+        hint += QStringLiteral("\nDefault: %1")
                     .arg(Text(ChoiceText(option.name, option.defaultChoice)));
     }
     return hint;
@@ -101,7 +104,6 @@ SettingsDialog::SettingsDialog(std::string const& codecName, ex::CodecSettings c
         auto* label = new QLabel(Text(OptionLabel(option.name)), this);
         label->setBuddy(field);
         auto* hint = new QLabel(Hint(option), this);
-        hint->setWordWrap(true);
         QFont small = hint->font();
         small.setPointSizeF(small.pointSizeF() * 0.85);
         hint->setFont(small);
@@ -128,7 +130,7 @@ SettingsDialog::SettingsDialog(std::string const& codecName, ex::CodecSettings c
     layout->addWidget(buttons);
 
     Show(start);
-    setMinimumWidth(440);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
 void SettingsDialog::Show(ex::CodecSettings const& settings) {

@@ -184,7 +184,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    QApplication app(argc, argv);
+    // Qt sees none of our options (its X11 plugin would take --name as a resource name).
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     std::string const name = args.name.empty() ? args.codecText : args.name;
     SettingsDialog dialog(name, start, notice);
 

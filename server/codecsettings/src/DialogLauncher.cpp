@@ -19,16 +19,14 @@
 #include <mutex>
 #include <thread>
 
+#include "DialogOutput.h"
 #include "DialogProcess.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/threads/ThreadRole.h"
-#include "basekit/utility/Parse.h"
-#include "basekit/utility/Text.h"
 #include "codecsettings/DialogProtocol.h"
 #include "engine/FourCC.h"
 #include "export/Catalogue.h"
 #include "export/CodecSettings.h"
-#include "export/ExportErrors.h"
 
 namespace vireo::server::codecsettings {
 
@@ -37,7 +35,6 @@ namespace {
 namespace asio = boost::asio;
 namespace ex = vireo::server::exporting;
 
-constexpr std::size_t kMaxLine = 64;          // longest line of the program's answer
 constexpr std::size_t kErrorTailBytes = 600;  // of its standard error, quoted in reasons
 constexpr auto kExitPoll = std::chrono::milliseconds(100);  // where pidfds are missing
 
@@ -76,18 +73,6 @@ bool HasDisplay() {
         }
     }
     return false;
-}
-
-std::string Printable(std::string_view text, std::size_t limit) {
-    std::string shown = basekit::utility::MakeValidUTF8(text.substr(0, limit));
-    for (char& c : shown) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            c = '?';
-        }
-    }
-    return shown;
 }
 
 }  // namespace
@@ -278,51 +263,28 @@ class DialogLauncher::Impl {
     }
 
     void Parse(DialogPtr const& dialog) {
-        std::string& pending = dialog->pending;
         while (!dialog->answered) {
-            std::size_t const end = pending.find('\n');
-            if (end == std::string::npos) {
-                if (pending.size() > kMaxLine) {
-                    Garbage(dialog, "a line longer than " + std::to_string(kMaxLine) +
-                                        " characters: \"" + Printable(pending, 40) + "\"");
+            detail::OutputMessage message = detail::NextMessage(dialog->pending, dialog->codec);
+            switch (message.kind) {
+                case detail::OutputMessage::kNeedMore:
+                    return;
+                case detail::OutputMessage::kReady:
+                    OnReady(dialog);
+                    break;
+                case detail::OutputMessage::kRaised:
+                    break;
+                case detail::OutputMessage::kCancelled:
+                    Answer(dialog, DialogOutcome());
+                    break;
+                case detail::OutputMessage::kAccepted: {
+                    DialogOutcome outcome;
+                    outcome.accepted = true;
+                    outcome.privateData = std::move(message.data);
+                    Answer(dialog, outcome);
+                    break;
                 }
-                return;
-            }
-            std::string const line = pending.substr(0, end);
-            if (line == protocol::kReady) {
-                pending.erase(0, end + 1);
-                OnReady(dialog);
-            } else if (line == protocol::kRaised) {
-                pending.erase(0, end + 1);
-            } else if (line == protocol::kCancelled) {
-                pending.erase(0, end + 1);
-                Answer(dialog, DialogOutcome());
-            } else if (line.compare(0, sizeof protocol::kAccepted,
-                                    std::string(protocol::kAccepted) + " ") == 0) {
-                std::uint64_t size = 0;
-                if (!basekit::utility::ParseInteger(
-                        std::string_view(line).substr(sizeof protocol::kAccepted), size) ||
-                    size > ex::kCodecSettingsMaxBytes) {
-                    return Garbage(dialog, "\"" + Printable(line, 40) + "\"");
-                }
-                if (pending.size() - (end + 1) < size) {
-                    return;  // the data is still on its way
-                }
-                std::vector<std::uint8_t> data(pending.begin() + std::ptrdiff_t(end + 1),
-                                               pending.begin() + std::ptrdiff_t(end + 1 + size));
-                pending.erase(0, end + 1 + size);
-                ex::CodecSettings settings;
-                std::string why;
-                if (ex::ReadCodecSettings(data.data(), data.size(), dialog->codec, settings, why) !=
-                    ex::kExportOK) {
-                    return Garbage(dialog, "settings the codec cannot read (" + why + ")");
-                }
-                DialogOutcome outcome;
-                outcome.accepted = true;
-                outcome.privateData = std::move(data);
-                Answer(dialog, outcome);
-            } else {
-                return Garbage(dialog, "\"" + Printable(line, 40) + "\"");
+                case detail::OutputMessage::kGarbage:
+                    return Garbage(dialog, message.what);
             }
         }
     }
@@ -363,7 +325,7 @@ class DialogLauncher::Impl {
         if (first == std::string::npos) {
             return std::string();
         }
-        return "; it said: " + Printable(dialog.errorTail.substr(first), kErrorTailBytes);
+        return "; it said: " + detail::Printable(dialog.errorTail.substr(first), kErrorTailBytes);
     }
 
     // Exit ------------------------------------------------------------------------------------
@@ -606,29 +568,6 @@ std::int64_t DialogLauncher::DialogProcessId(SessionKey session) const {
 
 std::size_t DialogLauncher::RunningPrograms() const {
     return mImpl->RunningPrograms();
-}
-
-std::string DefaultDialogProgram() {
-    char const* chosen = std::getenv("VIREO_CODEC_SETTINGS_PROGRAM");
-    if (chosen != nullptr && *chosen != '\0') {
-        return chosen;
-    }
-    std::array<char, 4096> path{};
-    ssize_t const n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    std::string directory = ".";
-    if (n > 0) {
-        std::string const self(path.data(), std::size_t(n));
-        std::size_t const slash = self.rfind('/');
-        directory = slash == 0 ? "/" : self.substr(0, slash);
-    }
-    std::string const beside = directory + "/" + protocol::kProgramName;
-    std::string const libexec = directory + "/../libexec/vireo/" + protocol::kProgramName;
-    for (auto const& candidate : {beside, libexec}) {
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return beside;
 }
 
 }  // namespace vireo::server::codecsettings

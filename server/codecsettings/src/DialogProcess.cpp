@@ -1,6 +1,12 @@
 // Starting a dialog program with posix_spawn.
 #include "DialogProcess.h"
 
+#include <array>
+#include <cstdlib>
+
+#include "codecsettings/DialogLauncher.h"
+#include "codecsettings/DialogProtocol.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -140,3 +146,30 @@ std::string DescribeExit(int status) {
 }
 
 }  // namespace vireo::server::codecsettings::detail
+
+namespace vireo::server::codecsettings {
+
+std::string DefaultDialogProgram() {
+    char const* chosen = std::getenv("VIREO_CODEC_SETTINGS_PROGRAM");
+    if (chosen != nullptr && *chosen != '\0') {
+        return chosen;
+    }
+    std::array<char, 4096> path{};
+    ssize_t const n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    std::string directory = ".";
+    if (n > 0) {
+        std::string const self(path.data(), std::size_t(n));
+        std::size_t const slash = self.rfind('/');
+        directory = slash == 0 ? "/" : self.substr(0, slash);
+    }
+    std::string const beside = directory + "/" + protocol::kProgramName;
+    std::string const libexec = directory + "/../libexec/vireo/" + protocol::kProgramName;
+    for (auto const& candidate : {beside, libexec}) {
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return beside;
+}
+
+}  // namespace vireo::server::codecsettings

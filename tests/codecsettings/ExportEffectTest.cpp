@@ -134,25 +134,5 @@ TEST_F(ExportEffectTest, ProResQuantiser) {
     EXPECT_GT(fineBytes, coarseBytes * 2);
 }
 
-TEST_F(ExportEffectTest, PngCompressionLevel) {
-    std::uint32_t const png = MakeFourCC("png ");
-    // Level 0 stores the rows as they are; the filter "none" keeps them so.
-    std::vector<std::uint8_t> const stored =
-        Accept(png, {"alt+l", "ctrl+a", "type:0", "alt+p", "Home"});
-    ex::CodecSettings const back = ReadBack(png, stored);
-    EXPECT_EQ(back.Number("compression"), 0);
-    EXPECT_EQ(back.Choice("prediction"), "none");
-    std::vector<std::uint8_t> const defaults = Accept(png, {});
-
-    ex::ExportSettings s = exporting::VideoSettings("", png, 256, 120, 2);
-    s.mVideoCodecPrefsData = stored;
-    std::uintmax_t const storedBytes = Export(s, 2).bytes;
-    s.mVideoCodecPrefsData = defaults;
-    std::uintmax_t const compressedBytes = Export(s, 2).bytes;
-    // 2 frames of 256x120 RGB stored raw are at least 184 KB.
-    EXPECT_GT(storedBytes, 2u * 256 * 120 * 3);
-    EXPECT_LT(compressedBytes * 2, storedBytes);
-}
-
 }  // namespace
 }  // namespace vireo::test::codecsettings

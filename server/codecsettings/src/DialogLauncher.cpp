@@ -1,17 +1,12 @@
-// The settings dialog launcher: one dialog program per request, watched on the launcher's thread.
+// The settings dialog launcher: one dialog program per request, its answer passed on once.
 #include "codecsettings/DialogLauncher.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -19,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "DialogOutput.h"
 #include "DialogProcess.h"
+#include "DialogProgram.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/threads/ThreadRole.h"
 #include "codecsettings/DialogProtocol.h"
@@ -35,29 +30,13 @@ namespace {
 namespace asio = boost::asio;
 namespace ex = vireo::server::exporting;
 
-constexpr std::size_t kErrorTailBytes = 600;  // of its standard error, quoted in reasons
-constexpr auto kExitPoll = std::chrono::milliseconds(100);  // where pidfds are missing
-
-struct Dialog {
-    explicit Dialog(asio::io_context& io)
-        : output(io), errors(io), exitWatch(io), startTimer(io), graceTimer(io), pollTimer(io) {}
-
+// One request whose program runs.
+struct Request {
     SessionKey session = 0;
-    std::uint32_t codec = 0;
-    pid_t pid = -1;
-    asio::posix::stream_descriptor output, errors, exitWatch;
-    asio::steady_timer startTimer, graceTimer, pollTimer;
-    std::array<char, 4096> outputBuffer{};
-    std::array<char, 1024> errorBuffer{};
-    std::string pending;  // output not parsed yet
-    std::size_t outputBytes = 0;
-    std::string errorTail;
+    std::shared_ptr<detail::DialogProgram> program;
     DialogLauncher::Callback done;
-    bool ready = false, raisePending = false, answered = false, killed = false, exited = false,
-         outputClosed = false, closed = false;
-    int status = 0;
 };
-using DialogPtr = std::shared_ptr<Dialog>;
+using RequestPtr = std::shared_ptr<Request>;
 
 DialogOutcome Cancelled(std::string reason) {
     DialogOutcome outcome;
@@ -108,18 +87,17 @@ class DialogLauncher::Impl {
 
     void BringToForeground(SessionKey session) {
         asio::post(mIo, [this, session] {
-            if (DialogPtr dialog = OpenDialog(session)) {
-                Raise(dialog);
+            if (RequestPtr open = OpenRequest(session)) {
+                open->program->Raise();
             }
         });
     }
 
     void EndSession(SessionKey session) {
         asio::post(mIo, [this, session] {
-            for (auto const& dialog : Snapshot()) {
-                if (dialog->session == session) {
-                    Answer(dialog, Cancelled("its session ended"));
-                    Kill(dialog);
+            for (auto const& request : std::vector<RequestPtr>(mRequests)) {
+                if (request->session == session) {
+                    request->program->Close("its session ended");
                 }
             }
         });
@@ -155,8 +133,8 @@ class DialogLauncher::Impl {
         if (mStopping) {
             return Deliver(done, Cancelled("the server is stopping"));
         }
-        if (DialogPtr open = OpenDialog(session)) {
-            Raise(open);
+        if (RequestPtr open = OpenRequest(session)) {
+            open->program->Raise();
             return Deliver(done, Cancelled("a settings dialog is open already for this session "
                                            "(raised instead)"));
         }
@@ -171,8 +149,8 @@ class DialogLauncher::Impl {
             return Deliver(done, Cancelled("the dialog program " + mOptions.program +
                                            " cannot be run: " + std::strerror(errno)));
         }
-        if (mDialogs.size() >= mOptions.maxDialogs) {
-            return Deliver(done, Cancelled(std::to_string(mDialogs.size()) +
+        if (mRequests.size() >= mOptions.maxDialogs) {
+            return Deliver(done, Cancelled(std::to_string(mRequests.size()) +
                                            " dialog programs are running already"));
         }
         if (data.size() > protocol::kMaxInputBytes) {
@@ -181,288 +159,41 @@ class DialogLauncher::Impl {
             data.clear();
         }
 
-        detail::StartedProgram started;
-        std::string error;
         std::vector<std::string> arguments = {"--codec", name, "--parent-pid",
                                               std::to_string(::getpid())};
         std::string const title = ex::CodecName(codec);
         if (!title.empty()) {
             arguments.insert(arguments.end(), {"--name", title});
         }
+        detail::StartedProgram started;
+        std::string error;
         if (!detail::StartProgram(mOptions.program, arguments, data, started, error)) {
             return Deliver(done, Cancelled(error));
         }
 
-        auto dialog = std::make_shared<Dialog>(mIo);
-        dialog->session = session;
-        dialog->codec = codec;
-        dialog->pid = started.pid;
-        dialog->done = std::move(done);
-        dialog->output.assign(started.output);
-        dialog->errors.assign(started.errors);
-        mDialogs.push_back(dialog);
+        auto request = std::make_shared<Request>();
+        request->session = session;
+        request->done = std::move(done);
+        std::weak_ptr<Request> weak = request;
+        detail::DialogProgram::Events events;
+        events.answered = [this, weak](DialogOutcome const& outcome) {
+            if (RequestPtr answered = weak.lock()) {
+                Callback callback = std::move(answered->done);
+                UpdateIndex();
+                Deliver(callback, outcome);
+            }
+        };
+        events.gone = [this, weak] {
+            if (RequestPtr gone = weak.lock()) {
+                Forget(gone);
+            }
+        };
+        request->program = std::make_shared<detail::DialogProgram>(
+            mIo, codec, detail::DialogProgram::Timing{mOptions.startTimeout, mOptions.exitGrace},
+            std::move(events));
+        mRequests.push_back(request);
+        request->program->Watch(started);
         UpdateIndex();
-
-        ReadOutput(dialog);
-        ReadErrors(dialog);
-        if (started.exitWatch >= 0) {
-            dialog->exitWatch.assign(started.exitWatch);
-            WatchExit(dialog);
-        } else {
-            PollExit(dialog);
-        }
-        dialog->startTimer.expires_after(mOptions.startTimeout);
-        dialog->startTimer.async_wait([this, dialog](boost::system::error_code ec) {
-            if (ec || dialog->closed || dialog->ready || dialog->answered) {
-                return;
-            }
-            Answer(dialog, Cancelled("the dialog program showed no window within " +
-                                     std::to_string(mOptions.startTimeout.count()) + " ms" +
-                                     ErrorTail(*dialog)));
-            Kill(dialog);
-        });
-    }
-
-    // Output ----------------------------------------------------------------------------------
-
-    void ReadOutput(DialogPtr const& dialog) {
-        dialog->output.async_read_some(asio::buffer(dialog->outputBuffer),
-                                       [this, dialog](boost::system::error_code ec, std::size_t n) {
-                                           if (dialog->closed) {
-                                               return;
-                                           }
-                                           if (n > 0) {
-                                               OnOutput(dialog, n);
-                                           }
-                                           if (ec) {
-                                               dialog->outputClosed = true;
-                                               if (dialog->exited) {
-                                                   Finish(dialog);
-                                               } else if (!dialog->answered) {
-                                                   // Closed without an answer: it should be
-                                                   // exiting.
-                                                   StartGrace(dialog);
-                                               }
-                                               return;
-                                           }
-                                           ReadOutput(dialog);
-                                       });
-    }
-
-    void OnOutput(DialogPtr const& dialog, std::size_t n) {
-        if (dialog->answered) {
-            return;  // drained, so that the program never blocks on a full pipe
-        }
-        dialog->outputBytes += n;
-        if (dialog->outputBytes > protocol::kMaxOutputBytes) {
-            return Garbage(dialog, "more than " + std::to_string(protocol::kMaxOutputBytes) +
-                                       " bytes of output");
-        }
-        dialog->pending.append(dialog->outputBuffer.data(), n);
-        Parse(dialog);
-    }
-
-    void Parse(DialogPtr const& dialog) {
-        while (!dialog->answered) {
-            detail::OutputMessage message = detail::NextMessage(dialog->pending, dialog->codec);
-            switch (message.kind) {
-                case detail::OutputMessage::kNeedMore:
-                    return;
-                case detail::OutputMessage::kReady:
-                    OnReady(dialog);
-                    break;
-                case detail::OutputMessage::kRaised:
-                    break;
-                case detail::OutputMessage::kCancelled:
-                    Answer(dialog, DialogOutcome());
-                    break;
-                case detail::OutputMessage::kAccepted: {
-                    DialogOutcome outcome;
-                    outcome.accepted = true;
-                    outcome.privateData = std::move(message.data);
-                    Answer(dialog, outcome);
-                    break;
-                }
-                case detail::OutputMessage::kGarbage:
-                    return Garbage(dialog, message.what);
-            }
-        }
-    }
-
-    void OnReady(DialogPtr const& dialog) {
-        dialog->ready = true;
-        dialog->startTimer.cancel();
-        if (dialog->raisePending) {
-            dialog->raisePending = false;
-            Raise(dialog);
-        }
-    }
-
-    void Garbage(DialogPtr const& dialog, std::string const& what) {
-        Answer(dialog, Cancelled("the dialog program wrote garbage: " + what));
-        Kill(dialog);
-    }
-
-    void ReadErrors(DialogPtr const& dialog) {
-        dialog->errors.async_read_some(asio::buffer(dialog->errorBuffer),
-                                       [this, dialog](boost::system::error_code ec, std::size_t n) {
-                                           if (dialog->closed) {
-                                               return;
-                                           }
-                                           std::string& tail = dialog->errorTail;
-                                           tail.append(dialog->errorBuffer.data(), n);
-                                           if (tail.size() > kErrorTailBytes) {
-                                               tail.erase(0, tail.size() - kErrorTailBytes);
-                                           }
-                                           if (!ec) {
-                                               ReadErrors(dialog);
-                                           }
-                                       });
-    }
-
-    static std::string ErrorTail(Dialog const& dialog) {
-        std::size_t first = dialog.errorTail.find_first_not_of(" \n");
-        if (first == std::string::npos) {
-            return std::string();
-        }
-        return "; it said: " + detail::Printable(dialog.errorTail.substr(first), kErrorTailBytes);
-    }
-
-    // Exit ------------------------------------------------------------------------------------
-
-    void WatchExit(DialogPtr const& dialog) {
-        dialog->exitWatch.async_wait(asio::posix::stream_descriptor::wait_read,
-                                     [this, dialog](boost::system::error_code ec) {
-                                         if (dialog->closed || ec) {
-                                             return;
-                                         }
-                                         if (!Reap(dialog)) {
-                                             WatchExit(dialog);
-                                         }
-                                     });
-    }
-
-    void PollExit(DialogPtr const& dialog) {
-        dialog->pollTimer.expires_after(kExitPoll);
-        dialog->pollTimer.async_wait([this, dialog](boost::system::error_code ec) {
-            if (dialog->closed || ec) {
-                return;
-            }
-            if (!Reap(dialog)) {
-                PollExit(dialog);
-            }
-        });
-    }
-
-    // Collects the program's exit status; false while it runs.
-    bool Reap(DialogPtr const& dialog) {
-        int status = 0;
-        pid_t const reaped = ::waitpid(dialog->pid, &status, WNOHANG);
-        if (reaped == 0 || (reaped < 0 && errno == EINTR)) {
-            return false;
-        }
-        dialog->exited = true;
-        dialog->status = status;
-        if (reaped < 0) {
-            Diagnose("codec settings dialog: waiting for process " + std::to_string(dialog->pid) +
-                     " failed: " + std::strerror(errno));
-        }
-        if (dialog->outputClosed) {
-            Finish(dialog);
-        } else {
-            StartGrace(dialog);  // a process it started may still hold the output open
-        }
-        return true;
-    }
-
-    // When the grace runs out: a program still running is killed (its exit finishes it), one
-    // gone is finished without waiting any longer for its output to close.
-    void StartGrace(DialogPtr const& dialog) {
-        dialog->graceTimer.expires_after(mOptions.exitGrace);
-        dialog->graceTimer.async_wait([this, dialog](boost::system::error_code ec) {
-            if (ec || dialog->closed) {
-                return;
-            }
-            if (dialog->exited) {
-                // Something the program started holds its output open: its process group still
-                // exists (so the id names no other group) and goes too.
-                if (!dialog->outputClosed) {
-                    ::kill(-dialog->pid, SIGKILL);
-                }
-                Finish(dialog);
-            } else {
-                Kill(dialog);
-            }
-        });
-    }
-
-    void Finish(DialogPtr const& dialog) {
-        if (dialog->closed) {
-            return;
-        }
-        if (!dialog->answered) {
-            Answer(dialog,
-                   Cancelled("the dialog program ended (" + detail::DescribeExit(dialog->status) +
-                             ") without answering" + ErrorTail(*dialog)));
-        }
-        Close(dialog);
-    }
-
-    void Close(DialogPtr const& dialog) {
-        dialog->closed = true;
-        boost::system::error_code ignored;
-        dialog->startTimer.cancel();
-        dialog->graceTimer.cancel();
-        dialog->pollTimer.cancel();
-        dialog->output.close(ignored);
-        dialog->errors.close(ignored);
-        dialog->exitWatch.close(ignored);
-        for (auto it = mDialogs.begin(); it != mDialogs.end(); ++it) {
-            if (*it == dialog) {
-                mDialogs.erase(it);
-                break;
-            }
-        }
-        UpdateIndex();
-    }
-
-    void Kill(DialogPtr const& dialog) {
-        // The process is not reaped before `exited` is set, so its pid (and its process group,
-        // which it leads) cannot name another. The group takes along anything it started.
-        if (!dialog->exited && !dialog->killed) {
-            dialog->killed = true;
-            if (::kill(-dialog->pid, SIGKILL) != 0) {
-                ::kill(dialog->pid, SIGKILL);
-            }
-        }
-    }
-
-    void Raise(DialogPtr const& dialog) {
-        if (dialog->answered || dialog->exited) {
-            return;
-        }
-        if (dialog->ready) {
-            // Only after "ready": before the program handles the signal it would end it.
-            ::kill(dialog->pid, protocol::kRaiseSignal);
-        } else {
-            dialog->raisePending = true;
-        }
-    }
-
-    // Answers ---------------------------------------------------------------------------------
-
-    void Answer(DialogPtr const& dialog, DialogOutcome const& outcome) {
-        if (dialog->answered) {
-            return;
-        }
-        dialog->answered = true;
-        dialog->startTimer.cancel();
-        UpdateIndex();
-        Callback done = std::move(dialog->done);
-        Deliver(done, outcome);
-        if (!dialog->exited && !dialog->closed) {
-            StartGrace(dialog);
-        }
     }
 
     void Deliver(Callback const& done, DialogOutcome const& outcome) {
@@ -490,54 +221,54 @@ class DialogLauncher::Impl {
         }
     }
 
-    // Bookkeeping -----------------------------------------------------------------------------
-
-    DialogPtr OpenDialog(SessionKey session) const {
-        for (auto const& dialog : mDialogs) {
-            if (dialog->session == session && !dialog->answered) {
-                return dialog;
+    RequestPtr OpenRequest(SessionKey session) const {
+        for (auto const& request : mRequests) {
+            if (request->session == session && !request->program->Answered()) {
+                return request;
             }
         }
         return nullptr;
     }
 
-    std::vector<DialogPtr> Snapshot() const { return mDialogs; }
+    void Forget(RequestPtr const& request) {
+        for (auto it = mRequests.begin(); it != mRequests.end(); ++it) {
+            if (*it == request) {
+                mRequests.erase(it);
+                break;
+            }
+        }
+        UpdateIndex();
+    }
 
     void UpdateIndex() {
         std::lock_guard<std::mutex> lock(mIndexLock);
         mOpenBySession.clear();
-        for (auto const& dialog : mDialogs) {
-            if (!dialog->answered) {
-                mOpenBySession[dialog->session] = dialog->pid;
+        for (auto const& request : mRequests) {
+            if (!request->program->Answered()) {
+                mOpenBySession[request->session] = request->program->Pid();
             }
         }
-        mRunning = mDialogs.size();
+        mRunning = mRequests.size();
     }
 
+    // Every open request is answered; killed programs go at once and are collected, so that
+    // none is left behind, running or as a zombie.
     void Shutdown() {
         mStopping = true;
-        for (auto const& dialog : Snapshot()) {
-            Answer(dialog, Cancelled("the server is stopping"));
-            Kill(dialog);
+        std::vector<RequestPtr> const requests = std::move(mRequests);
+        mRequests.clear();
+        for (auto const& request : requests) {
+            request->program->Stop("the server is stopping");
         }
-        // Killed programs go at once; collect them so that none is left behind as a zombie.
-        for (auto const& dialog : Snapshot()) {
-            if (!dialog->exited) {
-                int status = 0;
-                while (::waitpid(dialog->pid, &status, 0) < 0 && errno == EINTR) {
-                }
-                dialog->exited = true;
-            }
-            Close(dialog);
-        }
+        UpdateIndex();
     }
 
     LauncherOptions mOptions;
     asio::io_context mIo;
     asio::executor_work_guard<asio::io_context::executor_type> mWork;
     std::thread mThread;
-    std::vector<DialogPtr> mDialogs;  // launcher thread only
-    bool mStopping = false;           // launcher thread only
+    std::vector<RequestPtr> mRequests;  // launcher thread only
+    bool mStopping = false;             // launcher thread only
 
     mutable std::mutex mIndexLock;
     std::map<SessionKey, std::int64_t> mOpenBySession;

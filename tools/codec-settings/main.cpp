@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -191,15 +192,20 @@ int main(int argc, char** argv) {
     SettingsDialog dialog(name, start, notice);
 
     int const raiseFd = ::signalfd(-1, &raiseSignal, SFD_CLOEXEC | SFD_NONBLOCK);
-    QSocketNotifier raiseNotifier(raiseFd, QSocketNotifier::Read);
-    raiseNotifier.setEnabled(raiseFd >= 0);
-    QObject::connect(&raiseNotifier, &QSocketNotifier::activated, &dialog, [&dialog, raiseFd] {
-        signalfd_siginfo info;
-        while (::read(raiseFd, &info, sizeof info) == ssize_t(sizeof info)) {
-        }
-        BringToFront(dialog);
-        Emit(std::string(protocol::kRaised) + "\n");
-    });
+    std::unique_ptr<QSocketNotifier> raiseNotifier;
+    if (raiseFd >= 0) {
+        raiseNotifier = std::make_unique<QSocketNotifier>(raiseFd, QSocketNotifier::Read);
+        QObject::connect(raiseNotifier.get(), &QSocketNotifier::activated, &dialog,
+                         [&dialog, raiseFd] {
+                             signalfd_siginfo info;
+                             while (::read(raiseFd, &info, sizeof info) == ssize_t(sizeof info)) {
+                             }
+                             BringToFront(dialog);
+                             Emit(std::string(protocol::kRaised) + "\n");
+                         });
+    } else {
+        std::fprintf(stderr, "vireo-codec-settings: no signalfd; the window cannot be raised\n");
+    }
 
     bool answered = false;
     QObject::connect(&dialog, &QDialog::finished, &app, [&](int result) {
@@ -232,6 +238,7 @@ int main(int argc, char** argv) {
         }
     });
     int const status = app.exec();
+    raiseNotifier.reset();
     if (raiseFd >= 0) {
         ::close(raiseFd);
     }

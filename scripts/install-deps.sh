@@ -11,6 +11,8 @@ packages=(
   # The ffmpeg program: the reference bench_trim measures against.
   ffmpeg
   libsdl2-dev xvfb libx11-dev
+  # The codec settings dialog program (Qt 6) and what its tests drive it with.
+  qt6-base-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core xauth xdotool imagemagick
 )
 
 missing=()

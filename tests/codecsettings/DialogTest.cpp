@@ -1,0 +1,205 @@
+// The real dialog program under an X server, started by the launcher as the server starts it and
+// driven with the keyboard through xdotool: accept, cancel, starting values, raising, and every
+// way a dialog can close. Skipped without a display or xdotool.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "CodecSettingsTestPaths.h"
+#include "DialogTestSupport.h"
+#include "TestSupport.h"
+#include "TimeScale.h"
+#include "engine/FourCC.h"
+
+namespace vireo::test::codecsettings {
+namespace {
+
+using engine::MakeFourCC;
+
+class DialogTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        if (!CanDriveDialogs(why)) {
+            GTEST_SKIP() << why;
+        }
+    }
+
+    Diagnostics diagnostics;
+    Outcomes outcomes;
+};
+
+// Shows the dialog of `codec` for `session` and returns its window ("" on failure).
+std::string Open(cs::DialogLauncher& launcher, Outcomes& outcomes, int request,
+                 cs::SessionKey session, std::uint32_t codec,
+                 std::vector<std::uint8_t> start = {}) {
+    launcher.Show(session, codec, std::move(start), outcomes.For(request));
+    pid_t const pid = WaitForDialogProcess(launcher, session);
+    if (pid == 0) {
+        return std::string();
+    }
+    return Desktop::WindowOf(pid);
+}
+
+TEST_F(DialogTest, CancelAnswersCancelledWithoutAReason) {
+    cs::DialogLauncher launcher(TestOptions(DialogProgram(), diagnostics));
+    std::string const window = Open(launcher, outcomes, 1, 1, MakeFourCC("avc1"));
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(Desktop::Focus(window));
+    // A changed value is not returned when the user cancels.
+    ASSERT_TRUE(Desktop::Keys({"alt+f", "ctrl+a"}));
+    ASSERT_TRUE(Desktop::Type("7"));
+    ASSERT_TRUE(Desktop::Keys({"Escape"}));
+    auto outcome = outcomes.WaitFor(1);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->accepted);
+    EXPECT_TRUE(outcome->privateData.empty());
+    EXPECT_TRUE(outcome->reason.empty()) << outcome->reason;
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return !Desktop::WindowExists(window); },
+                                     Scaled(std::chrono::seconds(20))));
+}
+
+TEST_F(DialogTest, StartingValuesRoundTrip) {
+    struct Case {
+        std::uint32_t codec;
+        std::string start;
+        std::map<std::string, std::string> choices;
+        std::map<std::string, std::int64_t> numbers;
+    };
+    std::vector<Case> const cases = {
+        {MakeFourCC("avc1"),
+         R"({"format":"vireo-codec-settings","version":1,"codec":"avc1","options":)"
+         R"({"profile":"main","preset":"veryslow","rateControl":"bitrate","bitrate":777,)"
+         R"("keyFrameInterval":9,"bFrames":5}})",
+         {{"profile", "main"}, {"preset", "veryslow"}, {"rateControl", "bitrate"}},
+         {{"bitrate", 777}, {"keyFrameInterval", 9}, {"bFrames", 5}}},
+        {MakeFourCC("ap4h"),
+         R"({"format":"vireo-codec-settings","version":1,"codec":"ap4h","options":{"quantiser":12}})",
+         {},
+         {{"quantiser", 12}}},
+        {MakeFourCC("AVdh"),
+         R"({"format":"vireo-codec-settings","version":1,"codec":"AVdh","options":{"profile":"hqx"}})",
+         {{"profile", "hqx"}},
+         {}},
+        // Options not given start at their defaults.
+        {MakeFourCC("png "),
+         R"({"format":"vireo-codec-settings","version":1,"codec":"png ","options":{"prediction":"up"}})",
+         {{"prediction", "up"}},
+         {{"compression", 6}}},
+        // Unreadable starting data (here: another codec's) shows the defaults.
+        {MakeFourCC("jpeg"),
+         R"({"format":"vireo-codec-settings","version":1,"codec":"png ","options":{}})",
+         {{"chroma", "4:2:2"}},
+         {}},
+    };
+    cs::DialogLauncher launcher(TestOptions(DialogProgram(), diagnostics));
+    int request = 0;
+    for (auto const& c : cases) {
+        ++request;
+        std::string const window =
+            Open(launcher, outcomes, request, request, c.codec, Bytes(c.start));
+        ASSERT_FALSE(window.empty()) << c.start;
+        ASSERT_TRUE(Desktop::Focus(window));
+        ASSERT_TRUE(Desktop::Keys({"Return"}));
+        auto outcome = outcomes.WaitFor(request);
+        ASSERT_TRUE(outcome);
+        ASSERT_TRUE(outcome->accepted) << outcome->reason;
+        ex::CodecSettings const back = ReadBack(c.codec, outcome->privateData);
+        // The dialog writes every option, so the data means the same whatever the defaults
+        // become later.
+        EXPECT_EQ(back.options.size(), ex::CodecOptions(c.codec).size());
+        for (auto const& [name, value] : c.choices) {
+            EXPECT_EQ(back.Choice(name), value) << name << " in " << c.start;
+        }
+        for (auto const& [name, value] : c.numbers) {
+            EXPECT_EQ(back.Number(name), value) << name << " in " << c.start;
+        }
+    }
+}
+
+TEST_F(DialogTest, BringToForegroundRaisesTheSessionsDialog) {
+    cs::DialogLauncher launcher(TestOptions(DialogProgram(), diagnostics));
+    std::string const first = Open(launcher, outcomes, 1, 1, MakeFourCC("apcn"));
+    std::string const second = Open(launcher, outcomes, 2, 2, MakeFourCC("png "));
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    ASSERT_TRUE(Desktop::Focus(second));
+    launcher.BringToForeground(1);
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return Desktop::FocusedWindow() == first; },
+                                     Scaled(std::chrono::seconds(20))));
+
+    // A second request of session 2 raises its open dialog instead.
+    launcher.Show(2, MakeFourCC("jpeg"), {}, outcomes.For(3));
+    auto third = outcomes.WaitFor(3);
+    ASSERT_TRUE(third);
+    EXPECT_FALSE(third->accepted);
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return Desktop::FocusedWindow() == second; },
+                                     Scaled(std::chrono::seconds(20))));
+    EXPECT_EQ(outcomes.Calls(1), 0);
+    EXPECT_EQ(outcomes.Calls(2), 0);
+}
+
+TEST_F(DialogTest, EveryWayADialogClosesAnswersOnce) {
+    std::map<int, std::string> windows;
+    pid_t killedPid = 0;
+    {
+        cs::DialogLauncher launcher(TestOptions(DialogProgram(), diagnostics));
+        for (int session = 1; session <= 4; ++session) {
+            windows[session] = Open(launcher, outcomes, session, session, MakeFourCC("rle "));
+            ASSERT_FALSE(windows[session].empty());
+        }
+        // The session ends: its window goes.
+        launcher.EndSession(1);
+        auto ended = outcomes.WaitFor(1);
+        ASSERT_TRUE(ended);
+        EXPECT_NE(ended->reason.find("session ended"), std::string::npos);
+        EXPECT_TRUE(vireo::test::WaitUntil([&] { return !Desktop::WindowExists(windows[1]); },
+                                         Scaled(std::chrono::seconds(20))));
+        // The X server drops the program (a window manager's "kill").
+        ASSERT_TRUE(Desktop::KillClient(windows[2]));
+        auto dropped = outcomes.WaitFor(2);
+        ASSERT_TRUE(dropped);
+        EXPECT_FALSE(dropped->accepted);
+        EXPECT_NE(dropped->reason.find("without answering"), std::string::npos) << dropped->reason;
+        // The program is killed.
+        killedPid = pid_t(launcher.DialogProcessId(3));
+        ASSERT_NE(killedPid, 0);
+        ::kill(killedPid, SIGKILL);
+        auto killed = outcomes.WaitFor(3);
+        ASSERT_TRUE(killed);
+        EXPECT_NE(killed->reason.find("killed by signal 9"), std::string::npos) << killed->reason;
+    }
+    // The launcher is gone: so is the last window.
+    auto last = outcomes.WaitFor(4, std::chrono::milliseconds(0));
+    ASSERT_TRUE(last);
+    EXPECT_NE(last->reason.find("stopping"), std::string::npos);
+    EXPECT_FALSE(Desktop::WindowExists(windows[4]));
+    for (int session = 1; session <= 4; ++session) {
+        EXPECT_EQ(outcomes.Calls(session), 1) << session;
+    }
+}
+
+TEST_F(DialogTest, TheDialogDiesWithTheServer) {
+    vireo::test::TempDir dir("vireo-dying");
+    std::string const go = dir.Path() + "/go";
+    std::string const command = std::string("'") + VIREO_TEST_DYING_SERVER + "' '" +
+                                DialogProgram() + "' 'AVdn' '" + go + "'";
+    FILE* server = ::popen(command.c_str(), "r");
+    ASSERT_NE(server, nullptr);
+    long long pid = 0;
+    ASSERT_EQ(std::fscanf(server, "%lld", &pid), 1);
+    ASSERT_GT(pid, 0);
+    std::string const window = Desktop::WindowOf(pid_t(pid));
+    EXPECT_FALSE(window.empty());
+    { std::ofstream(go) << "go"; }
+    ::pclose(server);
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return !Desktop::WindowExists(window); },
+                                     Scaled(std::chrono::seconds(20))));
+    EXPECT_TRUE(vireo::test::WaitForProcessExit(pid_t(pid), Scaled(std::chrono::seconds(20))));
+}
+
+}  // namespace
+}  // namespace vireo::test::codecsettings

@@ -17,17 +17,11 @@ using Orb::PathUtils;
 
 namespace vireo::test::foundation {
 
-TEST(PathUtils, CombinesWithOneSlashAndAcceptsBothSeparators) {
-    EXPECT_EQ(PathUtils::CombinePaths(u"/opt/app", u"Corvid Vireo Server.exe"),
-              u"/opt/app/Corvid Vireo Server.exe");
+TEST(PathUtils, CombinesAndSplitsWithEitherSeparator) {
     EXPECT_EQ(PathUtils::CombinePaths(u"/opt/app/", u"/x"), u"/opt/app/x");
     EXPECT_EQ(PathUtils::CombinePaths(u"/opt/app\\", u"32\\Corvid Vireo Server.exe"),
               u"/opt/app/32/Corvid Vireo Server.exe");
     EXPECT_EQ(PathUtils::CombinePaths(u"", u"a\\b"), u"a/b");
-}
-
-TEST(PathUtils, SplitsDirectoryAndFileParts) {
-    EXPECT_EQ(PathUtils::GetFullDirectoryPart(u"/movies/a/clip.mov"), u"/movies/a/");
     EXPECT_EQ(PathUtils::GetFullDirectoryPart(u"C:\\movies\\clip.mov"), u"C:/movies/");
     EXPECT_EQ(PathUtils::GetFullDirectoryPart(u"clip.mov"), u"");
     EXPECT_EQ(PathUtils::GetFullFilePart(u"D:\\old\\media\\clip.mov"), u"clip.mov");

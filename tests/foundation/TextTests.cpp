@@ -1,9 +1,6 @@
-// Text conversion and the UTF-8 string streams.
+// Text conversion between UTF-8 and UTF-16, and the repair of ill-formed UTF-8.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
-#include "basekit/utility/StringStream.h"
 #include "basekit/utility/Text.h"
 
 using basekit::UTF16String;
@@ -48,24 +45,6 @@ TEST(Text, UnpairedSurrogatesBecomeReplacementCharacters) {
     EXPECT_EQ(UTF16to8(lone_high), "x\xEF\xBF\xBDy");
     EXPECT_EQ(UTF16to8(lone_low), "\xEF\xBF\xBD");
     EXPECT_EQ(UTF16to8(high_at_end), "\xEF\xBF\xBD");
-}
-
-TEST(StringStream, ParsesLikeTheStartupTimeout) {
-    auto parse = [](UTF8String const& text, bool& ok) {
-        basekit::iUTF8StringStream stream(text);
-        std::int32_t value = -7;
-        ok = static_cast<bool>(stream >> value);
-        return value;
-    };
-    bool ok = false;
-    EXPECT_EQ(parse("30000", ok), 30000);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(parse("  \t1500ms", ok), 1500);  // leading blanks skipped, stops at 'm'
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(parse("abc", ok), 0);  // no number: fail state and 0
-    EXPECT_FALSE(ok);
-    parse("", ok);  // nothing to read: fail state (the target is left alone)
-    EXPECT_FALSE(ok);
 }
 
 TEST(Text, ValidityCheckAndRepairAgreeWithTheConverter) {

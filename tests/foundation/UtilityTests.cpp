@@ -1,4 +1,4 @@
-// The integer parser, process facts, thread roles and reports of caught failures.
+// The integer parser, process facts and reports of caught failures.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,7 +10,6 @@
 #include "TimeScale.h"
 #include "basekit/debug/Debug.h"
 #include "basekit/debug/Failure.h"
-#include "basekit/threads/ThreadRole.h"
 #include "basekit/utility/Parse.h"
 #include "basekit/utility/Process.h"
 
@@ -75,21 +74,6 @@ TEST(Process, ZombiesAndReapedChildrenAreGone) {
     EXPECT_FALSE(IsProcessAlive(0));
     EXPECT_FALSE(IsProcessAlive(-1));
     EXPECT_FALSE(IsProcessAlive(std::int64_t(1) << 40));
-}
-
-TEST(ThreadRole, ScopedRoleNestsAndRestores) {
-    using namespace basekit::threads;
-    EXPECT_FALSE(IsHandlerThread());
-    {
-        ScopedThreadRole delivery(ThreadRole::kDelivery);
-        EXPECT_TRUE(IsHandlerThread());
-        {
-            ScopedThreadRole data(ThreadRole::kSharedData);
-            EXPECT_EQ(CurrentThreadRole(), ThreadRole::kSharedData);
-        }
-        EXPECT_EQ(CurrentThreadRole(), ThreadRole::kDelivery);
-    }
-    EXPECT_FALSE(IsHandlerThread());
 }
 
 TEST(Failure, CaughtExceptionsReachTheReportHandlerWithTheirPlace) {

@@ -44,35 +44,21 @@ TEST(TransportHandshake, TokenDecidesWhoGetsIn) {
 
 TEST(TransportHandshake, RefusalsSayWhy) {
     Loopback loop;
-    {
+    struct Case {
+        std::string first;  // the first line sent
+        std::int64_t code;
+    } const cases[] = {
+        {Hello("not the token", kProtocolVersion), basetransport::kErrorHandshakeRefused},
+        {Hello(loop.token, kProtocolVersion + 1), basetransport::kErrorProtocolVersion},
+        {"{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[]}\n", -32600},
+        {"garbage\n", -32700}};
+    for (auto const& c : cases) {
+        SCOPED_TRACE(c.first);
         RawConnection raw(loop.port);
-        json::object answer = ParseAnswer(raw.Hello("not the token", kProtocolVersion));
-        ASSERT_TRUE(answer.contains("error"));
-        EXPECT_EQ(answer["error"].at("code").to_number<std::int64_t>(),
-                  basetransport::kErrorHandshakeRefused);
-        EXPECT_TRUE(raw.WaitForClose());
-    }
-    {
-        RawConnection raw(loop.port);
-        json::object answer = ParseAnswer(raw.Hello(loop.token, kProtocolVersion + 1));
-        ASSERT_TRUE(answer.contains("error"));
-        EXPECT_EQ(answer["error"].at("code").to_number<std::int64_t>(),
-                  basetransport::kErrorProtocolVersion);
-        EXPECT_TRUE(raw.WaitForClose());
-    }
-    {
-        RawConnection raw(loop.port);
-        ASSERT_TRUE(raw.Send("{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"Echo\",\"params\":[]}\n"));
+        ASSERT_TRUE(raw.Send(c.first));
         json::object answer = ParseAnswer(raw.ReadLine());
         ASSERT_TRUE(answer.contains("error"));
-        EXPECT_EQ(answer["error"].at("code").to_number<std::int64_t>(), -32600);
-        EXPECT_TRUE(raw.WaitForClose());
-    }
-    {
-        RawConnection raw(loop.port);
-        ASSERT_TRUE(raw.Send("garbage\n"));
-        json::object answer = ParseAnswer(raw.ReadLine());
-        EXPECT_EQ(answer["error"].at("code").to_number<std::int64_t>(), -32700);
+        EXPECT_EQ(answer["error"].at("code").to_number<std::int64_t>(), c.code);
         EXPECT_TRUE(raw.WaitForClose());
     }
     EXPECT_EQ(loop.SessionCount(), 0u) << "none of them became a session";

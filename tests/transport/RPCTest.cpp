@@ -74,18 +74,6 @@ TEST(TransportRPC, EveryKindSurvivesTheWire) {
     EXPECT_EQ(Text(params), Text(*GetVariantInObject(*outcome->result, "value")));
 }
 
-TEST(TransportRPC, ConversionRefusesWhatJSONCannotCarry) {
-    EXPECT_THROW(basemarshal::ToJSON(std::nan("")), std::invalid_argument);
-    EXPECT_THROW(basemarshal::ToJSON(std::numeric_limits<double>::infinity()),
-                 std::invalid_argument);
-    EXPECT_THROW(basemarshal::ToJSON(std::u16string(u"utf-16")), std::invalid_argument);
-    boost::any deep = VariantArray();
-    for (std::size_t i = 0; i < basemarshal::kMaxVariantDepth + 1; ++i) {
-        deep = VariantArray{MakeVariant(deep)};
-    }
-    EXPECT_THROW(basemarshal::ToJSON(deep), std::invalid_argument);
-}
-
 TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
     Loopback loop;
     std::mutex mutex;
@@ -248,8 +236,11 @@ TEST(TransportRPC, ClientHandlersRunOnceElsewhereAndNeverLeakExceptions) {
     ASSERT_TRUE(after->Wait());
 
     // Calls that cannot be encoded are refused without touching the session.
-    EXPECT_EQ(Call(client, "Echo", VariantArray{MakeVariant(std::nan(""))})->code,
-              basemarshal::kErrorNotSent);
+    for (boost::any const& unwritable :
+         {boost::any(std::nan("")), boost::any(std::u16string(u"x"))}) {
+        EXPECT_EQ(Call(client, "Echo", VariantArray{MakeVariant(unwritable)})->code,
+                  basemarshal::kErrorNotSent);
+    }
     auto noMethod = std::make_shared<Outcome>();
     client.SendRequest(MakeVariant(VariantObject()), noMethod->ResultHandler(),
                        noMethod->ErrorHandler(), 0);

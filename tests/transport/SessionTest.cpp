@@ -208,22 +208,5 @@ TEST(TransportSession, MessagesArriveInOrderAndSendingNeverBlocks) {
     EXPECT_FALSE(stalled->IsClosed());
 }
 
-TEST(TransportSession, LastSessionSentIsTakenOnce) {
-    Loopback loop;
-    SessionPtr a = loop.Connect();
-    SessionPtr b = loop.Connect();
-    ASSERT_TRUE(a && b);
-    basetransport::TakeLastSessionSentOnThisThread();
-    a->SendMessage(json::object{{"jsonrpc", "2.0"}, {"method", "Nothing"}});
-    b->SendMessage(json::object{{"jsonrpc", "2.0"}, {"method", "Nothing"}});
-    EXPECT_EQ(basetransport::TakeLastSessionSentOnThisThread(), b);
-    EXPECT_FALSE(basetransport::TakeLastSessionSentOnThisThread());
-    std::thread([&] { EXPECT_FALSE(basetransport::TakeLastSessionSentOnThisThread()); }).join();
-
-    basemarshal::RPCClient client(a, u"test");
-    client.SendNotification(basekit::serialization::BuildCall("Nothing", boost::any()));
-    EXPECT_EQ(basetransport::TakeLastSessionSentOnThisThread(), a);
-}
-
 }  // namespace
 }  // namespace vireo::test::transport

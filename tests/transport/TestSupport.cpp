@@ -210,10 +210,14 @@ bool RawConnection::WaitForClose(Milliseconds timeout) {
     }
 }
 
-std::string RawConnection::Hello(std::string const& token, std::int64_t protocol) {
+std::string Hello(std::string const& token, std::int64_t protocol) {
     boost::json::object hello{{"jsonrpc", "2.0"}, {"id", 0}, {"method", "transport.hello"}};
     hello["params"] = boost::json::object{{"protocol", protocol}, {"token", token}};
-    Send(boost::json::serialize(hello) + "\n");
+    return boost::json::serialize(hello) + "\n";
+}
+
+std::string RawConnection::Hello(std::string const& token, std::int64_t protocol) {
+    Send(transport::Hello(token, protocol));
     return ReadLine();
 }
 

@@ -101,6 +101,9 @@ void AddEcho(basemarshal::RPCServer& server);
 // The file of the listener `port` in this program's private folder.
 std::string ListenerFile(std::uint16_t port);
 
+// The line of a transport.hello.
+std::string Hello(std::string const& token, std::int64_t protocol);
+
 // A connection to the listener `port` on a plain blocking socket.
 class RawConnection {
   public:

@@ -118,49 +118,37 @@ TEST(ShmReclaim, AProcessScansOnlyItsOwnPrefix) {
 
 using ShmCleanup = WithPeer;
 
-TEST_F(ShmCleanup, APeerWithAnotherPrefixIsReadAndReclaimedWhenItDies) {
+// The owner here has another segment name prefix than ours: its segments are read all the same,
+// and reclaimed once it dies, whatever their prefix.
+TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     Peer other;
     std::string const foreign = TestPrefix() + "y";
     ASSERT_TRUE(other.Start(foreign));
-    Waiter waiter;
-    Guid const id = Guid::CreateUnique();
-    Peer* p = &other;
-    ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(id, waiter.Handler(), [p, id] {
-                  p->Send(
-                      "want",
-                      {{"id", id.AsUTF8String()}, {"mode", "data"}, {"size", 5000}, {"seed", 31}});
-              }));
-    ASSERT_TRUE(waiter.Wait());
-    ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
-    EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
+    auto request = [&other](Waiter& waiter, std::uint64_t size, std::uint64_t seed) {
+        Guid const id = Guid::CreateUnique();
+        Peer* p = &other;
+        json const want{
+            {"id", id.AsUTF8String()}, {"mode", "data"}, {"size", size}, {"seed", seed}};
+        ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(
+                         id, waiter.Handler(), [p, want] { p->Send("want", want); }));
+        ASSERT_TRUE(waiter.Wait());
+        ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
+        EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), size, seed));
+    };
+    Waiter kept;
+    request(kept, 200000, 5);
+    Waiter dropped;
+    request(dropped, 300000, 6);
+    dropped.Reset();
     pid_t const pid = other.Pid();
-    ASSERT_FALSE(SegmentsOf(pid, foreign).empty());
+    ASSERT_GE(SegmentsOf(pid, foreign).size(), 2u);
     EXPECT_TRUE(SegmentsOf(pid).empty());
 
-    // Once its session ended and it is seen dead, its segments go, whatever their prefix.
     other.Kill();
-    EXPECT_TRUE(
-        Eventually([&] { return SegmentsOf(pid, foreign).empty(); }, std::chrono::seconds(15)));
-    EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), 5000, 31));
-}
-
-TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
-    Waiter kept;
-    ASSERT_EQ(
-        0, Request(Guid::CreateUnique(), kept, {{"mode", "data"}, {"size", 200000}, {"seed", 5}}));
-    ASSERT_TRUE(kept.Wait());
-    Waiter dropped;
-    ASSERT_EQ(0, Request(Guid::CreateUnique(), dropped,
-                         {{"mode", "data"}, {"size", 300000}, {"seed", 6}}));
-    ASSERT_TRUE(dropped.Wait());
-    dropped.Reset();
-    pid_t const pid = peer.Pid();
-    ASSERT_GE(SegmentsOf(pid).size(), 2u);
-
-    peer.Kill();
     // Reclaimed once the peer is seen dead after its session ended, or at the latest by the
     // periodic scan (every 10 s).
-    EXPECT_TRUE(Eventually([&] { return SegmentsOf(pid).empty(); }, std::chrono::seconds(15)));
+    EXPECT_TRUE(
+        Eventually([&] { return SegmentsOf(pid, foreign).empty(); }, std::chrono::seconds(15)));
     auto ref = kept.Ref();
     ASSERT_TRUE(ref);
     EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), 5));

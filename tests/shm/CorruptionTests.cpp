@@ -170,20 +170,6 @@ int Wrap(Pix::FrameHeader const& header, std::size_t size, InterfaceRef<Kino::IV
     return result;
 }
 
-TEST(ShmFrameHeader, ValidHeaderWrapsInPlaceAndGivesThePointerBack) {
-    InterfaceRef<Kino::IVideoFrame> frame;
-    int outstanding = -1;
-    ASSERT_EQ(0, Wrap(ValidHeader(), 64 + 256, frame, &outstanding));
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(1, outstanding);  // the frame holds the pointer
-    EXPECT_EQ(basemediatypes::PixelAspectRatio(10, 11), frame->GetPixelAspectRatio());
-    EXPECT_EQ(256u, frame->GetDataSize());
-    EXPECT_EQ(0xAB, *static_cast<const std::uint8_t*>(frame->GetPixels()));
-    // A wrapped frame is read-only.
-    InterfaceRef<Kino::IWritableVideoFrame> writable(frame);
-    EXPECT_FALSE(writable);
-}
-
 TEST(ShmFrameHeader, EveryFieldIsCheckedAgainstTheReceivedSize) {
     using H = Pix::FrameHeader;
     struct Case {
@@ -231,6 +217,15 @@ TEST(ShmFrameHeader, EveryFieldIsCheckedAgainstTheReceivedSize) {
     }
     InterfaceRef<Kino::IVideoFrame> frame;
     EXPECT_LT(Pix::WrapVideoFrameAroundBinaryReference(nullptr, Guid(), frame), 0);
+
+    // The valid header wraps in place, read-only, and the frame holds the pointer.
+    int outstanding = -1;
+    ASSERT_EQ(0, Wrap(ValidHeader(), 64 + 256, frame, &outstanding));
+    EXPECT_EQ(1, outstanding);
+    EXPECT_EQ(basemediatypes::PixelAspectRatio(10, 11), frame->GetPixelAspectRatio());
+    EXPECT_EQ(256u, frame->GetDataSize());
+    EXPECT_EQ(0xAB, *static_cast<const std::uint8_t*>(frame->GetPixels()));
+    EXPECT_FALSE(InterfaceRef<Kino::IWritableVideoFrame>(frame));
 }
 
 }  // namespace

@@ -80,17 +80,6 @@ Environment::Environment(std::string const& prefix) {
     mPointers.push_back(nullptr);
 }
 
-bool Eventually(std::function<bool()> const& condition, std::chrono::milliseconds limit) {
-    auto const deadline = std::chrono::steady_clock::now() + vireo::test::Scaled(limit);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // ---- Peer --------------------------------------------------------------------------------------
 
 Peer::~Peer() {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "TimeScale.h"
 #include "basekit/threads/ThreadRole.h"
 #include "basetransport/Session.h"
 #include "basetransport/SocketTransport.h"
@@ -43,10 +44,6 @@ class Environment {
     std::vector<std::string> mVariables;
     std::vector<char*> mPointers;
 };
-
-// Polls `condition` until it holds or `limit` (scaled) passes; true when it held.
-bool Eventually(std::function<bool()> const& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 class Peer {
   public:

@@ -1,5 +1,6 @@
-// Data notifications between two processes: delivery, failures, withdrawal, the end of the
-// peer.
+// Data notifications between two processes: delivery, failures, requests that went nowhere and
+// handlers that throw. (A cancel that wins the race and a publisher that dies are shown through
+// the library, tests/library/DataPathTest.cpp and FaultTest.cpp.)
 #include <chrono>
 #include <mutex>
 #include <stdexcept>
@@ -62,65 +63,6 @@ TEST_F(ShmNotifications, PeerFailureIsReportedAndNeverReadsAsSuccessOrWithdrawal
         EXPECT_EQ(c.expected, waiter.Status());
         EXPECT_FALSE(waiter.Ref());
     }
-}
-
-TEST_F(ShmNotifications, KilledPublisherFailsEveryPendingNotification) {
-    Waiter first;
-    Waiter second;
-    ASSERT_EQ(0, Request(Guid::CreateUnique(), first, {{"mode", "never"}}));
-    ASSERT_EQ(0, Request(Guid::CreateUnique(), second, {{"mode", "never"}}));
-    // The peer has handled both requests (its answer comes after them) and sent nothing.
-    ASSERT_FALSE(peer.Call("stats", {}).contains("timeout"));
-    EXPECT_EQ(0, first.Count());
-    EXPECT_EQ(0, second.Count());
-
-    peer.Kill();
-    ASSERT_TRUE(first.Wait());
-    ASSERT_TRUE(second.Wait());
-    EXPECT_EQ(crossprocess::kStatusPeerGone, first.Status());
-    EXPECT_EQ(crossprocess::kStatusPeerGone, second.Status());
-    EXPECT_EQ(basekit::threads::ThreadRole::kSharedData, first.Role());
-    EXPECT_EQ(0u, crossprocess::GetStats().pendingNotifications);
-}
-
-TEST_F(ShmNotifications, CancelThatWinsTheRaceDropsTheDataAndFreesTheBlock) {
-    Waiter waiter;
-    Guid const id = Guid::CreateUnique();
-    ASSERT_EQ(0, Request(id, waiter, {{"mode", "hold"}, {"size", 100000}, {"seed", 3}}));
-    ASSERT_TRUE(peer.WaitReceived("held", 1));
-    std::uint64_t const unclaimedBefore = crossprocess::GetStats().unclaimedReleased;
-
-    crossprocess::CancelAllOutstandingNotifications(id, crossprocess::kNotificationCancelled);
-    ASSERT_EQ(0, peer.Call("go", {{"id", id.AsUTF8String()}}).at("result").as_int64());
-
-    // The late data is given back unseen, and the peer's block returns to its pool.
-    EXPECT_TRUE(Eventually(
-        [&] { return crossprocess::GetStats().unclaimedReleased == unclaimedBefore + 1; }));
-    EXPECT_TRUE(Eventually([&] { return peer.RemoteStats().blocksLeased == 0; }));
-    EXPECT_EQ(0, waiter.Count());
-}
-
-TEST_F(ShmNotifications, TwoWaitersCompleteIndependently) {
-    Waiter slow;
-    Waiter fast;
-    Guid const slowId = Guid::CreateUnique();
-    Guid const fastId = Guid::CreateUnique();
-    ASSERT_EQ(0, Request(slowId, slow, {{"mode", "hold"}, {"size", 5000}, {"seed", 21}}));
-    ASSERT_EQ(0, Request(fastId, fast, {{"mode", "data"}, {"size", 7000}, {"seed", 22}}));
-    ASSERT_TRUE(fast.Wait());
-    EXPECT_EQ(0, slow.Count());
-    ASSERT_TRUE(peer.WaitReceived("held", 1));
-    peer.Call("go", {{"id", slowId.AsUTF8String()}});
-    ASSERT_TRUE(slow.Wait());
-
-    for (auto* w : {&slow, &fast}) {
-        auto ref = w->Ref();
-        ASSERT_TRUE(ref);
-        EXPECT_EQ(1, w->Count());
-        EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), w == &slow ? 21 : 22));
-    }
-    EXPECT_EQ(5000u, slow.Ref()->GetSize());
-    EXPECT_EQ(7000u, fast.Ref()->GetSize());
 }
 
 TEST_F(ShmNotifications, RequestThatWentNowhereFailsLaterNotInline) {

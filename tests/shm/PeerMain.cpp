@@ -1,4 +1,4 @@
-// shm_peer: the other process of the shared-data tests and benchmark.
+// shm_peer: the other process of the shared-data tests.
 //
 //   shm_peer --token T          listens on 127.0.0.1, prints "PORT <port> PID <pid>", and obeys
 //                               "test.<verb>" messages of its session (see Handle below)
@@ -37,7 +37,6 @@ struct PeerState {
     std::mutex mutex;
     std::condition_variable exitRequested;
     bool exiting = false;
-    std::map<Guid, crossprocess::WritableBinaryReferencePtr> held;    // made, not yet published
     std::map<Guid, crossprocess::WritableBinaryReferencePtr> shares;  // shared under the id
     std::map<Guid, crossprocess::BinaryReferencePtr> received;        // as a reader
     std::vector<std::string> rawSegments;
@@ -171,22 +170,14 @@ void Want(SessionPtr const& session, json::object const& p) {
     std::string const mode = Str(p, "mode");
     std::uint64_t const size = U64(p, "size");
     std::uint64_t const seed = U64(p, "seed");
-    if (mode == "data" || mode == "hold") {
+    if (mode == "data") {
         auto ref = crossprocess::CreateWritableReference(size);
         if (!ref) {
             crossprocess::PublishFailureToSession(session, id, crossprocess::kStatusFailed);
             return;
         }
         FillPattern(ref->GetData(), size, seed);
-        if (mode == "hold") {
-            {
-                std::lock_guard<std::mutex> lock(gState.mutex);
-                gState.held[id] = ref;
-            }
-            Send(session, "test.held", {{"id", id.AsUTF8String()}});
-        } else {
-            crossprocess::PublishToSession(session, id, ref, size);
-        }
+        crossprocess::PublishToSession(session, id, ref, size);
     } else if (mode == "frame") {
         crossprocess::WritableBinaryReferencePtr block;
         auto frame = Pix::CreateSharedVideoFrame(
@@ -207,7 +198,6 @@ void Want(SessionPtr const& session, json::object const& p) {
     } else if (mode == "corrupt") {
         PublishCorrupt(session, id, Str(p, "field"));
     }
-    // "never": nothing comes.
 }
 
 json::object StatsObject() {
@@ -227,16 +217,6 @@ void Handle(SessionPtr const& session, json::object& message) {
 
     if (verb == "test.want") {
         Want(session, p);
-    } else if (verb == "test.go") {
-        crossprocess::WritableBinaryReferencePtr ref;
-        {
-            std::lock_guard<std::mutex> lock(gState.mutex);
-            ref = gState.held[id];
-            gState.held.erase(id);
-        }
-        long const result =
-            ref ? crossprocess::PublishToSession(session, id, ref, ref->GetSize()) : -1;
-        Reply(session, p, {{"result", result}});
     } else if (verb == "test.stats") {
         Reply(session, p, StatsObject());
     } else if (verb == "test.share" || verb == "test.shareframe") {
@@ -373,7 +353,6 @@ int main(int argc, char** argv) {
     transport->Shutdown();
     {
         std::lock_guard<std::mutex> lock(gState.mutex);
-        gState.held.clear();
         gState.shares.clear();
         gState.received.clear();
         for (auto const& name : gState.rawSegments) {

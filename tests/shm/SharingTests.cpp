@@ -129,31 +129,5 @@ TEST_F(ShmSharing, FramesCrossBothWaysAndSharedFramesAreNotCopied) {
     EXPECT_FALSE(none);
 }
 
-TEST(ShmFrames, EveryFrameAnswersItsInterfacesWithOneObjectAndCountsReferences) {
-    crossprocess::WritableBinaryReferencePtr block;
-    InterfaceRef<Kino::IWritableVideoFrame> const frames[] = {
-        Pix::CreateVideoFrame(8, 2, Kino::kPixelFormat_BGRA, 0, {}, 0),
-        Pix::CreateSharedVideoFrame(8, 2, Kino::kPixelFormat_b64a, 0, {}, 0, block)};
-    for (auto const& frame : frames) {
-        ASSERT_TRUE(frame);
-        OrbUnknown* const self = static_cast<OrbUnknown*>(frame.get());
-        for (auto const* iid :
-             {&OrbUnknown::kIID, &Kino::IVideoFrame::kIID, &Kino::IWritableVideoFrame::kIID}) {
-            OrbUnknown* out = nullptr;
-            EXPECT_EQ(0, frame->QueryInterfaceNoRef(*iid, &out));
-            EXPECT_EQ(self, out);
-        }
-        OrbUnknown* out = self;
-        EXPECT_EQ(Orb::kUnknownInterface, frame->QueryInterfaceNoRef(Guid::CreateUnique(), &out));
-        EXPECT_EQ(nullptr, out);
-        // QueryInterface hands out a reference of its own; the frame outlives the holder.
-        OrbUnknown* extra = nullptr;
-        ASSERT_EQ(0, frame->QueryInterface(Kino::IVideoFrame::kIID, &extra));
-        InterfaceRef<Kino::IVideoFrame> held(frame);
-        extra->Release();
-        EXPECT_EQ(frame->GetPixels(), held->GetPixels());
-    }
-}
-
 }  // namespace
 }  // namespace vireo::test::shm

@@ -8,6 +8,7 @@
 // it makes a round trip that in-order delivery puts after anything pending instead.
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace vireo::test {
 
@@ -26,6 +27,21 @@ inline std::chrono::milliseconds Scaled(std::chrono::milliseconds limit) {
 }
 inline int ScaledMs(int limitMs) {
     return static_cast<int>(limitMs * TimeScale());
+}
+
+// Polls `condition` every millisecond until it holds (true) or `limit`, scaled, has passed
+// (false).
+template <class Condition>
+bool Eventually(Condition const& condition,
+                std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    auto const deadline = std::chrono::steady_clock::now() + Scaled(limit);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 }  // namespace vireo::test

@@ -114,7 +114,7 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
                     0);
                 if (t == 0 && i == kPerThread / 2) {
                     // The server ends the session mid-way, once answers are flowing.
-                    WaitUntil([&] { return results.load() >= 20; });
+                    Eventually([&] { return results.load() >= 20; });
                     loop.ServerSession(0)->Close();
                 }
             }
@@ -131,7 +131,7 @@ TEST(TransportConcurrency, ExactlyOneHandlerPerRequestUnderLoad) {
         }
         return true;
     };
-    bool const allDone = WaitUntil(allHandled, Milliseconds(10000));
+    bool const allDone = Eventually(allHandled, Milliseconds(10000));
     // Every handler that was going to run has run (the server may still have been delivering
     // requests queued before the end of its session), and so has every answering thread.
     loop.Stop();

@@ -39,7 +39,7 @@ TEST(TransportHandshake, TokenDecidesWhoGetsIn) {
     auto session = client->ClientStart("127.0.0.1", port);
     ASSERT_TRUE(session);
     EXPECT_EQ(session->GetPeerProcessID(), ::getpid());
-    EXPECT_TRUE(WaitUntil([&] { return accepted.load() == 1; }));
+    EXPECT_TRUE(Eventually([&] { return accepted.load() == 1; }));
 }
 
 TEST(TransportHandshake, RefusalsSayWhy) {

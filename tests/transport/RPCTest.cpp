@@ -106,7 +106,7 @@ TEST(TransportRPC, ServerAnswersEveryWayARequestCanEnd) {
     auto later = std::make_shared<Outcome>();
     client.SendRequest(BuildCall("Later", VariantArray()), later->ResultHandler(),
                        later->ErrorHandler(), 0);
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return kept.size() == 1;
     }));
@@ -185,7 +185,7 @@ TEST(TransportRPC, InvalidRequestsAreAnsweredAndNotificationsNever) {
     // Answered in order: once the last request's answer is here, every other answer is too.
     session->SendMessage(
         json::parse(R"({"jsonrpc":"2.0","id":"last","method":"Echo"})").as_object());
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return !answers.empty() && answers.back().at("id") == json::value("last");
     }));
@@ -283,7 +283,7 @@ TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
             client.SendRequest(BuildCall("Hold", VariantArray()), outcomes.back()->ResultHandler(),
                                outcomes.back()->ErrorHandler(), 0);
         }
-        ASSERT_TRUE(WaitUntil([&] {
+        ASSERT_TRUE(Eventually([&] {
             std::lock_guard<std::mutex> lock(mutex);
             return held.size() == 3;
         }));

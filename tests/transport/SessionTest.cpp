@@ -37,7 +37,7 @@ TEST(TransportSession, OversizedMessageEndsTheSession) {
     while (sent <= basetransport::kMaxMessageBytes + chunk.size() && raw.Send(chunk)) {
         sent += chunk.size();
     }
-    EXPECT_TRUE(WaitUntil([&] { return ended.load() == 1; }));
+    EXPECT_TRUE(Eventually([&] { return ended.load() == 1; }));
     EXPECT_TRUE(session->IsClosed());
     EXPECT_NE(session->GetCloseReason().find("size limit"), std::string::npos)
         << session->GetCloseReason();
@@ -64,8 +64,8 @@ TEST(TransportSession, MalformedLineEndsTheSessionAfterTheGoodOnes) {
         int const before = notes.load();
         ASSERT_TRUE(raw.Send(Notification("Note") + line + Notification("Note")));
         EXPECT_TRUE(raw.WaitForClose()) << line;
-        EXPECT_TRUE(WaitUntil([&] { return session->IsClosed(); }));
-        EXPECT_TRUE(WaitUntil([&] { return notes.load() == before + 1; })) << line;
+        EXPECT_TRUE(Eventually([&] { return session->IsClosed(); }));
+        EXPECT_TRUE(Eventually([&] { return notes.load() == before + 1; })) << line;
         EXPECT_FALSE(session->GetCloseReason().empty());
     }
     // The server is unharmed.
@@ -97,12 +97,12 @@ TEST(TransportSession, ExtensionsTakeTheirPrefix) {
     json::object other{{"jsonrpc", "2.0"}, {"method", "testextra"}, {"params", json::array()}};
     client->SendMessage(data);
     client->SendMessage(other);
-    EXPECT_TRUE(WaitUntil([&] { return extension.load() == 1 && rpc.load() == 1; }));
+    EXPECT_TRUE(Eventually([&] { return extension.load() == 1 && rpc.load() == 1; }));
     EXPECT_EQ(extensionSession.load(), loop.ServerSession(0)->GetID());
 
     basetransport::UnregisterExtension("testext.");
     client->SendMessage(data);
-    EXPECT_TRUE(WaitUntil([&] { return rpc.load() == 2; }));
+    EXPECT_TRUE(Eventually([&] { return rpc.load() == 2; }));
     EXPECT_EQ(extension.load(), 1);
 }
 
@@ -140,12 +140,12 @@ TEST(TransportSession, EndIsReportedOnceToEveryone) {
     client->Close();
     client->Close();
     EXPECT_FALSE(client->SendMessage(json::object{{"method", "x"}}));
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return calls.size() == 5;
     }));
     client->AddCloseHandler([&](SessionPtr const& s) { record("late", s); });
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return calls.size() == 6;
     }));
@@ -184,7 +184,7 @@ TEST(TransportSession, MessagesArriveInOrderAndSendingNeverBlocks) {
         params.push_back(basekit::serialization::MakeVariant(std::int64_t{i}));
         client.SendNotification(basekit::serialization::BuildCall("Seq", params));
     }
-    EXPECT_TRUE(WaitUntil([&] {
+    EXPECT_TRUE(Eventually([&] {
         std::lock_guard<std::mutex> lock(mutex);
         return seen.size() == kCount;
     }));

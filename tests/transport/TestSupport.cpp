@@ -121,7 +121,7 @@ basetransport::SessionPtr Loopback::Connect() {
 
 basetransport::SessionPtr Loopback::ServerSession(std::size_t index) {
     basetransport::SessionPtr session;
-    WaitUntil([&] {
+    Eventually([&] {
         std::lock_guard<std::mutex> lock(mMutex);
         if (mSessions.size() > index) {
             session = mSessions[index];

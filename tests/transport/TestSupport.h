@@ -32,19 +32,6 @@ inline Milliseconds Bound(Milliseconds limit = Milliseconds(5000)) {
     return Scaled(limit);
 }
 
-// Polls `done` until it holds or `timeout` (scaled) passes.
-template <class Condition>
-bool WaitUntil(Condition done, Milliseconds timeout = Milliseconds(5000)) {
-    auto const deadline = Clock::now() + Scaled(timeout);
-    while (!done()) {
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(Milliseconds(1));
-    }
-    return true;
-}
-
 // What one request ended with; records every handler call so tests can count them.
 class Outcome {
   public:

@@ -130,13 +130,6 @@ std::future<Answer> MovieClient::OpenLater(std::string const& path) {
                                            MakeVariant(false), MakeVariant(false)});
 }
 
-VariantObject MovieClient::OpenSample(std::string const& path) {
-    std::future<Answer> future = OpenLater(path);
-    if (future.wait_for(Bound()) != std::future_status::ready)
-        return VariantObject();
-    return ValueObject(future.get());
-}
-
 MovieServer::MovieServer(std::string const& settings)
     : mApp(vireo::test::ServerKind::Real), mSettingsDir("vireo-engine-settings") {
     crossprocess::InitializeClient();
@@ -159,8 +152,7 @@ MovieServer::MovieServer(std::string const& settings)
         return;
     mHost = connection.host;
     mPort = connection.port;
-    mPid = connection.processID;
-    mFirst = std::make_unique<MovieClient>(OpenSecondSession());
+    mFirst = Connect();
 }
 
 MovieServer::~MovieServer() {
@@ -168,12 +160,8 @@ MovieServer::~MovieServer() {
     crossprocess::UninitializeClient();
 }
 
-basetransport::SessionPtr MovieServer::OpenSecondSession() {
-    return hostlink::GetSharedTransport()->ClientStart(mHost, mPort);
-}
-
 std::unique_ptr<MovieClient> MovieServer::Connect() {
-    return std::make_unique<MovieClient>(OpenSecondSession());
+    return std::make_unique<MovieClient>(hostlink::GetSharedTransport()->ClientStart(mHost, mPort));
 }
 
 VariantArray FrameCall(basekit::utility::Guid const& movie, basekit::utility::Guid const& request,

@@ -48,13 +48,8 @@ class MovieClient {
                            basekit::utility::Guid const& request, bool (*accepted)(std::int64_t));
     void Notify(const char* method, basekit::serialization::VariantArray params);
 
-    // OpenMovieFromFile on a file; the "value" object of the answer (empty without an answer).
-    basekit::serialization::VariantObject OpenSample(std::string const& path);
-    // The same, sent now.
+    // OpenMovieFromFile on a file, sent now.
     std::future<Answer> OpenLater(std::string const& path);
-
-    basemarshal::RPCClient& Client() { return *mClient; }
-    basetransport::SessionPtr Session() const { return mSession; }
 
   private:
     basetransport::SessionPtr mSession;
@@ -69,29 +64,10 @@ class MovieServer {
     ~MovieServer();
     bool Ready() const { return mFirst && mFirst->Ready(); }
 
-    // The first client's calls.
-    Answer Call(const char* method, basekit::serialization::VariantArray params) {
-        return mFirst->Call(method, std::move(params));
-    }
-    DataAnswer CallForData(const char* method, basekit::serialization::VariantArray params,
-                           basekit::utility::Guid const& request, bool (*accepted)(std::int64_t)) {
-        return mFirst->CallForData(method, std::move(params), request, accepted);
-    }
-    void Notify(const char* method, basekit::serialization::VariantArray params) {
-        mFirst->Notify(method, std::move(params));
-    }
-    basekit::serialization::VariantObject OpenSample(std::string const& path) {
-        return mFirst->OpenSample(path);
-    }
-    basemarshal::RPCClient& Client() { return mFirst->Client(); }
-    basetransport::SessionPtr Session() const { return mFirst->Session(); }
-
-    // A session to the same server (another client process, as the server sees it).
-    basetransport::SessionPtr OpenSecondSession();
-    // Another client, with a session of its own.
+    // The client connected when the server started.
+    MovieClient& First() { return *mFirst; }
+    // Another client, with a session of its own (another client process, as the server sees it).
     std::unique_ptr<MovieClient> Connect();
-    // The server's process id (0 when unknown).
-    std::int64_t ProcessId() const { return mPid; }
 
   private:
     vireo::test::TempRegistry mRegistry;
@@ -99,7 +75,6 @@ class MovieServer {
     vireo::test::TempDir mSettingsDir;
     std::uint16_t mPort = 0;
     std::string mHost;
-    std::int64_t mPid = 0;
     std::unique_ptr<MovieClient> mFirst;
 };
 

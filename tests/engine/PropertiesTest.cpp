@@ -3,15 +3,17 @@
 
 #include <numeric>
 #include <tuple>
-#include <utility>
 
 #include "EngineTestSupport.h"
-#include "engine/FourCC.h"
 #include "engine/PixelFormats.h"
 
 namespace vireo::test::engine {
 namespace {
 
+// Sizes, rates, durations, codecs, timecode and creation date are compared with what was written
+// as the library sees them (tests/library/ImportTest.cpp); what follows is what the wire does
+// not show it: frame counts, field order, depth, the order of the offered formats, channel labels
+// and sample types.
 class SampleProperties : public ::testing::TestWithParam<samples::SampleMovie> {};
 
 TEST_P(SampleProperties, MatchWhatWasWritten) {
@@ -25,17 +27,12 @@ TEST_P(SampleProperties, MatchWhatWasWritten) {
         samples::VideoTrack const& v = *written.video;
         vireo::engine::VideoInfo const& video = info.video;
         int g = std::gcd(v.rateNumerator, v.rateDenominator);
-        EXPECT_EQ(video.timeScale, v.rateNumerator / g);
-        EXPECT_EQ(video.sampleSize, v.rateDenominator / g);
-        std::int64_t periods = samples::FramePeriods(v, v.frames);
-        EXPECT_EQ(video.duration, periods * video.sampleSize);
-        EXPECT_EQ(video.frameCount, periods);
-        EXPECT_EQ(std::tie(video.width, video.height), std::tie(v.width, v.height));
-        EXPECT_EQ(std::make_pair(video.parNumerator, video.parDenominator),
-                  std::make_pair(std::uint32_t(v.sarNumerator), std::uint32_t(v.sarDenominator)));
+        EXPECT_EQ(std::tie(video.timeScale, video.sampleSize),
+                  std::make_tuple(v.rateNumerator / g, v.rateDenominator / g));
+        EXPECT_EQ(video.frameCount, samples::FramePeriods(v, v.frames));
+        EXPECT_EQ(video.duration, video.frameCount * video.sampleSize);
         EXPECT_EQ(video.fieldType, v.interlacedTopFirst ? vireo::engine::kFieldsUpperFirst
                                                         : vireo::engine::kFieldsNone);
-        EXPECT_EQ(vireo::engine::FourCCToString(video.codecFourCC), written.expectedCodecFourCC);
         EXPECT_EQ(video.bitsPerComponent, v.codec == samples::VideoCodec::ProRes422 ? 10 : 8);
         ASSERT_EQ(video.supportedFormats.size(), 3u);
         // Deep sources offer the deep format first.
@@ -50,44 +47,26 @@ TEST_P(SampleProperties, MatchWhatWasWritten) {
         samples::AudioTrack const& a = *written.audio;
         vireo::engine::AudioInfo const& audio = info.audio;
         EXPECT_EQ(audio.trackCount, 1);
-        EXPECT_EQ(audio.channels, a.channels);
-        EXPECT_EQ(audio.sampleRate, a.sampleRate);
-        EXPECT_EQ(vireo::engine::FourCCToString(audio.formatID), written.expectedAudioFormat);
-        std::vector<std::uint32_t> labels = {1, 2};  // left, right
-        if (a.channels == 1)
-            labels = {42};  // mono
+        // Left and right, or mono.
+        std::vector<std::uint32_t> const labels =
+            a.channels == 1 ? std::vector<std::uint32_t>{42} : std::vector<std::uint32_t>{1, 2};
         EXPECT_EQ(audio.channelLayout, labels);
-        if (a.codec == samples::AudioCodec::AAC) {
-            // The encoder's padding makes the stored length differ slightly from the input.
-            EXPECT_NEAR(double(audio.duration), double(a.samples), 1024.0);
-            EXPECT_EQ(audio.sampleType, vireo::engine::kSampleTypeCompressed);
-        } else {
-            EXPECT_EQ(audio.duration, a.samples);
-            EXPECT_EQ(audio.sampleType, a.codec == samples::AudioCodec::PCM16
-                                            ? vireo::engine::kSampleTypeInt16
-                                            : vireo::engine::kSampleTypeInt24);
-        }
+        EXPECT_EQ(audio.sampleType,
+                  a.codec == samples::AudioCodec::AAC     ? vireo::engine::kSampleTypeCompressed
+                  : a.codec == samples::AudioCodec::PCM16 ? vireo::engine::kSampleTypeInt16
+                                                          : vireo::engine::kSampleTypeInt24);
     }
-
-    EXPECT_EQ(info.timecode.present, !written.timecode.empty());
-    EXPECT_EQ(info.creation.present, !written.creationTime.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllSamples, SampleProperties, ::testing::ValuesIn(samples::SampleMovies()),
                          [](auto const& param) { return TestName(param.param.fileName); });
 
-TEST(MovieProperties, TimecodeTrackAndCreationDate) {
+TEST(MovieProperties, DropFrameTimecode) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);
     vireo::engine::TimecodeInfo const& tc = movie->Info().timecode;
-    EXPECT_EQ(tc.start, "01:00:00;00");
     EXPECT_TRUE(tc.dropFrame);
     EXPECT_EQ(std::tie(tc.timeScale, tc.sampleSize), std::make_tuple(30000, 1001));
-    EXPECT_EQ(tc.reel, "TAPE042");
-
-    vireo::engine::CreationTime const& c = movie->Info().creation;
-    EXPECT_EQ(std::tie(c.year, c.month, c.day, c.hours, c.minutes, c.seconds),
-              std::make_tuple(2021, 3, 4, 5, 6, 7));
 }
 
 }  // namespace

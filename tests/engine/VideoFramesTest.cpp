@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <random>
-#include <thread>
 
 #include "EngineTestSupport.h"
 #include "engine/Errors.h"
@@ -64,20 +63,6 @@ TEST_P(SampleFrames, TimesBetweenFramesShowTheEarlierFrame) {
         // The last unit before the next frame starts.
         std::int64_t next = samples::FramePeriods(video, i + 1) * info.sampleSize;
         EXPECT_EQ(FrameNumberAt(*movie, next - 1), i) << "frame " << i;
-    }
-}
-
-TEST_P(SampleFrames, TwoVuyFramesCarryTheSameNumbers) {
-    auto const& video = *written->video;
-    vireo::engine::VideoInfo const& info = movie->Info().video;
-    FrameBuffer buffer(vireo::engine::kFormat2vuy, info.width, info.height);
-    for (int i = video.frames - 1; i >= 0; i -= 3) {
-        ASSERT_EQ(movie->ReadVideoFrame(TimeOfFrame(video, info, i), vireo::engine::kFormat2vuy,
-                                        buffer.bytes.data(), buffer.rowBytes, 0, 0),
-                  vireo::engine::kOK);
-        EXPECT_EQ(samples::ReadFrameNumber2vuy(buffer.bytes.data(), buffer.rowBytes, info.width,
-                                               info.height, int(info.frameCount)),
-                  i);
     }
 }
 
@@ -142,37 +127,6 @@ TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {
     movie->ReleaseVideoResources();
     EXPECT_EQ(movie->DecodeAhead(2), vireo::engine::kOK);
     EXPECT_EQ(FrameNumberAt(*movie, 39), 39);
-}
-
-TEST(VideoFrames, ManyMoviesDecodeOnManyThreadsAtOnce) {
-    const char* files[] = {"h264_aac_tc.mov", "mjpeg_pcm.avi", "offset.ts", "prores_422.mov"};
-    std::vector<std::thread> threads;
-    std::vector<int> failures(8, 0);
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([&, t] {
-            auto const& written = samples::FindSample(files[t % 4]);
-            std::int32_t error = 0;
-            auto movie = vireo::engine::Movie::Open(SamplePath(written.fileName), {}, error);
-            if (!movie) {
-                ++failures[std::size_t(t)];
-                return;
-            }
-            auto const& info = movie->Info().video;
-            FrameBuffer buffer(vireo::engine::kFormatBGRA, info.width, info.height);
-            for (int i = t % 3; i < written.video->frames; i += 2) {
-                std::int64_t time = TimeOfFrame(*written.video, info, i);
-                if (movie->ReadVideoFrame(time, vireo::engine::kFormatBGRA, buffer.bytes.data(),
-                                          buffer.rowBytes, 0, 0) != vireo::engine::kOK ||
-                    samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
-                                                 info.height, int(info.frameCount)) != i)
-                    ++failures[std::size_t(t)];
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    for (int t = 0; t < 8; ++t)
-        EXPECT_EQ(failures[std::size_t(t)], 0) << "thread " << t;
 }
 
 }  // namespace

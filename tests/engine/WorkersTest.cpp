@@ -3,12 +3,10 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "SessionOpeners.h"
@@ -53,16 +51,6 @@ class Door {
     int mWaiting = 0;
     bool mOpen = false;
 };
-
-bool WaitUntil(std::function<bool()> const& condition) {
-    auto const until = std::chrono::steady_clock::now() + vireo::test::Scaled(10000ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Records the failures reported while it lives.
 class CaughtReports {
@@ -136,13 +124,13 @@ TEST(SessionOpeners, OneSessionHoldsOnlyItsShareOfThePool) {
         fast.WaitHere();
         fastSeen = true;
     });
-    ASSERT_TRUE(WaitUntil([&] { return fastSeen.load(); }));
+    ASSERT_TRUE(vireo::test::Eventually([&] { return fastSeen.load(); }, 10000ms));
     EXPECT_EQ(fastDone.load(), 6);
     EXPECT_EQ(slow.Waiting(), 2) << "session 1 never runs more than two at once";
     EXPECT_EQ(slowDone.load(), 0);
     // Once the door opens, session 1's waiting opens run too, in turn.
     slow.Open();
-    ASSERT_TRUE(WaitUntil([&] { return slowDone.load() == 5; }));
+    ASSERT_TRUE(vireo::test::Eventually([&] { return slowDone.load() == 5; }, 10000ms));
     pool.Stop();
 }
 

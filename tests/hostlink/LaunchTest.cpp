@@ -57,27 +57,6 @@ TEST(Launch, ExecutablesThatCannotRunAreRefusedOrReportedPromptly) {
     EXPECT_EQ(0, registry.CountEntries());
 }
 
-TEST(Launch, StartsAServerThenFindsTheSameOne) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
-
-    Outcome first = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(first.called);
-    ASSERT_NE(0, first.connection.port);
-
-    // The token went to the shared transport: a session can be opened.
-    auto session = OpenSession(first.connection);
-    ASSERT_TRUE(session);
-
-    Outcome second = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(second.called);
-    EXPECT_EQ(first.connection.processID, second.connection.processID);
-    EXPECT_NE(first.ticket, second.ticket);
-    EXPECT_EQ(1u, registry.ServerProcesses().size());
-    session->Close();
-}
-
 TEST(Launch, TwoProcessesStartingOneNameAtOnceGetOneServer) {
     TempRegistry registry;
     AppDirectory app(ServerKind::Scripted);
@@ -116,18 +95,30 @@ TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {
     }
 }
 
+namespace {
+
+pid_t DeadProcess() {
+    pid_t dead = 0;
+    char program[] = "/bin/true";
+    char* argv[] = {program, nullptr};
+    EXPECT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
+    EXPECT_EQ(dead, ::waitpid(dead, nullptr, 0));
+    return dead;
+}
+
+bool Exists(std::string const& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+}  // namespace
+
 TEST(Launch, StaleEntriesAreReplaced) {
     TempRegistry registry;
     AppDirectory app(ServerKind::Scripted);
     ScriptFile script(R"({"methods": {}})");
     std::string const path = ::hostlink::EntryPath(registry.Dir(), kSharedName);
 
-    // A process that has ended.
-    pid_t dead = 0;
-    char program[] = "/bin/true";
-    char* argv[] = {program, nullptr};
-    ASSERT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
-    ASSERT_EQ(dead, ::waitpid(dead, nullptr, 0));
+    pid_t const dead = DeadProcess();
     // A live process (this one) at a port where nothing listens (a server killed after its
     // port was reused would look like this), and an entry of another name (a hash collision).
     ::hostlink::RegistryEntry stale;
@@ -189,23 +180,6 @@ TEST(Launch, ServersInheritNoDescriptorsOfTheirStarter) {
     ::close(leaky[1]);
 }
 
-namespace {
-
-pid_t DeadProcess() {
-    pid_t dead = 0;
-    char program[] = "/bin/true";
-    char* argv[] = {program, nullptr};
-    EXPECT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
-    EXPECT_EQ(dead, ::waitpid(dead, nullptr, 0));
-    return dead;
-}
-
-bool Exists(std::string const& path) {
-    return ::access(path.c_str(), F_OK) == 0;
-}
-
-}  // namespace
-
 // What processes that died left in the registry is removed by the next request; what live
 // processes hold stays.
 TEST(Launch, LeftoversOfProcessesThatDiedAreRemoved) {
@@ -254,34 +228,6 @@ TEST(Launch, LeftoversOfProcessesThatDiedAreRemoved) {
         EXPECT_FALSE(Exists(path("planted")));
     }
     ::close(holder);
-}
-
-// A process killed while it starts a private server (holding the name's lock, its server not
-// yet announced) leaves a lock file; the next request removes it.
-TEST(Launch, AStartCutShortByDeathLeavesNothingBehind) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    std::string const name = PrivateName("doomed");
-    std::string const lock = ::hostlink::LockPath(::hostlink::EntryPath(registry.Dir(), name));
-    {
-        ScriptFile silent(R"({"announceDelayMs": 600000, "methods": {}})");
-        HelperProcess starter(name, app.ExecutablePath(), false);
-        ASSERT_TRUE(support::WaitUntil(
-            [&] { return Exists(lock) && registry.ServerProcesses().size() == 1; },
-            Scaled(10000ms)));
-        pid_t const server = registry.ServerProcesses().front();
-        starter.Kill();
-        ::kill(server, SIGKILL);
-        ASSERT_TRUE(support::WaitForProcessExit(server, Scaled(10000ms)));
-    }
-    EXPECT_TRUE(Exists(lock));
-
-    ScriptFile script(R"({"methods": {}})");
-    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
-    ASSERT_NE(0, outcome.connection.port);
-    EXPECT_FALSE(Exists(lock));
-    EXPECT_EQ(1, registry.CountEntries());
 }
 
 }  // namespace vireo::test::hostlink

@@ -141,30 +141,6 @@ TEST(Lifetime, TerminationSignalsWithdrawTheEntry) {
     }
 }
 
-TEST(Lifetime, OnlyClientsWithTheTokenAreServed) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Real);
-    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_NE(0, outcome.connection.port);
-    auto const& host = outcome.connection.host;
-    auto const port = outcome.connection.port;
-
-    auto stranger = basetransport::SocketTransport::Create();
-    EXPECT_FALSE(stranger->ClientStart(host, port));  // no token at all
-    stranger->SetServerToken(host, port, std::string(64, '0'));
-    EXPECT_FALSE(stranger->ClientStart(host, port));  // a wrong one
-    ::hostlink::RegistryEntry entry;
-    ASSERT_TRUE(registry.ReadEntry(kSharedName, entry));
-    stranger->SetServerToken(host, port, entry.token);
-    auto session = stranger->ClientStart(host, port);  // the one in the entry
-    EXPECT_TRUE(session);
-    EXPECT_TRUE(support::IsProcessRunning(ServerPid(outcome)));
-    if (session) {
-        session->Close();
-    }
-    stranger->Shutdown();
-}
-
 // The real server holds a thousand sessions at once without a thread for each, and answers on
 // every one of them.
 TEST(Lifetime, TheServerHoldsAThousandSessionsOnAFlatThreadCount) {

@@ -224,25 +224,6 @@ std::vector<std::string> ProcessArguments(pid_t pid) {
     return arguments;
 }
 
-std::vector<pid_t> FindProcessesByName(std::string const& name) {
-    std::vector<pid_t> found;
-    for (pid_t pid : AllProcesses()) {
-        auto const arguments = ProcessArguments(pid);
-        std::string base;
-        if (!arguments.empty()) {
-            base = arguments[0].substr(arguments[0].rfind('/') + 1);
-        }
-        std::string comm = ReadFile("/proc/" + std::to_string(pid) + "/comm");
-        if (!comm.empty() && comm.back() == '\n') {
-            comm.pop_back();
-        }
-        if ((base == name || comm == name) && IsProcessRunning(pid)) {
-            found.push_back(pid);
-        }
-    }
-    return found;
-}
-
 bool IsProcessRunning(pid_t pid) {
     return basekit::utility::IsProcessAlive(pid);
 }

@@ -103,9 +103,6 @@ class ScriptFile {
     std::unique_ptr<ScopedEnv> mEnv;
 };
 
-// Processes whose executable name (argv[0] without its directory, or the kernel's name) is
-// `name`.
-std::vector<pid_t> FindProcessesByName(std::string const& name);
 // The command line of a process (empty when it is gone).
 std::vector<std::string> ProcessArguments(pid_t pid);
 // True while the process exists and is not a zombie.

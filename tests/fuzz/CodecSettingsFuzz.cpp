@@ -2,20 +2,17 @@
 // input, and whatever it accepts is written back to bytes that read back to the same settings.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "export/Catalogue.h"
 #include "export/CodecSettings.h"
 #include "export/ExportErrors.h"
 
 namespace {
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+
+using vireo::test::fuzz::Require;
 
 bool Same(vireo::server::exporting::CodecSettings const& a,
           vireo::server::exporting::CodecSettings const& b) {

@@ -2,24 +2,18 @@
 // alias records and URLs, from any bytes standing for a whole file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "AliasRecord.h"
+#include "FuzzCheck.h"
 #include "basekit/utility/Text.h"
 #include "engine/Errors.h"
 #include "files/FileErrors.h"
 #include "files/MovieBoxes.h"
 #include "files/References.h"
 
-namespace {
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-}  // namespace
+using vireo::test::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
     using namespace vireo::server::files;

@@ -4,11 +4,11 @@
 #include <boost/json/serialize.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "MessageCodec.h"
 
 namespace {
@@ -18,11 +18,7 @@ using basetransport::detail::MessageParser;
 using basetransport::detail::MessageReader;
 using basetransport::detail::SerializeMessage;
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using vireo::test::fuzz::Require;
 
 struct Outcome {
     std::vector<std::string> messages;  // as written again

@@ -6,10 +6,10 @@
 #include <boost/json/serialize.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "Handshake.h"
 #include "basekit/utility/Text.h"
 #include "basetransport/Session.h"
@@ -21,11 +21,7 @@ using basetransport::detail::HelloReader;
 
 constexpr char kToken[] = "fuzz-token";
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using vireo::test::fuzz::Require;
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "MessageCodec.h"
 #include "basemarshal/JSONVariant.h"
 
@@ -21,11 +22,7 @@ namespace {
 namespace json = boost::json;
 using basetransport::detail::MessageParser;
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using vireo::test::fuzz::Require;
 
 // Equal values with reals compared bit for bit (so -0.0 is not 0.0).
 bool SameBits(json::value const& a, json::value const& b) {

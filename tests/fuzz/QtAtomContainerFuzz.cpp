@@ -3,10 +3,10 @@
 // and whatever it converts is private data the export reads.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <set>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "codecsettings/AtomContainer.h"
 #include "codecsettings/CodecSettingsErrors.h"
 #include "codecsettings/ConvertSettings.h"
@@ -14,13 +14,7 @@
 #include "export/CodecSettings.h"
 #include "export/ExportErrors.h"
 
-namespace {
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-}  // namespace
+using vireo::test::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
     namespace cs = vireo::server::codecsettings;

@@ -8,12 +8,12 @@
 #include <boost/json/parse.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "VireoRecords/MovieRecordsWire.h"
 #include "VireoRecords/ServiceRecordsWire.h"
 #include "basemarshal/JSONVariant.h"
@@ -27,11 +27,7 @@ using basekit::serialization::VariantArray;
 using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
 
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using vireo::test::fuzz::Require;
 
 void CollectKeys(boost::any const& value, std::set<std::string>& keys) {
     if (auto const* object = boost::any_cast<VariantObject>(&value)) {

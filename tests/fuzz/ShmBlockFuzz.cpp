@@ -16,23 +16,17 @@
 #include <boost/make_shared.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "Pix/Pix.h"
 #include "Segment.h"
 #include "crossprocess/CrossProcess.h"
 
 namespace vireo::test::fuzz {
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 template <class T>
 T Read(std::uint8_t const* at) {

@@ -11,11 +11,11 @@
 #include <boost/make_shared.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "References.h"
 #include "Service.h"
 #include "basetransport/Session.h"
@@ -24,12 +24,6 @@
 
 namespace vireo::test::fuzz {
 namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // A session whose peer is this process; what is sent on it is counted, not carried.
 class LoopSession final : public basetransport::Session {

@@ -1,19 +1,13 @@
 // UTF-8 and UTF-16 conversion, UTF-8 repair and the base64 text form of binary data.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "Kino/BinaryData.h"
 #include "basekit/utility/Text.h"
 
-namespace {
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-}  // namespace
+using vireo::test::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
     std::string const text(reinterpret_cast<char const*>(data), size);

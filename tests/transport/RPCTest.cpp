@@ -1,9 +1,7 @@
 // RPC over real sockets: what survives the wire, how the server answers, and the rules the
 // client keeps for its handlers.
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -36,19 +34,11 @@ VariantObject EveryKind() {
     tree["uint64 max"] = MakeVariant(std::numeric_limits<std::uint64_t>::max());
     tree["uint64 2^63"] = MakeVariant(std::uint64_t{1} << 63);
     tree["uint64 small"] = MakeVariant(std::uint64_t{4294967295u});
+    // Edge values; reals of every bit pattern go through the codec in the json fuzz target.
     VariantArray reals;
     for (double d : {0.1, -0.0, 3.0, 1.0 / 3.0, 9223372036854775808.0, 5e-324, 1e-310,
                      1.7976931348623157e308, -2.5e-200, 6.02214076e23}) {
         reals.push_back(MakeVariant(d));
-    }
-    std::mt19937_64 random(7);
-    while (reals.size() < 400) {
-        std::uint64_t const bits = random();
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        if (std::isfinite(d)) {
-            reals.push_back(MakeVariant(d));
-        }
     }
     tree["reals"] = MakeVariant(reals);
     tree["true"] = MakeVariant(true);

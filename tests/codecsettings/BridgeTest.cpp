@@ -1,6 +1,9 @@
 // Codec settings through the whole bridge: the library, the real server, its launcher and the
 // real dialog program (driven with xdotool under an X server), and the converter.
 #include <dirent.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +16,8 @@
 #include "DialogTestSupport.h"
 #include "LibraryFixture.h"
 #include "codecsettings/CodecSettingsErrors.h"
+
+extern char** environ;
 
 namespace vireo::test::codecsettings {
 namespace {
@@ -266,6 +271,69 @@ TEST_F(BridgeTest, ConversionOfContainersBuiltHere) {
         EXPECT_EQ(data.mInIsVideoCodec, refusal.video);
         EXPECT_TRUE(data.mOutCodecSettings.empty());
     }
+}
+
+// Starts `vireo codec-settings` with `args`; its pid, or 0.
+pid_t StartVireo(std::vector<std::string> args) {
+    args.insert(args.begin(), {VIREO_TEST_VIREO_TOOL, "codec-settings"});
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    return ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+}
+
+// The exit code of `pid` once it has ended (waits, scaled); -1 when it did not end normally.
+int WaitForExit(pid_t pid) {
+    int status = 0;
+    bool const ended = vireo::test::WaitUntil(
+        [&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, Scaled(30s));
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(BridgeTest, VireoToolSavesTheSettingsAndItsDialogEndsWithItsSession) {
+    if (!NeedsDialogs()) {
+        GTEST_SKIP() << mSkipReason;
+    }
+    vireo::test::TempDir dir("vireo-codec-settings");
+    std::string const start = dir.Path() + "/start.json";
+    std::string const saved = dir.Path() + "/saved.json";
+    std::ofstream(start) << R"({"format":"vireo-codec-settings","version":1,"codec":"avc1",)"
+                            R"("options":{"preset":"slow"}})";
+    pid_t const vireo = StartVireo({"avc1", "--from", start, "-o", saved});
+    ASSERT_NE(vireo, 0);
+    pid_t dialog = 0;
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return (dialog = DialogChildOf(Servers())) != 0; },
+                                       Scaled(20s)));
+    std::string const window = Desktop::WindowOf(dialog);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(Desktop::Focus(window));
+    ASSERT_TRUE(Desktop::Keys({"alt+k", "ctrl+a"}));
+    ASSERT_TRUE(Desktop::Type("7"));
+    ASSERT_TRUE(Desktop::Keys({"Return"}));
+    ASSERT_EQ(WaitForExit(vireo), 0);
+    std::ifstream in(saved, std::ios::binary);
+    std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ex::CodecSettings const back = ReadBack(kH264, Bytes(bytes));
+    EXPECT_EQ(back.Number("keyFrameInterval"), 7);
+    EXPECT_EQ(back.Choice("preset"), "slow");
+
+    // A host that dies with its dialog open ends its session, and the server closes the dialog.
+    pid_t const dying = StartVireo({"avc1", "-o", saved + ".2"});
+    ASSERT_NE(dying, 0);
+    ASSERT_TRUE(vireo::test::WaitUntil([&] { return (dialog = DialogChildOf(Servers())) != 0; },
+                                       Scaled(20s)));
+    ::kill(dying, SIGKILL);
+    WaitForExit(dying);
+    EXPECT_TRUE(vireo::test::WaitUntil([&] { return DialogChildOf(Servers()) == 0; }, Scaled(20s)));
+    EXPECT_FALSE(std::ifstream(saved + ".2").good());
 }
 
 }  // namespace

@@ -102,6 +102,11 @@ struct CodecSettingsMethods {
                           }
                           responder.Reply(RecordAnswer(answer));
                       });
+        // A session that ended while its request was on the way has had its end handled
+        // already: close the dialog just opened for it, so no window outlives its host.
+        if (session->IsClosed()) {
+            launcher.EndSession(session->GetID());
+        }
     }
 
     // ---- BringVideoCodecDialogToForeground() (a notification) --------------------------------

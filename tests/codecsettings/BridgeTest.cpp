@@ -49,13 +49,13 @@ pid_t ParentOf(pid_t pid) {
     return parent;
 }
 
-// A dialog program started by one of `servers`, or 0.
-pid_t DialogChildOf(std::vector<pid_t> const& servers) {
+// The dialog programs started by `servers`.
+std::vector<pid_t> DialogChildrenOf(std::vector<pid_t> const& servers) {
+    std::vector<pid_t> found;
     DIR* proc = ::opendir("/proc");
     if (!proc) {
-        return 0;
+        return found;
     }
-    pid_t found = 0;
     while (dirent* entry = ::readdir(proc)) {
         pid_t const pid = static_cast<pid_t>(std::atoi(entry->d_name));
         if (pid <= 0 || std::find(servers.begin(), servers.end(), ParentOf(pid)) == servers.end()) {
@@ -65,12 +65,17 @@ pid_t DialogChildOf(std::vector<pid_t> const& servers) {
         std::string name;
         std::getline(comm, name);
         if (name.rfind("vireo-codec", 0) == 0) {
-            found = pid;
-            break;
+            found.push_back(pid);
         }
     }
     ::closedir(proc);
     return found;
+}
+
+// A dialog program started by one of `servers`, or 0.
+pid_t DialogChildOf(std::vector<pid_t> const& servers) {
+    std::vector<pid_t> const found = DialogChildrenOf(servers);
+    return found.empty() ? 0 : found.front();
 }
 
 class BridgeTest : public vireo::test::library::LibraryTest {
@@ -334,6 +339,50 @@ TEST_F(BridgeTest, VireoToolSavesTheSettingsAndItsDialogEndsWithItsSession) {
     WaitForExit(dying);
     EXPECT_TRUE(vireo::test::WaitUntil([&] { return DialogChildOf(Servers()) == 0; }, Scaled(20s)));
     EXPECT_FALSE(std::ifstream(saved + ".2").good());
+}
+
+TEST_F(BridgeTest, BringToForegroundRaisesTheClientsDialogAboveAnotherHosts) {
+    if (!NeedsDialogs()) {
+        GTEST_SKIP() << mSkipReason;
+    }
+    UseServer(vireo::test::ServerKind::Real);
+    ClientRef client = VireoClient::Create();
+    ASSERT_TRUE(client->IsQuicktimeAvailable());
+    Closed closed;
+    std::string const ours = Open(client, closed, Code("apcn"), "");
+    ASSERT_FALSE(ours.empty());
+    pid_t const ourDialog = DialogChildOf(Servers());
+
+    // Another host (its own session on the same server) shows a dialog and has the keyboard.
+    vireo::test::TempDir dir("vireo-codec-settings");
+    pid_t const other = StartVireo({"png", "-o", dir.Path() + "/other.json"});
+    ASSERT_NE(other, 0);
+    pid_t theirDialog = 0;
+    ASSERT_TRUE(vireo::test::WaitUntil(
+        [&] {
+            for (pid_t pid : DialogChildrenOf(Servers())) {
+                if (pid != ourDialog) {
+                    theirDialog = pid;
+                }
+            }
+            return theirDialog != 0;
+        },
+        Scaled(20s)));
+    std::string const theirs = Desktop::WindowOf(theirDialog);
+    ASSERT_FALSE(theirs.empty());
+    ASSERT_TRUE(Desktop::Focus(theirs));
+
+    client->BringVideoCodecDialogToForeground();
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return Desktop::FocusedWindow() == ours; }, Scaled(20s)));
+
+    ::kill(other, SIGKILL);
+    WaitForExit(other);
+    ASSERT_TRUE(Desktop::Focus(ours));
+    ASSERT_TRUE(Desktop::Keys({"Escape"}));
+    auto outcome = closed.Wait();
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->mWasCancelled);
 }
 
 }  // namespace

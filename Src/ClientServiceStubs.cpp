@@ -1,4 +1,4 @@
-// Operations of the export, codec-settings, video-output and file services. Until those services
+// Operations of the export, video-output and file services. Until those services
 // are built they behave as they do when no server is connected: nothing is sent, asynchronous
 // operations return false and never call back, synchronous ones leave their out-parameters as
 // they are.
@@ -10,21 +10,6 @@ using basekit::utility::Guid;
 
 namespace {
 constexpr std::int32_t kStartExportNoAnswer = 3;
-}
-
-bool VireoClient::DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const&,
-                                               CodecDialogCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
-void VireoClient::ConvertQTAtomContainerSettingsToCodecSettings(
-    VireoServer::VireoConvertCodecSettingsData&) {
-    TakeRPCClient();
-}
-
-void VireoClient::BringVideoCodecDialogToForeground() {
-    TakeRPCClient();
 }
 
 std::int32_t VireoClient::StartExport(Guid const&, VireoServer::StartExportData const&) {

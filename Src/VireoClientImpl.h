@@ -46,7 +46,7 @@ class VireoClient : public IVireoClient {
     void GetExportVideoCodecs(std::vector<VireoServer::CodecData>& codecs) override;
     void GetExportAudioCodecs(std::vector<VireoServer::AudioCodecData>& codecs) override;
     void GetQuicktimeCodecName(std::uint32_t fourcc, basekit::UTF16String& name) override;
-    bool DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const& data,
+    void DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const& data,
                                       CodecDialogCallback const& onClosed) override;
     void ConvertQTAtomContainerSettingsToCodecSettings(
         VireoServer::VireoConvertCodecSettingsData& data) override;

@@ -57,7 +57,7 @@ class IVireoClient : public OrbUnknown {
     // 9
     virtual void GetQuicktimeCodecName(std::uint32_t fourcc, basekit::UTF16String& name) = 0;
     // 10
-    virtual bool DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const& data,
+    virtual void DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const& data,
                                               CodecDialogCallback const& onClosed) = 0;
     // 11
     virtual void ConvertQTAtomContainerSettingsToCodecSettings(

@@ -4,6 +4,7 @@
 // outcome.
 #include <cstdint>
 
+#include "VireoServer/CodecSettingsRecords.h"
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
 
@@ -40,9 +41,6 @@ struct ExportCompletedData {
     basekit::utility::Guid mExporterInstanceID;
     std::int32_t mServerResultCode = -1;
 };
-
-struct VireoVideoCodecDialogData {};
-struct VireoConvertCodecSettingsData {};
 
 struct QTVOutComponent {};
 struct QTVOutOperationResult {};

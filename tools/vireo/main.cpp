@@ -15,7 +15,10 @@ void PrintUsage() {
                  "commands:\n"
                  "  info FILE [--json]                      the movie's video, audio and timecode\n"
                  "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
-                 "  audio FILE [--output out.wav]           all audio, written as WAV\n\n"
+                 "  audio FILE [--output out.wav]           all audio, written as WAV\n"
+                 "  codec-settings CODEC [--from FILE] -o FILE\n"
+                 "                                          a codec's settings dialog; saves its\n"
+                 "                                          settings\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -37,6 +40,9 @@ int main(int argc, char** argv) {
         }
         if (command == "audio") {
             return vireo::cli::RunAudio(args);
+        }
+        if (command == "codec-settings") {
+            return vireo::cli::RunCodecSettings(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

@@ -113,7 +113,7 @@ endforeach()
 # The man page of vireo, made from its help texts when help2man is there.
 find_program(HELP2MAN_PROGRAM help2man)
 if(TARGET vireo AND HELP2MAN_PROGRAM)
-  set(vireo_man_page ${CMAKE_BINARY_DIR}/man/vireo.1)
+  set(vireo_man_page ${CMAKE_BINARY_DIR}/man/vireo.1.gz)
   add_custom_command(OUTPUT ${vireo_man_page}
     COMMAND ${CMAKE_COMMAND} -DVIREO=$<TARGET_FILE:vireo> -DHELP2MAN=${HELP2MAN_PROGRAM}
             -DVERSION=${PROJECT_VERSION} -DOUTPUT=${vireo_man_page}
@@ -163,6 +163,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_GENERATOR DEB)
+# The packages carry no debugging information (the build type may be RelWithDebInfo).
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_COMPONENTS_ALL runtime development)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

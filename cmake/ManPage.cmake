@@ -1,6 +1,7 @@
 # Writes the man page of vireo with help2man: the general help, then one section with the help of
-# each command that the general help lists.
-#   cmake -DVIREO=<vireo> -DHELP2MAN=<help2man> -DVERSION=<x.y.z> -DOUTPUT=<vireo.1> -P ManPage.cmake
+# each command that the general help lists. OUTPUT ends in .gz: the page is installed compressed.
+#   cmake -DVIREO=<vireo> -DHELP2MAN=<help2man> -DVERSION=<x.y.z> -DOUTPUT=<vireo.1.gz>
+#         -P ManPage.cmake
 execute_process(COMMAND ${VIREO} --help OUTPUT_VARIABLE usage RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "vireo --help failed (${status})")
@@ -22,7 +23,8 @@ endforeach()
 
 get_filename_component(dir "${OUTPUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${dir}")
-set(include_file "${OUTPUT}.include")
+string(REGEX REPLACE "\\.gz$" "" page "${OUTPUT}")
+set(include_file "${page}.include")
 set(sections "[COMMANDS]\n")
 foreach(command IN LISTS commands)
   # A command's help may end with a non-zero status; its text is what matters.
@@ -39,8 +41,13 @@ file(WRITE "${include_file}" "${sections}")
 execute_process(
   COMMAND ${HELP2MAN} --no-info --version-string=${VERSION}
           "--name=command-line host of the VireoClient media library"
-          --include=${include_file} --output=${OUTPUT} ${VIREO}
+          --include=${include_file} --output=${page} ${VIREO}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "help2man failed (${status})")
+endif()
+# -n: no name or time stamp in the archive, so that the same page gives the same file.
+execute_process(COMMAND gzip -9 -n -f -k ${page} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "gzip failed (${status})")
 endif()

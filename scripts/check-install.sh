@@ -85,7 +85,7 @@ if grep -Ei '(^|/)(tests?|bench[a-z_]*|gtest|gmock)[/_.]|_tests?($|\.)|scripted|
 fi
 for required in bin/vireo "libexec/vireo/Corvid Vireo Server.exe" \
   include/vireo/VireoClient/VireoClient.h lib/cmake/VireoClient/VireoClientConfig.cmake \
-  lib/pkgconfig/vireoclient.pc; do
+  lib/pkgconfig/vireoclient.pc share/man/man1/vireo.1.gz; do
   [ -e "$prefix/$required" ] || fail "$required is missing from the installed tree"
 done
 while IFS= read -r file; do
@@ -159,7 +159,7 @@ else
   exit 0
 fi
 echo "== apt-get install ./vireoclient*.deb"
-DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --no-install-recommends \
+DEBIAN_FRONTEND=noninteractive "${apt[@]}" install -y -qq --reinstall --no-install-recommends \
   "${packages[@]}" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get install failed"; }
 
 echo "== examples/host against /usr"

@@ -83,9 +83,13 @@ if grep -Ei '(^|/)(tests?|bench[a-z_]*|gtest|gmock)[/_.]|_tests?($|\.)|scripted|
   "$work/files.txt"; then
   fail "test or benchmark files were installed (above)"
 fi
+# The library folder is lib/ unless the build was configured for another (lib/<triplet> for /usr).
+library="$(grep -m1 '/libVireoClient\.so\.' "$work/files.txt" || true)"
+[ -n "$library" ] || fail "libVireoClient.so was not installed"
+libdir="$(dirname "${library#./}")"
 for required in bin/vireo "libexec/vireo/Corvid Vireo Server.exe" \
-  include/vireo/VireoClient/VireoClient.h lib/cmake/VireoClient/VireoClientConfig.cmake \
-  lib/pkgconfig/vireoclient.pc share/man/man1/vireo.1.gz; do
+  include/vireo/VireoClient/VireoClient.h "$libdir/cmake/VireoClient/VireoClientConfig.cmake" \
+  "$libdir/pkgconfig/vireoclient.pc" share/man/man1/vireo.1.gz; do
   [ -e "$prefix/$required" ] || fail "$required is missing from the installed tree"
 done
 while IFS= read -r file; do
@@ -132,8 +136,8 @@ run_example "$work/example-cmake/vireo_host_example" "$work/example-cmake.ppm"
 echo "== examples/host with pkg-config"
 # shellcheck disable=SC2046
 c++ -std=c++17 -o "$work/example-pc" "$root/examples/host/main.cpp" \
-  $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs vireoclient) \
-  -Wl,-rpath,"$prefix/lib" || fail "the example did not build with pkg-config"
+  $(PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig" pkg-config --cflags --libs vireoclient) \
+  -Wl,-rpath,"$prefix/$libdir" || fail "the example did not build with pkg-config"
 run_example "$work/example-pc" "$work/example-pc.ppm"
 
 if [ $deb -eq 0 ]; then

@@ -1,13 +1,14 @@
 // vireo_host_example MOVIE OUTPUT.ppm [FRAME]: opens a movie through VireoClient, reads one
 // frame as 8-bit BGRA and writes it as a binary PPM image.
+#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
 
 #include "Kino/VideoFrame.h"
 #include "VireoClient/VireoClient.h"
+#include "basekit/utility/Parse.h"
 #include "basekit/utility/Text.h"
 
 namespace vireo::samples {
@@ -41,7 +42,11 @@ int Run(int argc, char** argv) {
     }
     std::string const movie = argv[1];
     std::string const output = argv[2];
-    long long const frameNumber = argc > 3 ? std::atoll(argv[3]) : 0;
+    std::int32_t frameNumber = 0;
+    if (argc > 3 && (!basekit::utility::ParseInteger(argv[3], frameNumber) || frameNumber < 0)) {
+        std::cerr << "FRAME is a frame number from 0\n";
+        return 2;
+    }
 
     // Starts the server installed with the library (or connects to the running one).
     InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter> importer;
@@ -57,7 +62,12 @@ int Run(int argc, char** argv) {
         return 1;
     }
     // Times are in the movie's video time scale; one frame lasts SampleSize units.
-    long long const time = frameNumber * video.SampleSize;
+    // Both factors are 32-bit, so the product fits in 64 bits.
+    std::int64_t const time = std::int64_t{frameNumber} * video.SampleSize;
+    if (time < 0 || time > INT32_MAX) {
+        std::cerr << movie << ": frame " << frameNumber << " is outside the movie\n";
+        return 1;
+    }
     InterfaceRef<Kino::IVideoFrame> frame;
     long const read = importer->GetMovieVideo(static_cast<std::int32_t>(time),
                                               VireoServer::PixelFormat(kBGRA, 0), 0, 0, frame);

@@ -1,8 +1,11 @@
 #include "VireoServerManager.h"
 
+#include <dlfcn.h>
+
 #include <boost/make_shared.hpp>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 
@@ -33,7 +36,39 @@ constexpr char kRestartOnDemandKey[] = "VireoServerManager.RestartOnDemand";
 constexpr std::size_t kRestartsPerWindow = 3;
 constexpr std::chrono::seconds kRestartWindow{60};
 
+// Where an installed tree keeps the server, relative to the directory of the installed library
+// (the build passes the path that matches its install layout).
+#ifndef VIREO_SERVER_DIRECTORY_FROM_LIBRARY
+#define VIREO_SERVER_DIRECTORY_FROM_LIBRARY "../libexec/vireo"
+#endif
+
 bool gLaunchAssertIgnored = false;
+
+// The server of the tree this library was installed in: <library directory>/<relative path>/
+// "Corvid Vireo Server.exe", with symbolic links to the library resolved; empty when the
+// library's own path cannot be learned.
+basekit::UTF16String InstalledServerPath() {
+    // Any object of this library names the file it was loaded from.
+    static char const anchor = 0;
+    Dl_info info{};
+    if (::dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr) {
+        return basekit::UTF16String();
+    }
+    std::unique_ptr<char, decltype(&std::free)> const real(::realpath(info.dli_fname, nullptr),
+                                                           &std::free);
+    if (!real) {
+        return basekit::UTF16String();
+    }
+    basekit::UTF16String const libraryDirectory =
+        Orb::PathUtils::GetFullDirectoryPart(basekit::utility::UTF8to16(real.get()));
+    if (libraryDirectory.empty()) {
+        return basekit::UTF16String();
+    }
+    return Orb::PathUtils::CombinePaths(
+        Orb::PathUtils::CombinePaths(libraryDirectory,
+                                     Orb::MakeString(VIREO_SERVER_DIRECTORY_FROM_LIBRARY)),
+        kExecutableSecondChoice);
+}
 
 }  // namespace
 
@@ -126,7 +161,12 @@ std::int32_t VireoServerManager::Connect(bool unique) {
     if (!Orb::PathUtils::ExistsOnDisk(executable)) {
         executable = Orb::PathUtils::CombinePaths(appDir, kExecutableSecondChoice);
         if (!Orb::PathUtils::ExistsOnDisk(executable)) {
-            return kServerStartFailed;
+            // Last, the server installed with the library: an installed host program needs
+            // no server beside it.
+            executable = InstalledServerPath();
+            if (!Orb::PathUtils::ExistsOnDisk(executable)) {
+                return kServerStartFailed;
+            }
         }
     }
 

@@ -13,6 +13,8 @@ packages=(
   libsdl2-dev xvfb libx11-dev
   # The codec settings dialog program (Qt 6) and what its tests drive it with.
   qt6-base-dev qt6-qpa-plugins libxcb1-dev fonts-dejavu-core xauth xdotool imagemagick
+  # The man page of vireo; the Debian packages' dependencies (cpack runs dpkg-shlibdeps).
+  help2man dpkg-dev
 )
 
 missing=()

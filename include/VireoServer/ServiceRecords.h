@@ -4,6 +4,7 @@
 // outcome.
 #include <cstdint>
 
+#include "VireoServer/FileRecords.h"
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
 
@@ -48,12 +49,5 @@ struct QTVOutComponent {};
 struct QTVOutOperationResult {};
 struct QTVOutUseComponentData {};
 struct QTVGetActiveDisplayModeData {};
-
-struct TrimMovieParams {};
-
-struct ImportableFileExtensionItem {
-    basekit::UTF16String extension;
-    basekit::UTF16String description;
-};
 
 }  // namespace VireoServer

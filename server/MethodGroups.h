@@ -9,6 +9,9 @@ namespace vireo::server {
 // "IsQuicktimePresent", "GetQTServerProcessID", "SetQTFlushIterval" and the catalogue methods.
 void RegisterSpineMethods(ServerContext& context);
 
+// "TrimMovie", "GetExternalReferencesList" and "QTGetImportableFileExtensions" (server/files/).
+void RegisterFileMethods(ServerContext& context);
+
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
 // Movie opening, frames and audio (server/movie/), present when that folder is built.
 void RegisterMovieMethods(ServerContext& context);

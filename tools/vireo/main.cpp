@@ -15,7 +15,10 @@ void PrintUsage() {
                  "commands:\n"
                  "  info FILE [--json]                      the movie's video, audio and timecode\n"
                  "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
-                 "  audio FILE [--output out.wav]           all audio, written as WAV\n\n"
+                 "  audio FILE [--output out.wav]           all audio, written as WAV\n"
+                 "  trim IN OUT --in T --duration D         a range copied into a new movie\n"
+                 "  refs FILE                               the files a movie refers to\n"
+                 "  types                                   the file types the server imports\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -37,6 +40,15 @@ int main(int argc, char** argv) {
         }
         if (command == "audio") {
             return vireo::cli::RunAudio(args);
+        }
+        if (command == "trim") {
+            return vireo::cli::RunTrim(args);
+        }
+        if (command == "refs") {
+            return vireo::cli::RunRefs(args);
+        }
+        if (command == "types") {
+            return vireo::cli::RunTypes(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

@@ -68,10 +68,14 @@ namespace {
 
 using RecordedReferences = std::map<std::uint32_t, basekit::UTF16String>;
 
+// The highest position a recorded reference may have. A position beyond it (a damaged record)
+// fails its map as a missing file does, instead of growing the list to billions of elements.
+constexpr std::uint32_t kMaxReferencePosition = 65535;
+
 // Confirms recorded reference paths on disk and stores them in `references` at their positions,
 // in ascending order. A recorded path that is gone is looked for under its file name in
-// `movieDirectory`; an empty one is not. False at the first path found nowhere (the paths
-// stored before it stay).
+// `movieDirectory`; an empty one is not. False at the first path found nowhere, or at a
+// position past kMaxReferencePosition (the paths stored before it stay).
 bool ResolveRecordedReferences(basekit::UTF16String const& movieDirectory,
                                RecordedReferences const& recorded,
                                std::vector<basekit::UTF16String>& references) {
@@ -83,7 +87,7 @@ bool ResolveRecordedReferences(basekit::UTF16String const& movieDirectory,
             path =
                 Orb::PathUtils::CombinePaths(movieDirectory, Orb::PathUtils::GetFullFilePart(path));
         }
-        if (!Orb::PathUtils::ExistsOnDisk(path)) {
+        if (!Orb::PathUtils::ExistsOnDisk(path) || position > kMaxReferencePosition) {
             return false;
         }
         if (references.size() <= position) {

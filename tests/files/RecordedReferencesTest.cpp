@@ -87,6 +87,17 @@ TEST_F(RecordedReferencesTest, PositionsGrowTheListAndLeaveOthersAsTheyWere) {
     EXPECT_EQ(longer, (List{u"p0", UTF8to16(a), u"p2"}));
 }
 
+TEST_F(RecordedReferencesTest, PositionOfADamagedRecordFailsInsteadOfGrowingWithoutEnd) {
+    UseEmptyApplicationDirectory();
+    std::string const a = Touch("a.mov");
+    List references;
+    EXPECT_TRUE(Resolve({{65535, UTF8to16(a)}}, {}, references));
+    EXPECT_EQ(references.size(), 65536u);
+    references.clear();
+    EXPECT_FALSE(Resolve({{0, UTF8to16(a)}, {0xFFFFFFFFu, UTF8to16(a)}}, {}, references));
+    EXPECT_EQ(references, List{UTF8to16(a)});
+}
+
 TEST_F(RecordedReferencesTest, EmptyPathIsNotLookedForNextToTheMovie) {
     UseEmptyApplicationDirectory();
     std::string const a = Touch("a.mov");

@@ -1,9 +1,10 @@
 // The file service methods: "TrimMovie", "GetExternalReferencesList" and
 // "QTGetImportableFileExtensions".
 //
-// Handlers run on transport threads and only read their arguments: the trim runs on the worker
-// pool (it takes as long as copying the range takes), the reference listing on the open pool
-// (it reads the movie file, which may be slow), and each answers from there. A trim whose
+// Handlers run on transport threads and only read their arguments: trims run one at a time on a
+// strand of the worker pool (each takes as long as copying its range takes, and one at a time
+// leaves the pool's other threads to the decoding of open movies), the reference listing on the
+// open pool (it reads the movie file, which may be slow), and each answers from there. A trim whose
 // session ends is cancelled: nobody is left to hear its result, and it removes what it wrote.
 #include <atomic>
 #include <map>
@@ -95,6 +96,9 @@ class RunningTrims {
 // Runs on a worker thread: the trim, then its answer.
 void RunTrim(std::shared_ptr<RunningTrims> const& running, SessionPtr const& session,
              TrimRequest const& request, Responder const& responder) {
+    if (session->IsClosed()) {
+        return;  // queued behind other trims while its session ended: nobody to answer
+    }
     RunningTrims::Flag const cancel = running->Add(session);
     TrimControl control;
     control.cancel = cancel.get();
@@ -138,35 +142,35 @@ void RegisterFileMethods(ServerContext& context) {
     auto& rpc = context.Rpc();
     auto running = std::make_shared<files::RunningTrims>();
     ServerContext* const shared = &context;
+    Strand const trims = context.Workers().MakeStrand();
 
     // TrimMovie(params: TrimMovieParams) -> {"value": code}. Parameters that are not a
     // TrimMovieParams object are answered with kErrBadRequest at once.
-    rpc.AddMethod(
-        "TrimMovie", [shared, running](SessionPtr const& session, VariantPtr const& params,
-                                       Responder const& responder) {
-            VariantPtr const argument = FirstArgument(params);
-            files::TrimRequest request;
-            try {
-                if (!argument) {
-                    throw boost::bad_any_cast();
-                }
-                auto const record =
-                    basekit::serialization::JSONConvert<VireoServer::TrimMovieParams>::FromJSON(
-                        *argument);
-                request.trimIn = record.TrimIn;
-                request.duration = record.Duration;
-                request.scale = record.Scale;
-                request.sampleSize = record.SampleSize;
-                request.source = basekit::utility::UTF16to8(record.Source);
-                request.destination = basekit::utility::UTF16to8(record.Destination);
-            } catch (boost::bad_any_cast const&) {
-                responder.Reply(ValueAnswer(std::int64_t(vireo::engine::kErrBadRequest)));
-                return;
+    rpc.AddMethod("TrimMovie", [trims, running](SessionPtr const& session, VariantPtr const& params,
+                                                Responder const& responder) {
+        VariantPtr const argument = FirstArgument(params);
+        files::TrimRequest request;
+        try {
+            if (!argument) {
+                throw boost::bad_any_cast();
             }
-            shared->Workers().Post([running, session, request, responder] {
-                files::RunTrim(running, session, request, responder);
-            });
+            auto const record =
+                basekit::serialization::JSONConvert<VireoServer::TrimMovieParams>::FromJSON(
+                    *argument);
+            request.trimIn = record.TrimIn;
+            request.duration = record.Duration;
+            request.scale = record.Scale;
+            request.sampleSize = record.SampleSize;
+            request.source = basekit::utility::UTF16to8(record.Source);
+            request.destination = basekit::utility::UTF16to8(record.Destination);
+        } catch (boost::bad_any_cast const&) {
+            responder.Reply(ValueAnswer(std::int64_t(vireo::engine::kErrBadRequest)));
+            return;
+        }
+        Post(trims, [running, session, request, responder] {
+            files::RunTrim(running, session, request, responder);
         });
+    });
 
     // GetExternalReferencesList(path: text) -> {"value": {"inExternalFileList": [text, ...]}}.
     // A movie that cannot be read lists nothing.

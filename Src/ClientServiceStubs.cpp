@@ -43,17 +43,6 @@ bool VireoClient::ExportCompleted(Guid const&, std::int32_t, ExportCompletionCal
     return false;
 }
 
-bool VireoClient::GetExternalReferencesList(basekit::UTF16String const&,
-                                            ReferenceListCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
-bool VireoClient::TrimMovie(VireoServer::TrimMovieParams const&, TrimCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
 void VireoClient::GetQTVOutComponents(std::vector<VireoServer::QTVOutComponent>&) {
     TakeRPCClient();
 }

@@ -11,6 +11,8 @@ void RegisterSpineMethods(ServerContext& context);
 
 // Codec settings dialogs and the conversion of atom-container settings (server/codecsettings/).
 void RegisterCodecSettingsMethods(ServerContext& context);
+// "TrimMovie", "GetExternalReferencesList" and "QTGetImportableFileExtensions" (server/files/).
+void RegisterFileMethods(ServerContext& context);
 
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
 // Movie opening, frames and audio (server/movie/), present when that folder is built.

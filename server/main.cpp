@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
         context.SetMediaLibrariesPresent(vireo::server::ProbeMediaLibraries());
         vireo::server::RegisterSpineMethods(context);
         vireo::server::RegisterCodecSettingsMethods(context);
+        vireo::server::RegisterFileMethods(context);
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
         vireo::server::RegisterMovieMethods(context);
 #endif

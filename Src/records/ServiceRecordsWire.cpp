@@ -1,21 +1,3 @@
-// The field lists of the service records that are on the wire today.
+// The field lists of the service records that are on the wire today (each service's converters
+// live in their own file: FileRecordsWire.cpp, ...).
 #include "VireoRecords/ServiceRecordsWire.h"
-
-namespace VireoServer {
-namespace wire {
-
-template <>
-struct RecordFields<ImportableFileExtensionItem> {
-    static auto const& List() {
-        using I = ImportableFileExtensionItem;
-        static auto const list =
-            std::make_tuple(Field("inImportableFileExtensionItem.extension", &I::extension),
-                            Field("inImportableFileExtensionItem.description", &I::description));
-        return list;
-    }
-};
-
-}  // namespace wire
-}  // namespace VireoServer
-
-VIREO_DEFINE_WIRE_RECORD(VireoServer::ImportableFileExtensionItem);

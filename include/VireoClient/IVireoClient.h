@@ -87,7 +87,8 @@ class IVireoClient : public OrbUnknown {
     // 19
     virtual bool ExportCompleted(basekit::utility::Guid const& exporterId, std::int32_t status,
                                  ExportCompletionCallback const& onCompleted) = 0;
-    // 20
+    // 20: true when sent; onList then runs exactly once with the full paths of the files the
+    // movie refers to (an empty list after an error).
     virtual bool GetExternalReferencesList(basekit::UTF16String const& moviePath,
                                            ReferenceListCallback const& onList) = 0;
     // 21: true when sent; onOpened then runs exactly once.
@@ -113,7 +114,8 @@ class IVireoClient : public OrbUnknown {
                                AudioCallback const& onAudio) = 0;
     // 28
     virtual void RestartMovieAudio(basekit::utility::Guid const& movieId) = 0;
-    // 29
+    // 29: true when sent; onDone then runs exactly once with the server's code (0: done), or 5
+    // when the request failed.
     virtual bool TrimMovie(VireoServer::TrimMovieParams const& params,
                            TrimCallback const& onDone) = 0;
     // 30-36

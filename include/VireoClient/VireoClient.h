@@ -29,8 +29,15 @@ VIREO_API InterfaceRef<IVireoServerManager, IVireoServerManager> CreateServerMan
 VIREO_API long ImportFile(basekit::UTF16String const& path, bool flag1, bool flag2, bool flag3,
                           InterfaceRef<IVireoImporter, IVireoImporter>& importer);
 
+// Trims through the shared client and waits for the result: the server's code (0: done), 5 when
+// the request failed, 13 when it could not be sent (no server, or called on a thread that runs
+// the library's handlers).
 VIREO_API long TrimFile(VireoServer::TrimMovieParams const& params);
 
+// The files the movie at `path` refers to. The recorded paths of `first`, then `second` (position
+// in the list -> path) are confirmed on disk first, a missing one looked for by name next to the
+// movie; when all are found they are stored at their positions and the server is not asked.
+// Otherwise the server's list replaces `references` (false: no server, or the engine is absent).
 VIREO_API bool GetExternalReferencesList(
     basekit::UTF16String const& path, std::map<std::uint32_t, basekit::UTF16String> const& first,
     std::map<std::uint32_t, basekit::UTF16String> const& second,

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "VireoServer/CodecSettingsRecords.h"
+#include "VireoServer/FileRecords.h"
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
 
@@ -46,12 +47,5 @@ struct QTVOutComponent {};
 struct QTVOutOperationResult {};
 struct QTVOutUseComponentData {};
 struct QTVGetActiveDisplayModeData {};
-
-struct TrimMovieParams {};
-
-struct ImportableFileExtensionItem {
-    basekit::UTF16String extension;
-    basekit::UTF16String description;
-};
 
 }  // namespace VireoServer

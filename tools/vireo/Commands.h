@@ -9,6 +9,9 @@ int RunInfo(std::vector<std::string> const& args);
 int RunFrame(std::vector<std::string> const& args);
 int RunAudio(std::vector<std::string> const& args);
 int RunCodecSettings(std::vector<std::string> const& args);
+int RunTrim(std::vector<std::string> const& args);
+int RunRefs(std::vector<std::string> const& args);
+int RunTypes(std::vector<std::string> const& args);
 
 // Opens `path` through the library; prints a clear error and returns false on failure.
 struct OpenedMovie;

@@ -18,7 +18,10 @@ void PrintUsage() {
                  "  audio FILE [--output out.wav]           all audio, written as WAV\n"
                  "  codec-settings CODEC [--from FILE] -o FILE\n"
                  "                                          a codec's settings dialog; saves its\n"
-                 "                                          settings\n\n"
+                 "                                          settings\n"
+                 "  trim IN OUT --in T --duration D         a range copied into a new movie\n"
+                 "  refs FILE                               the files a movie refers to\n"
+                 "  types                                   the file types the server imports\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -43,6 +46,15 @@ int main(int argc, char** argv) {
         }
         if (command == "codec-settings") {
             return vireo::cli::RunCodecSettings(args);
+        }
+        if (command == "trim") {
+            return vireo::cli::RunTrim(args);
+        }
+        if (command == "refs") {
+            return vireo::cli::RunRefs(args);
+        }
+        if (command == "types") {
+            return vireo::cli::RunTypes(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

@@ -1,0 +1,215 @@
+// The file services end to end: the library's TrimFile, TrimMovie, GetExternalReferencesList and
+// file type list against the real server, over its socket and session.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+
+#include "FilesTestSupport.h"
+#include "LibraryFixture.h"
+#include "ReferenceMovie.h"
+#include "basekit/utility/Text.h"
+
+namespace vireo::test::files {
+using namespace std::chrono_literals;
+namespace {
+
+using basekit::utility::UTF16to8;
+using basekit::utility::UTF8to16;
+using library::ClientRef;
+using library::LibraryTest;
+
+// The list a reference request handed to its callback (empty until then).
+class OneShotList {
+  public:
+    void Set(std::vector<basekit::UTF16String> const& list) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mList = list;
+        ++mCalls;
+    }
+    std::vector<basekit::UTF16String> Get() {
+        EXPECT_TRUE(WaitUntil([this] { return Calls() > 0; }, Scaled(10000ms)));
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mList;
+    }
+    int Calls() {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mCalls;
+    }
+
+  private:
+    std::mutex mMutex;  // guards the two members below
+    std::vector<basekit::UTF16String> mList;
+    int mCalls = 0;
+};
+
+constexpr int kFrames = 60;             // 25 fps, key frames every 12 frames
+constexpr int kSamplesPerFrame = 1920;  // 48 kHz at 25 fps
+
+class BridgeTest : public LibraryTest {
+  protected:
+    static void SetUpTestSuite() {
+        sFolder = new TempFolder;
+        sSource = WriteMovie(TestMovie("source.mov", 25, 1, kFrames, ""), sFolder->Path());
+        sDecoded = new DecodedMovie(Decode(sSource));
+        sChecksum = FileChecksum(sSource);
+    }
+    static void TearDownTestSuite() {
+        delete sDecoded;
+        delete sFolder;
+    }
+    void SetUp() override {
+        LibraryTest::SetUp();
+        ASSERT_EQ(sDecoded->error, 0);
+        ASSERT_EQ(int(sDecoded->frames.size()), kFrames);
+        UseServer(ServerKind::Real);
+    }
+    void TearDown() override {
+        EXPECT_EQ(FileChecksum(sSource), sChecksum) << "source changed";
+        LibraryTest::TearDown();
+    }
+
+    static VireoServer::TrimMovieParams Frames(int first, int count, std::string const& out) {
+        VireoServer::TrimMovieParams params;
+        params.TrimIn = first;
+        params.Duration = count;
+        params.Scale = 25;
+        params.SampleSize = 1;
+        params.Source = UTF8to16(sSource);
+        params.Destination = UTF8to16(out);
+        return params;
+    }
+
+    // The movie at `path` shows frames [first, first + count) of the source and plays their
+    // audio, exactly.
+    static void ExpectRange(std::string const& path, int first, int count) {
+        DecodedMovie const trimmed = Decode(path);
+        ASSERT_EQ(trimmed.error, 0);
+        EXPECT_EQ(trimmed.info.video.duration, count);
+        ASSERT_EQ(int(trimmed.frames.size()), count);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_TRUE(trimmed.frames[std::size_t(i)] == sDecoded->frames[std::size_t(first + i)])
+                << "frame " << i << " is not source frame " << first + i;
+        }
+        ASSERT_EQ(trimmed.audio.size(), std::size_t(count * kSamplesPerFrame * 2));
+        auto const from = sDecoded->audio.begin() + std::ptrdiff_t(first * kSamplesPerFrame * 2);
+        EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(), from));
+    }
+
+    static TempFolder* sFolder;
+    static std::string sSource;
+    static DecodedMovie* sDecoded;
+    static std::uint64_t sChecksum;
+    TempFolder mOut;
+};
+
+TempFolder* BridgeTest::sFolder = nullptr;
+std::string BridgeTest::sSource;
+DecodedMovie* BridgeTest::sDecoded = nullptr;
+std::uint64_t BridgeTest::sChecksum = 0;
+
+TEST_F(BridgeTest, TrimFileKeepsExactlyTheRangeOnAndBetweenKeyFrames) {
+    std::string const onKey = mOut.File("key.mov");
+    ASSERT_EQ(VireoClient::TrimFile(Frames(24, 18, onKey)), 0);
+    ExpectRange(onKey, 24, 18);
+
+    std::string const between = mOut.File("between.mov");
+    ASSERT_EQ(VireoClient::TrimFile(Frames(17, 20, between)), 0);
+    ExpectRange(between, 17, 20);
+    EXPECT_EQ(mOut.Entries(), (std::vector<std::string>{"between.mov", "key.mov"}));
+}
+
+TEST_F(BridgeTest, TrimMovieAnswersItsCallbackOnceAfterTheCallerLetGo) {
+    ClientRef client = VireoClient::Create();
+    auto outcome = std::make_shared<std::pair<std::atomic<int>, std::atomic<long>>>();
+    outcome->first = 0;
+    std::string const out = mOut.File("async.mov");
+    ASSERT_TRUE(client->TrimMovie(Frames(0, 10, out), [outcome](long code) {
+        outcome->second = code;
+        ++outcome->first;
+    }));
+    client.reset();  // the request holds the client until it is answered
+    ASSERT_TRUE(WaitUntil([&] { return outcome->first.load() > 0; }, Scaled(60000ms)));
+    EXPECT_EQ(outcome->second.load(), 0);
+    client = VireoClient::Create();
+    Flush(client);
+    EXPECT_EQ(outcome->first.load(), 1);
+    ExpectRange(out, 0, 10);
+}
+
+TEST_F(BridgeTest, BadTrimRequestsGiveTheirCodesAndLeaveNothing) {
+    struct Case {
+        const char* what;
+        VireoServer::TrimMovieParams params;
+        long code;
+    };
+    std::string const out = mOut.File("bad.mov");
+    auto with = [&](auto change) {
+        VireoServer::TrimMovieParams params = Frames(10, 10, out);
+        change(params);
+        return params;
+    };
+    using P = VireoServer::TrimMovieParams;
+    std::vector<Case> const cases{
+        {"scale 0", with([](P& p) { p.Scale = 0; }), -2160},
+        {"negative duration", with([](P& p) { p.Duration = -1; }), -2161},
+        {"negative sample size", with([](P& p) { p.SampleSize = -1; }), -2162},
+        {"negative start", with([](P& p) { p.TrimIn = -1; }), -2163},
+        {"past the end", with([](P& p) { p.TrimIn = kFrames - 5; }), -2163},
+        {"empty source", with([](P& p) { p.Source.clear(); }), -2107},
+        {"missing source", with([&](P& p) { p.Source = UTF8to16(mOut.File("none.mov")); }), -2101},
+        {"empty destination", with([](P& p) { p.Destination.clear(); }), -2165},
+        {"destination folder missing",
+         with([&](P& p) { p.Destination = UTF8to16(mOut.File("no/such.mov")); }), -2165},
+        {"destination is the source", with([](P& p) { p.Destination = p.Source; }), -2164},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(VireoClient::TrimFile(c.params), c.code);
+        EXPECT_TRUE(mOut.Entries().empty());
+    }
+    // The source's folder holds nothing new either.
+    EXPECT_EQ(sFolder->Entries(), std::vector<std::string>{"source.mov"});
+}
+
+TEST_F(BridgeTest, ReferenceMovieListsItsMediaFileAndSelfContainedNone) {
+    std::string const movie = mOut.File("reference.mov");
+    std::string error;
+    ASSERT_TRUE(samples::WriteReferenceMovie(sSource, movie, samples::ReferenceForm::kAlias, error))
+        << error;
+    ClientRef client = VireoClient::Create();
+
+    auto ask = [&](std::string const& path) {
+        auto result = std::make_shared<OneShotList>();
+        EXPECT_TRUE(client->GetExternalReferencesList(
+            UTF8to16(path),
+            [result](std::vector<basekit::UTF16String> const& list) { result->Set(list); }));
+        return result->Get();
+    };
+    EXPECT_EQ(ask(movie), std::vector<basekit::UTF16String>{UTF8to16(sSource)});
+    EXPECT_TRUE(ask(sSource).empty());
+    EXPECT_TRUE(ask(mOut.File("missing.mov")).empty());
+
+    // The exported function asks the server when nothing recorded resolves.
+    std::vector<basekit::UTF16String> references{u"stale"};
+    std::map<std::uint32_t, basekit::UTF16String> const gone{{0, u"/no/such/place.mov"}};
+    EXPECT_TRUE(VireoClient::GetExternalReferencesList(UTF8to16(movie), gone, {}, references));
+    EXPECT_EQ(references, std::vector<basekit::UTF16String>{UTF8to16(sSource)});
+}
+
+TEST_F(BridgeTest, ImportableFileTypesAreTheEnginesWithoutDuplicates) {
+    ClientRef client = VireoClient::Create();
+    VireoClient::ImportableFileExtensions const types = client->GetImportableFileExtensions();
+    std::set<basekit::UTF16String> seen;
+    for (auto const& type : types) {
+        EXPECT_TRUE(seen.insert(type.extension).second) << UTF16to8(type.extension);
+        EXPECT_FALSE(type.description.empty()) << UTF16to8(type.extension);
+    }
+    for (auto const* expected : {u"mov", u"mp4", u"avi", u"wav", u"mkv"}) {
+        EXPECT_EQ(seen.count(expected), 1u) << UTF16to8(expected);
+    }
+}
+
+}  // namespace
+}  // namespace vireo::test::files

@@ -1,4 +1,4 @@
-// Operations of the export, codec-settings, video-output and file services. Until those services
+// Operations of the export, codec-settings and file services. Until those services
 // are built they behave as they do when no server is connected: nothing is sent, asynchronous
 // operations return false and never call back, synchronous ones leave their out-parameters as
 // they are.
@@ -67,30 +67,6 @@ bool VireoClient::GetExternalReferencesList(basekit::UTF16String const&,
 bool VireoClient::TrimMovie(VireoServer::TrimMovieParams const&, TrimCallback const&) {
     TakeRPCClient();
     return false;
-}
-
-void VireoClient::GetQTVOutComponents(std::vector<VireoServer::QTVOutComponent>&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBeginUsingComponent(VireoServer::QTVOutUseComponentData&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutGetActiveDisplayModeData(VireoServer::QTVGetActiveDisplayModeData&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBeginBlitting(InterfaceRef<Kino::IVideoFrame>,
-                                      VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBlitFrame(InterfaceRef<Kino::IVideoFrame>,
-                                  VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutEndBlitting(VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutEndUsingComponent(VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
 }
 
 }  // namespace VireoClient

@@ -6,6 +6,7 @@
 
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
+#include "VireoServer/VideoOutputRecords.h"
 
 namespace VireoServer {
 
@@ -44,10 +45,6 @@ struct ExportCompletedData {
 struct VireoVideoCodecDialogData {};
 struct VireoConvertCodecSettingsData {};
 
-struct QTVOutComponent {};
-struct QTVOutOperationResult {};
-struct QTVOutUseComponentData {};
-struct QTVGetActiveDisplayModeData {};
 
 struct TrimMovieParams {};
 

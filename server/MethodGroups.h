@@ -14,4 +14,7 @@ void RegisterSpineMethods(ServerContext& context);
 void RegisterMovieMethods(ServerContext& context);
 #endif
 
+// The video outputs (server/vout/): components, taking one into use, blitting.
+void RegisterVideoOutputMethods(ServerContext& context);
+
 }  // namespace vireo::server

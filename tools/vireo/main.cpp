@@ -15,7 +15,10 @@ void PrintUsage() {
                  "commands:\n"
                  "  info FILE [--json]                      the movie's video, audio and timecode\n"
                  "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
-                 "  audio FILE [--output out.wav]           all audio, written as WAV\n\n"
+                 "  audio FILE [--output out.wav]           all audio, written as WAV\n"
+                 "  vout [--json]                           the video outputs and their modes\n"
+                 "  console COMMAND                         runs a debug console command\n"
+                 "  play FILE [--vout N] [--mode M]         plays the movie on a video output\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -37,6 +40,15 @@ int main(int argc, char** argv) {
         }
         if (command == "audio") {
             return vireo::cli::RunAudio(args);
+        }
+        if (command == "vout") {
+            return vireo::cli::RunVout(args);
+        }
+        if (command == "console") {
+            return vireo::cli::RunConsole(args);
+        }
+        if (command == "play") {
+            return vireo::cli::RunPlay(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

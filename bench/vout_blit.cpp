@@ -35,6 +35,7 @@
 #include "basekit/utility/Text.h"
 #include "vout/VideoOutputs.h"
 
+namespace vireo::bench {
 namespace {
 
 namespace vout = vireo::server::vout;
@@ -73,8 +74,10 @@ void RemoveCaptures(std::string const& dir) {
 }
 
 }  // namespace
+}  // namespace vireo::bench
 
 int main(int argc, char** argv) {
+    using namespace vireo::bench;
     std::int64_t frames = 30;
     std::int64_t passes = 10;
     if ((argc > 1 && !basekit::utility::ParseInteger(argv[1], frames)) ||

@@ -4,9 +4,9 @@
 // outcome.
 #include <cstdint>
 
+#include "VireoServer/VideoOutputRecords.h"
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
-#include "VireoServer/VideoOutputRecords.h"
 
 namespace VireoServer {
 
@@ -44,7 +44,6 @@ struct ExportCompletedData {
 
 struct VireoVideoCodecDialogData {};
 struct VireoConvertCodecSettingsData {};
-
 
 struct TrimMovieParams {};
 

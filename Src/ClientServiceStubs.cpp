@@ -1,4 +1,4 @@
-// Operations of the export, video-output and file services. Until those services
+// Operations of the export service. Until that service
 // are built they behave as they do when no server is connected: nothing is sent, asynchronous
 // operations return false and never call back, synchronous ones leave their out-parameters as
 // they are.
@@ -43,28 +43,6 @@ bool VireoClient::ExportCompleted(Guid const&, std::int32_t, ExportCompletionCal
     return false;
 }
 
-void VireoClient::GetQTVOutComponents(std::vector<VireoServer::QTVOutComponent>&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBeginUsingComponent(VireoServer::QTVOutUseComponentData&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutGetActiveDisplayModeData(VireoServer::QTVGetActiveDisplayModeData&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBeginBlitting(InterfaceRef<Kino::IVideoFrame>,
-                                      VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutBlitFrame(InterfaceRef<Kino::IVideoFrame>,
-                                  VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutEndBlitting(VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
-}
-void VireoClient::QTVOutEndUsingComponent(VireoServer::QTVOutOperationResult&) {
-    TakeRPCClient();
 }
 
 }  // namespace VireoClient

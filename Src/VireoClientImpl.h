@@ -119,6 +119,12 @@ class VireoClient : public IVireoClient {
                            boost::function<void(basekit::serialization::VariantPtr const&)> store,
                            basekit::threads::Gate& gate, bool wait);
 
+    // The video-output requests that share one shape: a blit ("QTVOutBeginBlitting",
+    // "QTVOutBlitFrame") and a request without arguments answered by an outcome record.
+    void BlitVideoOutputFrame(const char* method, InterfaceRef<Kino::IVideoFrame> frame,
+                              VireoServer::QTVOutOperationResult& result);
+    void SimpleVideoOutputRequest(const char* method, VireoServer::QTVOutOperationResult& result);
+
     basekit::threads::RecursiveMutex mConnectionMutex;
     InterfaceRef<VireoServerManager, IVireoServerManager> mServerManager;
     bool mInitializedServerManager = false;

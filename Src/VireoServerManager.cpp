@@ -11,6 +11,7 @@
 
 #include "Orb/DirectoryRegistry.h"
 #include "Orb/PathUtils.h"
+#include "VideoOutputCommand.h"
 #include "basekit/debug/Debug.h"
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/threads/Gate.h"
@@ -110,7 +111,11 @@ void OnServerConnection(InterfaceRef<VireoServerManager, IVireoServerManager> co
 
 }  // namespace
 
-VireoServerManager::VireoServerManager() = default;
+VireoServerManager::VireoServerManager() {
+    // Every server manager made registers the console command again (the console keeps the
+    // latest registration of a name).
+    RegisterVideoOutputCommand();
+}
 
 VireoServerManager::~VireoServerManager() {
     mTransport.reset();

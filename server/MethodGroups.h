@@ -19,4 +19,7 @@ void RegisterFileMethods(ServerContext& context);
 void RegisterMovieMethods(ServerContext& context);
 #endif
 
+// The video outputs (server/vout/): components, taking one into use, blitting.
+void RegisterVideoOutputMethods(ServerContext& context);
+
 }  // namespace vireo::server

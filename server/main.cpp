@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
         vireo::server::RegisterMovieMethods(context);
 #endif
+        vireo::server::RegisterVideoOutputMethods(context);
         return app.Run();
     } catch (std::exception const& e) {
         vireo::server::Log("fatal: %s", e.what());

@@ -6,6 +6,7 @@
 
 #include "VireoServer/CodecSettingsRecords.h"
 #include "VireoServer/FileRecords.h"
+#include "VireoServer/VideoOutputRecords.h"
 #include "basekit/Strings.h"
 #include "basekit/utility/Guid.h"
 
@@ -43,9 +44,5 @@ struct ExportCompletedData {
     std::int32_t mServerResultCode = -1;
 };
 
-struct QTVOutComponent {};
-struct QTVOutOperationResult {};
-struct QTVOutUseComponentData {};
-struct QTVGetActiveDisplayModeData {};
 
 }  // namespace VireoServer

@@ -12,6 +12,9 @@ int RunCodecSettings(std::vector<std::string> const& args);
 int RunTrim(std::vector<std::string> const& args);
 int RunRefs(std::vector<std::string> const& args);
 int RunTypes(std::vector<std::string> const& args);
+int RunVout(std::vector<std::string> const& args);
+int RunConsole(std::vector<std::string> const& args);
+int RunPlay(std::vector<std::string> const& args);
 
 // Opens `path` through the library; prints a clear error and returns false on failure.
 struct OpenedMovie;

@@ -21,7 +21,10 @@ void PrintUsage() {
                  "                                          settings\n"
                  "  trim IN OUT --in T --duration D         a range copied into a new movie\n"
                  "  refs FILE                               the files a movie refers to\n"
-                 "  types                                   the file types the server imports\n\n"
+                 "  types                                   the file types the server imports\n"
+                 "  vout [--json]                           the video outputs and their modes\n"
+                 "  console COMMAND                         runs a debug console command\n"
+                 "  play FILE [--vout N] [--mode M]         plays the movie on a video output\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -55,6 +58,15 @@ int main(int argc, char** argv) {
         }
         if (command == "types") {
             return vireo::cli::RunTypes(args);
+        }
+        if (command == "vout") {
+            return vireo::cli::RunVout(args);
+        }
+        if (command == "console") {
+            return vireo::cli::RunConsole(args);
+        }
+        if (command == "play") {
+            return vireo::cli::RunPlay(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

@@ -1,0 +1,251 @@
+// The video outputs through the library and the real server: listing, a run of blits into a
+// capture file, a frame on a (virtual) screen, one holder across processes, and a killed client
+// whose component comes free.
+#include <dirent.h>
+
+#include <thread>
+
+#include "LibraryFixture.h"
+#include "VoutTestSupport.h"
+#include "vout/CaptureFile.h"
+
+namespace vireo::test::vout {
+namespace {
+
+using vireo::test::library::ClientRef;
+using VireoServer::QTVOutComponent;
+using VireoServer::QTVOutOperationResult;
+using VireoServer::QTVOutUseComponentData;
+
+constexpr std::uint32_t kVout = 0x766F7574u;     // 'vout'
+constexpr std::uint32_t kCapture = 0x63617074u;  // 'capt'
+
+// The files of `dir` whose names end with ".vcap".
+std::vector<std::string> CaptureFiles(std::string const& dir) {
+    std::vector<std::string> files;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* entry = ::readdir(d)) {
+            std::string const name = entry->d_name;
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, ".vcap") == 0) {
+                files.push_back(dir + "/" + name);
+            }
+        }
+        ::closedir(d);
+    }
+    return files;
+}
+
+QTVOutUseComponentData CaptureUse(std::u16string const& application) {
+    QTVOutUseComponentData data;
+    data.mQTComponentDescription.mQTComponentDesc_componentType = kVout;
+    data.mQTComponentDescription.mQTComponentDesc_componentSubType = kCapture;
+    data.mQTAtomIDForDisplayMode = 1;
+    data.mApplicationName = application;
+    return data;
+}
+
+// A real server whose outputs use this test's own directories and, when given, the X display
+// `display`.
+class BridgeTest : public vireo::test::library::LibraryTest {
+  protected:
+    void StartServer(char const* display) {
+        mDisplay = std::make_unique<ScopedEnv>("DISPLAY", display);
+        UseServer(ServerKind::Real);
+    }
+    std::string CaptureDir() const { return mDir.Path() + "/captures"; }
+    std::string LockDir() const { return mDir.Path() + "/runtime/vireo-vout"; }
+
+    TempDir mDir{"vout-bridge"};
+    ScopedEnv mCaptureEnv{"VIREO_VOUT_CAPTURE_DIR", (mDir.Path() + "/captures").c_str()};
+    ScopedEnv mRuntimeEnv{"XDG_RUNTIME_DIR", MakeRuntime(mDir.Path())};
+    ScopedEnv mWayland{"WAYLAND_DISPLAY", nullptr};
+    std::unique_ptr<ScopedEnv> mDisplay;
+
+  private:
+    static char const* MakeRuntime(std::string const& base) {
+        static thread_local std::string path;
+        path = base + "/runtime";
+        ::mkdir(path.c_str(), 0700);
+        return path.c_str();
+    }
+};
+
+TEST_F(BridgeTest, TheCaptureFileHoldsExactlyTheBlittedFrames) {
+    StartServer(nullptr);
+    ClientRef client = VireoClient::Create();
+    std::vector<QTVOutComponent> components;
+    client->GetQTVOutComponents(components);
+    // The capture output comes last, after any display the machine has.
+    ASSERT_FALSE(components.empty());
+    QTVOutComponent const capture = components.back();
+    EXPECT_EQ(capture.mQTComponentDescription.mQTComponentDesc_componentSubType, kCapture);
+    EXPECT_NE(capture.mVOutComponentName.find(CaptureDir()), std::string::npos)
+        << capture.mVOutComponentName;
+    ASSERT_EQ(capture.mDisplayModes.size(), 1u);
+
+    QTVOutUseComponentData use = CaptureUse(u"Bridge \u00dc App");
+    client->QTVOutBeginUsingComponent(use);
+    ASSERT_EQ(use.mVOutOperationResult.mOperationResult, 0);
+    EXPECT_EQ(use.mVOutOperationResult.mApplicationUsingComponentName, u"Bridge \u00dc App");
+    EXPECT_EQ(use.mDisplayModeID, capture.mDisplayModes[0].mDisplayModeID);
+
+    VireoServer::QTVGetActiveDisplayModeData active;
+    client->QTVOutGetActiveDisplayModeData(active);
+    EXPECT_EQ(active.mOperationResult.mOperationResult, 0);
+    EXPECT_EQ(active.mDisplayModeInfo.mDisplayModeName, capture.mDisplayModes[0].mDisplayModeName);
+
+    // Three formats, with row padding, each frame different.
+    std::vector<InterfaceRef<Kino::IVideoFrame>> const frames{
+        MakePatternFrame(64, 48, Kino::kPixelFormat_BGRA, 320, 1),
+        MakePatternFrame(62, 20, Kino::kPixelFormat_2vuy, 0, 2),
+        MakePatternFrame(17, 9, Kino::kPixelFormat_b64a, 256, 3)};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        QTVOutOperationResult result;
+        if (i == 0) {
+            client->QTVOutBeginBlitting(frames[i], result);
+        } else {
+            client->QTVOutBlitFrame(frames[i], result);
+        }
+        EXPECT_EQ(result.mOperationResult, 0) << "frame " << i;
+    }
+    QTVOutOperationResult ended;
+    client->QTVOutEndBlitting(ended);
+    EXPECT_EQ(ended.mOperationResult, 0);
+    QTVOutOperationResult given;
+    client->QTVOutEndUsingComponent(given);
+    EXPECT_EQ(given.mOperationResult, 0);
+
+    std::vector<std::string> const files = CaptureFiles(CaptureDir());
+    ASSERT_EQ(files.size(), 1u);
+    ::vireo::server::vout::CaptureReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(files[0], error)) << error;
+    ::vireo::server::vout::CapturedFrame captured;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_TRUE(reader.Next(captured, error)) << "frame " << i << ": " << error;
+        EXPECT_EQ(captured.header.width, frames[i]->GetWidth());
+        EXPECT_EQ(captured.header.height, frames[i]->GetHeight());
+        EXPECT_EQ(captured.pixels, FrameBytes(*frames[i])) << "frame " << i;
+    }
+    EXPECT_FALSE(reader.Next(captured, error));
+    EXPECT_EQ(error, "");
+}
+
+TEST_F(BridgeTest, TheDisplayListsTheScreensModesAndShowsABlittedFrame) {
+    VirtualScreen screen(320, 240);
+    ASSERT_TRUE(screen.Started()) << "Xvfb (Debian package xvfb) could not be started";
+    StartServer(screen.Name().c_str());
+    ClientRef client = VireoClient::Create();
+    std::vector<QTVOutComponent> components;
+    client->GetQTVOutComponents(components);
+    ASSERT_EQ(components.size(), 2u) << "the screen, then the capture output";
+    QTVOutComponent const& display = components[0];
+    EXPECT_EQ(display.mQTComponentDescription.mQTComponentDesc_componentType, kVout);
+    ASSERT_FALSE(display.mDisplayModes.empty());
+    bool screenSize = false;
+    for (auto const& mode : display.mDisplayModes) {
+        screenSize |= mode.mWidth == 320 && mode.mHeight == 240;
+        EXPECT_EQ(mode.mQTPixelType, 32);
+        EXPECT_EQ(mode.mDisplayModeName.rfind("320 x 240", 0) == 0, mode.mWidth == 320)
+            << mode.mDisplayModeName;
+    }
+    EXPECT_TRUE(screenSize);
+
+    QTVOutUseComponentData use;
+    use.mQTComponentDescription = display.mQTComponentDescription;
+    use.mDisplayModeID = display.mDisplayModes[0].mDisplayModeID;
+    use.mApplicationName = u"Screen App";
+    client->QTVOutBeginUsingComponent(use);
+    ASSERT_EQ(use.mVOutOperationResult.mOperationResult, 0);
+
+    // A frame the size of the screen: left half red, right half blue.
+    InterfaceRef<Kino::IVideoFrame> const frame =
+        MakeFrame(320, 240, Kino::kPixelFormat_BGRA, {1, 1}, [](std::uint8_t* row, std::uint32_t) {
+            for (std::uint32_t x = 0; x < 320; ++x) {
+                bool const left = x < 160;
+                row[4 * x + 0] = left ? 0x00 : 0xFF;  // B
+                row[4 * x + 1] = 0x00;                // G
+                row[4 * x + 2] = left ? 0xFF : 0x00;  // R
+                row[4 * x + 3] = 0xFF;
+            }
+        });
+    QTVOutOperationResult result;
+    client->QTVOutBeginBlitting(frame, result);
+    ASSERT_EQ(result.mOperationResult, 0) << result.mQTResultCode;
+    // The blit is answered once the frame has been presented; the X server may still be
+    // drawing what the output's connection sent when ours asks.
+    unsigned long left = 0;
+    unsigned long right = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            ScreenShot shot(screen.Name(), 320, 240);
+            left = shot.Valid() ? shot.Pixel(40, 120) : 0;
+            right = shot.Valid() ? shot.Pixel(280, 120) : 0;
+            return left == 0xFF0000ul && right == 0x0000FFul;
+        },
+        Scaled(std::chrono::milliseconds(10000))))
+        << std::hex << left << " " << right;
+    client->QTVOutEndBlitting(result);
+    client->QTVOutEndUsingComponent(result);
+    EXPECT_EQ(result.mOperationResult, 0);
+}
+
+TEST_F(BridgeTest, OneApplicationAtATimeAcrossProcesses) {
+    StartServer(nullptr);
+    ClientRef client = VireoClient::Create();
+    QTVOutUseComponentData use = CaptureUse(u"Bridge Holder");
+    client->QTVOutBeginUsingComponent(use);
+    ASSERT_EQ(use.mVOutOperationResult.mOperationResult, 0);
+
+    // Another process is refused with the holder's name.
+    {
+        Child other({HolderPath(), LockDir(), CaptureDir(), "Intruder"});
+        std::string line;
+        ASSERT_TRUE(other.ReadLine(line, ScaledMs(20000)));
+        EXPECT_EQ(line, "2 Bridge Holder");
+    }
+    QTVOutOperationResult given;
+    client->QTVOutEndUsingComponent(given);
+    ASSERT_EQ(given.mOperationResult, 0);
+
+    // And the other way round: the client is refused with the other process's name.
+    Child holder({HolderPath(), LockDir(), CaptureDir(), "Outside Holder"});
+    std::string line;
+    ASSERT_TRUE(holder.ReadLine(line, ScaledMs(20000)));
+    ASSERT_EQ(line, "0 Outside Holder");
+    use = CaptureUse(u"Bridge Holder");
+    client->QTVOutBeginUsingComponent(use);
+    EXPECT_EQ(use.mVOutOperationResult.mOperationResult, 2);
+    EXPECT_EQ(use.mVOutOperationResult.mApplicationUsingComponentName, u"Outside Holder");
+    EXPECT_EQ(holder.CloseAndWait(), 0);
+}
+
+TEST_F(BridgeTest, AKilledClientFreesItsComponent) {
+    StartServer(nullptr);
+    ClientRef client = VireoClient::Create();
+    Child peer({VOUT_BRIDGE_PEER_PATH, "Doomed Peer"});
+    std::string line;
+    ASSERT_TRUE(peer.ReadLine(line, ScaledMs(30000)));
+    ASSERT_EQ(line, "0 Doomed Peer");
+    QTVOutUseComponentData use = CaptureUse(u"Survivor");
+    client->QTVOutBeginUsingComponent(use);
+    EXPECT_EQ(use.mVOutOperationResult.mOperationResult, 2);
+    EXPECT_EQ(use.mVOutOperationResult.mApplicationUsingComponentName, u"Doomed Peer");
+
+    peer.Kill();
+    // The peer's session ends on the server, which gives the component back.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            use = CaptureUse(u"Survivor");
+            client->QTVOutBeginUsingComponent(use);
+            return use.mVOutOperationResult.mOperationResult == 0;
+        },
+        Scaled(std::chrono::milliseconds(10000))))
+        << use.mVOutOperationResult.mOperationResult;
+    QTVOutOperationResult given;
+    client->QTVOutEndUsingComponent(given);
+    EXPECT_EQ(given.mOperationResult, 0);
+}
+
+}  // namespace
+}  // namespace vireo::test::vout

@@ -1,4 +1,4 @@
-// Operations of the export, codec-settings, video-output and file services. Until those services
+// Operations of the codec-settings, video-output and file services. Until those services
 // are built they behave as they do when no server is connected: nothing is sent, asynchronous
 // operations return false and never call back, synchronous ones leave their out-parameters as
 // they are.
@@ -7,10 +7,6 @@
 namespace VireoClient {
 
 using basekit::utility::Guid;
-
-namespace {
-constexpr std::int32_t kStartExportNoAnswer = 3;
-}
 
 bool VireoClient::DisplayVideoCodecPrefsDialog(VireoServer::VireoVideoCodecDialogData const&,
                                                CodecDialogCallback const&) {
@@ -25,37 +21,6 @@ void VireoClient::ConvertQTAtomContainerSettingsToCodecSettings(
 
 void VireoClient::BringVideoCodecDialogToForeground() {
     TakeRPCClient();
-}
-
-std::int32_t VireoClient::StartExport(Guid const&, VireoServer::StartExportData const&) {
-    TakeRPCClient();
-    return kStartExportNoAnswer;
-}
-
-bool VireoClient::CompressAndWriteFrame(Guid const&, Guid const&, std::uint32_t, std::uint32_t,
-                                        bool, ExportFrameCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
-bool VireoClient::CompressAndWriteAudio(Guid const&, Guid const&, std::int64_t, std::int64_t,
-                                        ExportAudioCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
-bool VireoClient::ExportServerProgressPulse(Guid const&, ExportProgressCallback const&) {
-    TakeRPCClient();
-    return false;
-}
-
-void VireoClient::ExportServerShouldCancel(Guid const&) {
-    TakeRPCClient();
-}
-
-bool VireoClient::ExportCompleted(Guid const&, std::int32_t, ExportCompletionCallback const&) {
-    TakeRPCClient();
-    return false;
 }
 
 bool VireoClient::GetExternalReferencesList(basekit::UTF16String const&,

@@ -1,5 +1,6 @@
 // The methods every client uses while it connects: presence of the media engine, the server's
-// process id, the flush interval, and the catalogues (empty until the codec services fill them).
+// process id, the flush interval, and the importable file types (empty until the file services
+// fill them). The codec catalogues are answered by the export methods (server/export).
 #include <unistd.h>
 
 #include <boost/any.hpp>
@@ -86,8 +87,7 @@ void RegisterSpineMethods(ServerContext& context) {
             responder.Reply(MakeVariant(VariantObject()));
         });
 
-    for (char const* method : {"GetQuicktimeImportCodecs", "GetQuicktimeExportVideoCodecs",
-                               "GetQuicktimeExportAudioCodecs", "QTGetImportableFileExtensions"}) {
+    for (char const* method : {"QTGetImportableFileExtensions"}) {
         AddEmptyCatalogue(context, method);
     }
 }

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
         auto& context = app.Context();
         context.SetMediaLibrariesPresent(vireo::server::ProbeMediaLibraries());
         vireo::server::RegisterSpineMethods(context);
+        vireo::server::RegisterExportMethods(context);
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
         vireo::server::RegisterMovieMethods(context);
 #endif

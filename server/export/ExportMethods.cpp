@@ -1,0 +1,409 @@
+// The codec catalogue and export methods of the server, calling the export engine
+// (export/Catalogue.h, export/ExportService.h). Each export belongs to the session that started
+// it; a session that ends abandons its exports.
+//
+// Handlers run on transport threads and only read their arguments, open the data the host shared
+// and hand the work to the export service, which encodes on its own threads and answers through
+// the responder. The requests of one session are handled in order, so the calls of one export
+// reach the service in the order the host sent them.
+#include <sys/stat.h>
+
+#include <boost/any.hpp>
+#include <memory>
+#include <string>
+
+#include "Log.h"
+#include "MethodGroups.h"
+#include "Pix/Pix.h"
+#include "VireoRecords/ExportRecordsWire.h"
+#include "basekit/debug/Failure.h"
+#include "basekit/serialization/JSONConvert.h"
+#include "basekit/utility/Text.h"
+#include "crossprocess/CrossProcess.h"
+#include "export/Catalogue.h"
+#include "export/ExportErrors.h"
+#include "export/ExportService.h"
+
+namespace vireo::server {
+
+namespace {
+
+using basekit::serialization::JSONConvert;
+using basekit::serialization::MakeVariant;
+using basekit::serialization::VariantArray;
+using basekit::serialization::VariantObject;
+using basekit::serialization::VariantPtr;
+using basekit::utility::Guid;
+using basemarshal::Responder;
+using basetransport::SessionPtr;
+namespace ex = vireo::server::exporting;
+
+VariantPtr ValueResult(boost::any value) {
+    VariantObject result;
+    result["value"] = MakeVariant(std::move(value));
+    return MakeVariant(result);
+}
+
+// The positional arguments of a call; Get throws boost::bad_any_cast for a missing argument or
+// one of the wrong kind.
+class Params {
+  public:
+    explicit Params(VariantPtr const& params)
+        : mArray(params ? boost::any_cast<VariantArray>(params.get()) : nullptr) {}
+    template <class T>
+    T Get(std::size_t index) const {
+        if (!mArray || index >= mArray->size() || !(*mArray)[index]) {
+            throw boost::bad_any_cast();
+        }
+        return JSONConvert<T>::FromJSON(*(*mArray)[index]);
+    }
+
+  private:
+    VariantArray const* mArray;
+};
+
+std::string ToUTF8(basekit::UTF16String const& text) {
+    return basekit::utility::UTF16to8(text);
+}
+
+ex::ExportSettings ToSettings(VireoServer::StartExportData const& d) {
+    ex::ExportSettings s;
+    s.mFilePath = ToUTF8(d.mFilePath);
+    s.mExportVideo = d.mExportVideo;
+    s.mExportAudio = d.mExportAudio;
+    s.mExportStartTime = d.mExportStartTime;
+    s.mExportEndTime = d.mExportEndTime;
+    s.mTicksPerSecond = d.mTicksPerSecond;
+    s.mVideoCodecFourCC = d.mVideoCodecFourCC;
+    s.mVideoCodecQuality = d.mVideoCodecQuality;
+    s.mVideoBitDepth = d.mVideoBitDepth;
+    s.mUse8BitGrayscale = d.mUse8BitGrayscale;
+    s.mVideoCodecPrefsData = d.mVideoCodecPrefsData.GetBytes();
+    s.mRenderAsDeepColor = d.mRenderAsDeepColor;
+    s.mRenderAsPreview = d.mRenderAsPreview;
+    s.m24pCompile = d.m24pCompile;
+    s.mDo24pSplitFrameEncode = d.mDo24pSplitFrameEncode;
+    s.mVideoFrameWidth = d.mVideoFrameWidth;
+    s.mVideoFrameHeight = d.mVideoFrameHeight;
+    s.mVideoFrameRate = d.mVideoFrameRate;
+    s.mQTVideoTimescale = d.mQTVideoTimescale;
+    s.mQTVideoSampleSize = d.mQTVideoSampleSize;
+    s.mQTPixelFormat = d.mQTPixelFormat;
+    s.mIRPixelFormat = d.mIRPixelFormat;
+    s.mUsingYUVPixelFormat = d.mUsingYUVPixelFormat;
+    s.mUsingLxNativeFormat = d.mUsingLxNativeFormat;
+    s.mExpandStills = d.mExpandStills;
+    s.mKeyframeEveryNFrames = d.mKeyframeEveryNFrames;
+    s.mDoKeyframes = d.mDoKeyframes;
+    s.mMaxBitrate = d.mMaxBitrate;
+    s.mDoBitrate = d.mDoBitrate;
+    s.mReorderFrames = d.mReorderFrames;
+    s.mPixelAspectNum = d.mPixelAspectNum;
+    s.mPixelAspectDen = d.mPixelAspectDen;
+    s.mFieldType = d.mFieldType;
+    s.mVideoPosterFrameTickTime = d.mVideoPosterFrameTickTime;
+    s.mAvidDNxHD_ProfileLevel = d.mAvidDNxHD_ProfileLevel;
+    s.mAudioCodecFourCC = d.mAudioCodecFourCC;
+    s.mAudioFrameRate = d.mAudioFrameRate;
+    s.mAudioNumChannels = d.mAudioNumChannels;
+    s.mAudioSampleType = d.mAudioSampleType;
+    s.mAudioTrackLayout = d.mAudioTrackLayout;
+    s.mChannelLayout = d.mChannelLayout;
+    s.mSamplesPerOutputBuffer = d.mSamplesPerOutputBuffer;
+    s.mAudioBitrate = d.mAudioBitrate;
+    for (auto const& m : d.mExportMarkers) {
+        ex::ExportMarker marker;
+        marker.mTime = m.mTime;
+        marker.mDuration = m.mDuration;
+        marker.mNameStr = ToUTF8(m.mNameStr);
+        marker.mCommentStr = ToUTF8(m.mCommentStr);
+        marker.mChapterStr = ToUTF8(m.mChapterStr);
+        marker.mHREFStr = ToUTF8(m.mHREFStr);
+        marker.mTargetStr = ToUTF8(m.mTargetStr);
+        marker.mMarkerType = m.mMarkerType;
+        marker.mDVDMarkerType = m.mDVDMarkerType;
+        s.mExportMarkers.push_back(std::move(marker));
+    }
+    for (auto const& c : d.mExportCaptions) {
+        s.mExportCaptions.push_back(ex::ExportCaption{c.mTime, c.mData.GetBytes()});
+    }
+    s.mLegacyQTCodecsAndGamma = d.mLegacyQTCodecsAndGamma;
+    s.mPremulAlpha = d.mPremulAlpha;
+    s.mAlphaMatteColor = d.mAlphaMatteColor;
+    s.mInvertAlpha = d.mInvertAlpha;
+    return s;
+}
+
+VireoServer::CodecData ToRecord(ex::VideoCodecInfo const& info) {
+    VireoServer::CodecData c;
+    c.subType = info.subType;
+    c.vendor = info.vendor;
+    c.name = basekit::utility::UTF8to16(info.name);
+    c.canSetDataRate = info.canSetDataRate;
+    c.videoDepthsArray = info.videoDepthsArray;
+    c.canDelta = info.canDelta;
+    c.canDoQuality = info.canDoQuality;
+    c.hasSetup = info.hasSetup;
+    c.fixedFieldType = info.fixedFieldType;
+    c.fixedFrameRates.assign(info.fixedFrameRates.begin(), info.fixedFrameRates.end());
+    c.minWidth = info.minWidth;
+    c.minHeight = info.minHeight;
+    c.maxWidth = info.maxWidth;
+    c.maxHeight = info.maxHeight;
+    c.fixedPARs = info.fixedPARs;
+    c.defaultQuality = info.defaultQuality;
+    c.defaultKeyFrameRate = info.defaultKeyFrameRate;
+    c.doesReorder = info.doesReorder;
+    c.notICMCodec = info.notICMCodec;
+    c.codecSupportsYUVPixelFormat = info.codecSupportsYUVPixelFormat;
+    c.codecPixelFormat = info.codecPixelFormat;
+    c.supports8BitGrayscale = info.supports8BitGrayscale;
+    return c;
+}
+
+VireoServer::AudioCodecData ToRecord(ex::AudioCodecInfo const& info) {
+    VireoServer::AudioCodecData a;
+    a.codecID = info.codecID;
+    a.codecName = basekit::utility::UTF8to16(info.codecName);
+    a.hasSetup = info.hasSetup;
+    a.audioChannelsArray = info.audioChannelsArray;
+    a.supportedSampleRateMin = info.supportedSampleRateMin;
+    a.supportedSampleRateMax = info.supportedSampleRateMax;
+    return a;
+}
+
+template <class Record>
+VariantPtr RecordResult(Record const& record) {
+    return ValueResult(JSONConvert<Record>::ToJSON(record));
+}
+
+using Handler = boost::function<void(SessionPtr const&, VariantPtr const&, Responder const&)>;
+
+struct ExportMethods {
+    std::shared_ptr<ex::ExportService> service;
+
+    // ---- StartExport(exporterId, StartExportData) -------------------------------------------
+    void Start(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
+        Guid id;
+        ex::ExportSettings settings;
+        try {
+            Params args(params);
+            id = args.Get<Guid>(0);
+            settings = ToSettings(args.Get<VireoServer::StartExportData>(1));
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of StartExport");
+            responder.Reply(ValueResult(std::int64_t(ex::kErrBadRequest)));
+            return;
+        }
+        Log("export %s: start %s", id.AsUTF8String().c_str(), settings.mFilePath.c_str());
+        service->Start(session->GetID(), id, std::move(settings), [responder](std::int32_t code) {
+            responder.Reply(ValueResult(std::int64_t(code)));
+        });
+    }
+
+    // ---- CompressAndWriteFrame(exporterId, frameId, frameNumber, value, flag) ---------------
+    // value and flag are not used.
+    void Frame(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
+        VireoServer::ExportFrameReceivedData record;
+        record.mExporterResultCode = ex::kErrBadRequest;
+        std::uint64_t frameNumber = 0;
+        try {
+            Params args(params);
+            record.mExporterInstanceID = args.Get<Guid>(0);
+            record.mPublishedFrameIdentifier = args.Get<Guid>(1);
+            frameNumber = args.Get<std::uint64_t>(2);
+            record.mFrameNumber = std::uint32_t(frameNumber);
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of CompressAndWriteFrame");
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        if (frameNumber > UINT32_MAX) {
+            record.mExporterResultCode = ex::kErrFrameNumber;
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        // The host shared the frame before it sent the call; opening it may wait briefly for the
+        // host's answer, which this session's other transport thread reads.
+        InterfaceRef<Kino::IVideoFrame> frame;
+        if (Pix::OpenVideoFrame(session, record.mPublishedFrameIdentifier, frame) != Pix::kOK ||
+            !frame) {
+            record.mExporterResultCode = ex::kErrDataNotShared;
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        ex::VideoFrameView view;
+        view.fourcc = frame->GetPixelFormat();
+        view.width = frame->GetWidth();
+        view.height = frame->GetHeight();
+        view.rowBytes = frame->GetRowBytes();
+        view.pixels = static_cast<std::uint8_t const*>(frame->GetPixels());
+        view.dataSize = frame->GetDataSize();
+        auto held = std::make_shared<InterfaceRef<Kino::IVideoFrame>>(std::move(frame));
+        view.hold = std::shared_ptr<void const>(held, held.get());
+        service->SubmitFrame(session->GetID(), record.mExporterInstanceID, record.mFrameNumber,
+                             std::move(view), [responder, record](std::int32_t code) mutable {
+                                 record.mExporterResultCode = code;
+                                 responder.Reply(RecordResult(record));
+                             });
+    }
+
+    // ---- CompressAndWriteAudio(exporterId, audioId, firstSample, sampleCount) ---------------
+    void Audio(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
+        VireoServer::ExportAudioDataReceived record;
+        record.mExporterResultCode = ex::kErrBadRequest;
+        try {
+            Params args(params);
+            record.mExporterInstanceID = args.Get<Guid>(0);
+            record.mPublishedAudioDataIdentifier = args.Get<Guid>(1);
+            record.mStartingAudioSample = args.Get<std::int64_t>(2);
+            record.mNumAudioSamples = args.Get<std::int64_t>(3);
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of CompressAndWriteAudio");
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        crossprocess::BinaryReferencePtr ref =
+            crossprocess::OpenPublishedData(session, record.mPublishedAudioDataIdentifier);
+        void const* data = ref ? ref->GetData() : nullptr;
+        if (!data) {
+            record.mExporterResultCode = ex::kErrDataNotShared;
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        ex::AudioBlockView block;
+        block.samples = static_cast<std::uint8_t const*>(data);
+        block.size = ref->GetSize();
+        // Gives the pointer back and drops the reference once the engine has read the samples.
+        block.hold = std::shared_ptr<void const>(
+            data, [ref](void const* pointer) { ref->ReleaseData(pointer); });
+        service->SubmitAudio(session->GetID(), record.mExporterInstanceID,
+                             record.mStartingAudioSample, record.mNumAudioSamples, std::move(block),
+                             [responder, record](std::int32_t code) mutable {
+                                 record.mExporterResultCode = code;
+                                 responder.Reply(RecordResult(record));
+                             });
+    }
+
+    // ---- ExportServerProgressPulse(exporterId) ----------------------------------------------
+    // The frames the encoder has taken (samples, for an export without video), or the negative
+    // code that ended the export.
+    void Progress(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
+        std::int32_t progress = ex::kErrBadRequest;
+        try {
+            progress = service->Progress(session->GetID(), Params(params).Get<Guid>(0));
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of ExportServerProgressPulse");
+        }
+        responder.Reply(ValueResult(std::int64_t(progress)));
+    }
+
+    // ---- ExportServerShouldCancel(exporterId): a notification --------------------------------
+    void Cancel(SessionPtr const& session, VariantPtr const& params, Responder const&) {
+        try {
+            service->Cancel(session->GetID(), Params(params).Get<Guid>(0));
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of ExportServerShouldCancel");
+        }
+    }
+
+    // ---- ExportCompleted(exporterId, status) -------------------------------------------------
+    void Complete(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
+        VireoServer::ExportCompletedData record;
+        std::int32_t status = 0;
+        try {
+            Params args(params);
+            record.mExporterInstanceID = args.Get<Guid>(0);
+            status = args.Get<std::int32_t>(1);
+        } catch (...) {
+            BASEKIT_REPORT_CAUGHT("reading the arguments of ExportCompleted");
+            record.mServerResultCode = ex::kErrBadRequest;
+            responder.Reply(RecordResult(record));
+            return;
+        }
+        service->Complete(session->GetID(), record.mExporterInstanceID, status,
+                          [responder, record](std::int32_t code) mutable {
+                              record.mServerResultCode = code;
+                              Log("export %s: completed %d",
+                                  record.mExporterInstanceID.AsUTF8String().c_str(), int(code));
+                              responder.Reply(RecordResult(record));
+                          });
+    }
+};
+
+void RegisterCatalogueMethods(ServerContext& context) {
+    auto& rpc = context.Rpc();
+    rpc.AddMethod("GetQuicktimeImportCodecs",
+                  [](SessionPtr const&, VariantPtr const&, Responder const& responder) {
+                      responder.Reply(ValueResult(
+                          JSONConvert<std::vector<std::uint32_t>>::ToJSON(ex::ImportCodecs())));
+                  });
+    rpc.AddMethod("GetQuicktimeExportVideoCodecs",
+                  [](SessionPtr const&, VariantPtr const&, Responder const& responder) {
+                      std::vector<VireoServer::CodecData> codecs;
+                      for (auto const& info : ex::ExportVideoCodecs()) {
+                          codecs.push_back(ToRecord(info));
+                      }
+                      responder.Reply(ValueResult(
+                          JSONConvert<std::vector<VireoServer::CodecData>>::ToJSON(codecs)));
+                  });
+    rpc.AddMethod("GetQuicktimeExportAudioCodecs",
+                  [](SessionPtr const&, VariantPtr const&, Responder const& responder) {
+                      std::vector<VireoServer::AudioCodecData> codecs;
+                      for (auto const& info : ex::ExportAudioCodecs()) {
+                          codecs.push_back(ToRecord(info));
+                      }
+                      responder.Reply(ValueResult(
+                          JSONConvert<std::vector<VireoServer::AudioCodecData>>::ToJSON(codecs)));
+                  });
+    // The name of any FourCC the engine knows; the empty string for others.
+    rpc.AddMethod("GetQuicktimeCodecName",
+                  [](SessionPtr const&, VariantPtr const& params, Responder const& responder) {
+                      std::string name;
+                      try {
+                          name = ex::CodecName(std::uint32_t(Params(params).Get<std::int64_t>(0)));
+                      } catch (...) {
+                          BASEKIT_REPORT_CAUGHT("reading the argument of GetQuicktimeCodecName");
+                      }
+                      responder.Reply(ValueResult(name));
+                  });
+}
+
+}  // namespace
+
+void RegisterExportMethods(ServerContext& context) {
+    RegisterCatalogueMethods(context);
+
+    ex::ServiceOptions options;
+    if (!context.Options().registry.empty()) {
+        options.journalDirectory = context.Options().registry + "/exports";
+        ::mkdir(options.journalDirectory.c_str(), 0700);
+        ex::CleanupResult cleaned = ex::RemoveAbandonedExports(options.journalDirectory);
+        if (cleaned.removed > 0) {
+            Log("removed %zu temporary movies of exports of servers that are gone",
+                cleaned.removed);
+        }
+    }
+    auto methods = std::make_shared<ExportMethods>();
+    methods->service = std::make_shared<ex::ExportService>(options);
+
+    using Member = void (ExportMethods::*)(SessionPtr const&, VariantPtr const&, Responder const&);
+    auto bind = [methods](Member member) -> Handler {
+        return [methods, member](SessionPtr const& session, VariantPtr const& params,
+                                 Responder const& responder) {
+            ((*methods).*member)(session, params, responder);
+        };
+    };
+    auto& rpc = context.Rpc();
+    rpc.AddMethod("StartExport", bind(&ExportMethods::Start));
+    rpc.AddMethod("CompressAndWriteFrame", bind(&ExportMethods::Frame));
+    rpc.AddMethod("CompressAndWriteAudio", bind(&ExportMethods::Audio));
+    rpc.AddMethod("ExportServerProgressPulse", bind(&ExportMethods::Progress));
+    rpc.AddMethod("ExportServerShouldCancel", bind(&ExportMethods::Cancel));
+    rpc.AddMethod("ExportCompleted", bind(&ExportMethods::Complete));
+    // Runs on a transport thread when a session ends: its exports are abandoned (their files go).
+    context.AddSessionEndListener(
+        [methods](SessionPtr const& session) { methods->service->AbandonOwner(session->GetID()); });
+}
+
+}  // namespace vireo::server

@@ -8,6 +8,8 @@ namespace vireo::cli {
 int RunInfo(std::vector<std::string> const& args);
 int RunFrame(std::vector<std::string> const& args);
 int RunAudio(std::vector<std::string> const& args);
+int RunCodecs(std::vector<std::string> const& args);
+int RunExport(std::vector<std::string> const& args);
 
 // Opens `path` through the library; prints a clear error and returns false on failure.
 struct OpenedMovie;

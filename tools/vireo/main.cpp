@@ -15,7 +15,9 @@ void PrintUsage() {
                  "commands:\n"
                  "  info FILE [--json]                      the movie's video, audio and timecode\n"
                  "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
-                 "  audio FILE [--output out.wav]           all audio, written as WAV\n\n"
+                 "  audio FILE [--output out.wav]           all audio, written as WAV\n"
+                 "  codecs [--json]                         the engine's codec catalogues\n"
+                 "  export IN -o OUT.mov --codec NAME ...   writes a movie through the export\n\n"
                  "Run 'vireo <command> --help' for the options of a command.\n";
 }
 
@@ -37,6 +39,12 @@ int main(int argc, char** argv) {
         }
         if (command == "audio") {
             return vireo::cli::RunAudio(args);
+        }
+        if (command == "codecs") {
+            return vireo::cli::RunCodecs(args);
+        }
+        if (command == "export") {
+            return vireo::cli::RunExport(args);
         }
         if (command == "--help" || command == "-h" || command == "help") {
             PrintUsage();

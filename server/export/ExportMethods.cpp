@@ -2,14 +2,18 @@
 // (export/Catalogue.h, export/ExportService.h). Each export belongs to the session that started
 // it; a session that ends abandons its exports.
 //
-// Handlers run on transport threads and only read their arguments, open the data the host shared
-// and hand the work to the export service, which encodes on its own threads and answers through
-// the responder. The requests of one session are handled in order, so the calls of one export
-// reach the service in the order the host sent them.
+// Handlers run on transport threads and only queue the call on the session's strand of the worker
+// pool. There each call reads its arguments, opens the data the host shared (which may wait
+// briefly for the host) and hands the work to the export service, which encodes on its own
+// threads and answers through the responder. The strand keeps the calls of a session in the order
+// they arrived even while one of them waits for shared data, so the calls of one export reach the
+// service in the order the host sent them.
 #include <sys/stat.h>
 
 #include <boost/any.hpp>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "Log.h"
@@ -180,7 +184,36 @@ VariantPtr RecordResult(Record const& record) {
 using Handler = boost::function<void(SessionPtr const&, VariantPtr const&, Responder const&)>;
 
 struct ExportMethods {
+    explicit ExportMethods(ServerContext& c) : context(c) {}
+
+    ServerContext& context;
     std::shared_ptr<ex::ExportService> service;
+    std::mutex mutex;                        // guards strands
+    std::map<std::int64_t, Strand> strands;  // per session, made on its first export call
+
+    Strand SessionStrand(SessionPtr const& session) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = strands.find(session->GetID());
+        if (it == strands.end()) {
+            it = strands.emplace(session->GetID(), context.Workers().MakeStrand()).first;
+        }
+        return it->second;
+    }
+
+    // Runs on a transport thread when a session ends: after the calls it queued, its exports are
+    // abandoned (their files go).
+    void SessionEnded(SessionPtr const& session) {
+        std::int64_t const owner = session->GetID();
+        std::shared_ptr<ex::ExportService> const target = service;
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = strands.find(owner);
+        if (it == strands.end()) {
+            target->AbandonOwner(owner);
+            return;
+        }
+        Post(it->second, [target, owner] { target->AbandonOwner(owner); });
+        strands.erase(it);
+    }
 
     // ---- StartExport(exporterId, StartExportData) -------------------------------------------
     void Start(SessionPtr const& session, VariantPtr const& params, Responder const& responder) {
@@ -384,14 +417,16 @@ void RegisterExportMethods(ServerContext& context) {
                 cleaned.removed);
         }
     }
-    auto methods = std::make_shared<ExportMethods>();
+    auto methods = std::make_shared<ExportMethods>(context);
     methods->service = std::make_shared<ex::ExportService>(options);
 
     using Member = void (ExportMethods::*)(SessionPtr const&, VariantPtr const&, Responder const&);
     auto bind = [methods](Member member) -> Handler {
         return [methods, member](SessionPtr const& session, VariantPtr const& params,
                                  Responder const& responder) {
-            ((*methods).*member)(session, params, responder);
+            Post(methods->SessionStrand(session), [methods, member, session, params, responder] {
+                ((*methods).*member)(session, params, responder);
+            });
         };
     };
     auto& rpc = context.Rpc();
@@ -403,7 +438,7 @@ void RegisterExportMethods(ServerContext& context) {
     rpc.AddMethod("ExportCompleted", bind(&ExportMethods::Complete));
     // Runs on a transport thread when a session ends: its exports are abandoned (their files go).
     context.AddSessionEndListener(
-        [methods](SessionPtr const& session) { methods->service->AbandonOwner(session->GetID()); });
+        [methods](SessionPtr const& session) { methods->SessionEnded(session); });
 }
 
 }  // namespace vireo::server

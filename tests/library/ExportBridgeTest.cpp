@@ -239,6 +239,41 @@ TEST_F(ExportBridgeTest, PCMAudioReadsBackSampleForSample) {
     EXPECT_EQ(back, sent);
 }
 
+TEST_F(ExportBridgeTest, CallsSentWithoutWaitingKeepTheirOrder) {
+    // The first frame a session shares makes the server ask this process for it; the completion
+    // sent right behind it must still come after it.
+    ClientRef client = VireoClient::Create();
+    std::string const path = Out("pipelined.mov");
+    Guid const id = Guid::CreateUnique();
+    ASSERT_EQ(client->StartExport(id, VideoSettings(path, FourCC("2vuy"), 64, 48, 3)), 0);
+    std::vector<crossprocess::WritableBinaryReferencePtr> held(3);
+    std::vector<std::promise<std::int32_t>> frames(3);
+    for (int i = 0; i < 3; ++i) {
+        crossprocess::WritableBinaryReferencePtr block;
+        Guid const frameId = Guid::CreateUnique();
+        ASSERT_EQ(Pix::PublishVideoFrameProvidingReference(PatternFrame2vuy(64, 48, i, block),
+                                                           frameId, held[i]),
+                  Pix::kOK);
+        client->CompressAndWriteFrame(id, frameId, std::uint32_t(i), 0, false,
+                                      [&frames, i](VireoServer::ExportFrameReceivedData r) {
+                                          frames[i].set_value(r.mExporterResultCode);
+                                      });
+    }
+    std::promise<std::int32_t> completed;
+    client->ExportCompleted(id, 0, [&](VireoServer::ExportCompletedData r) {
+        completed.set_value(r.mServerResultCode);
+    });
+    for (auto& frame : frames) {
+        auto future = frame.get_future();
+        ASSERT_EQ(future.wait_for(vireo::test::Scaled(30s)), std::future_status::ready);
+        EXPECT_EQ(future.get(), 0);
+    }
+    auto future = completed.get_future();
+    ASSERT_EQ(future.wait_for(vireo::test::Scaled(30s)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 0);
+    EXPECT_TRUE(Exists(path));
+}
+
 TEST_F(ExportBridgeTest, CancelLeavesNothingAndCompletionTellsSo) {
     ClientRef client = VireoClient::Create();
     std::string const path = Out("cancelled.mov");

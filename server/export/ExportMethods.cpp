@@ -193,6 +193,10 @@ struct ExportMethods {
 
     Strand SessionStrand(SessionPtr const& session) {
         std::lock_guard<std::mutex> lock(mutex);
+        if (session->IsClosed()) {
+            // Its end has been (or is being) handled: nothing is kept for it.
+            return context.Workers().MakeStrand();
+        }
         auto it = strands.find(session->GetID());
         if (it == strands.end()) {
             it = strands.emplace(session->GetID(), context.Workers().MakeStrand()).first;
@@ -226,6 +230,11 @@ struct ExportMethods {
         } catch (...) {
             BASEKIT_REPORT_CAUGHT("reading the arguments of StartExport");
             responder.Reply(ValueResult(std::int64_t(ex::kErrBadRequest)));
+            return;
+        }
+        if (session->IsClosed()) {
+            // Nobody would complete or abandon it: the session's exports were abandoned already.
+            responder.Reply(ValueResult(std::int64_t(ex::kErrAbandoned)));
             return;
         }
         Log("export %s: start %s", id.AsUTF8String().c_str(), settings.mFilePath.c_str());

@@ -1,10 +1,10 @@
 // The client object: construction, the connection step, presence and the members that belong to
 // no other service.
 #include <algorithm>
-#include "RequestPatterns.h"
-#include "VireoClientImpl.h"
 
 #include "Apphost/ApplicationType.h"
+#include "RequestPatterns.h"
+#include "VireoClientImpl.h"
 #include "VireoRecords/ExportRecordsWire.h"
 #include "VireoRecords/ServiceRecordsWire.h"
 #include "basekit/debug/DebugDatabase.h"

@@ -201,12 +201,17 @@ int RunExport(std::vector<std::string> const& args) {
         s.mAudioNumChannels = std::uint32_t(audio.ChannelCount);
         s.mAudioSampleType = 0;  // 32-bit float, as the importer gives it
     }
-    // The frames are read in the codec's preferred format when the movie offers it.
+    // The frames are read in the codec's preferred format when the movie offers it, else in
+    // '2vuy' for a codec that takes Y'CbCr (no round trip through RGB), else in 'BGRA'.
+    auto offers = [&](std::uint32_t fourcc) {
+        return std::any_of(video.SupportedPixelFormats.begin(), video.SupportedPixelFormats.end(),
+                           [&](auto const& offered) { return offered.fourcc == fourcc; });
+    };
     std::uint32_t format = Kino::kPixelFormat_BGRA;
-    for (auto const& offered : video.SupportedPixelFormats) {
-        if (offered.fourcc == codec->codecPixelFormat) {
-            format = offered.fourcc;
-        }
+    if (offers(codec->codecPixelFormat)) {
+        format = codec->codecPixelFormat;
+    } else if (codec->codecSupportsYUVPixelFormat && offers(Kino::kPixelFormat_2vuy)) {
+        format = Kino::kPixelFormat_2vuy;
     }
 
     Guid const exporterId = Guid::CreateUnique();

@@ -2,6 +2,7 @@
 // from shared frames and audio and read back through the importer, cancel and a vanished session
 // leaving nothing behind, and refused settings.
 #include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -299,6 +300,28 @@ TEST_F(ExportBridgeTest, VanishedSessionLeavesNothing) {
         EXPECT_EQ(host.SubmitFrame(PatternFrame2vuy(64, 48, 0, block), 0), 0);
         EXPECT_FALSE(Files().empty());  // the temporary movie
     }
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return Files().empty(); }, vireo::test::Scaled(10000ms)));
+}
+
+TEST_F(ExportBridgeTest, KilledServersTemporaryMovieGoesWhenTheNextServerStarts) {
+    std::string const path = Out("killed.mov");
+    {
+        ClientRef client = VireoClient::Create();
+        ExportHost host(client);
+        ASSERT_EQ(host.Start(VideoSettings(path, FourCC("2vuy"), 64, 48, 10)), 0);
+        crossprocess::WritableBinaryReferencePtr block;
+        EXPECT_EQ(host.SubmitFrame(PatternFrame2vuy(64, 48, 0, block), 0), 0);
+        ASSERT_EQ(Servers().size(), 1u);
+        pid_t const server = Servers().front();
+        ::kill(server, SIGKILL);
+        ASSERT_TRUE(vireo::test::WaitForProcessExit(server, vireo::test::Scaled(10000ms)));
+        EXPECT_FALSE(Files().empty());  // the temporary movie of the dead server
+    }
+    ASSERT_TRUE(
+        vireo::test::WaitUntil([] { return !SharedClientExists(); }, vireo::test::Scaled(5000ms)));
+    ClientRef client = VireoClient::Create();  // a new server, which cleans up at start
+    EXPECT_TRUE(client->IsQuicktimeAvailable());
     EXPECT_TRUE(
         vireo::test::WaitUntil([&] { return Files().empty(); }, vireo::test::Scaled(10000ms)));
 }

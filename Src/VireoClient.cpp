@@ -1,7 +1,11 @@
 // The client object: construction, the connection step, presence and the members that belong to
 // no other service.
+#include <algorithm>
+
+#include "Apphost/ApplicationType.h"
 #include "RequestPatterns.h"
 #include "VireoClientImpl.h"
+#include "VireoRecords/ExportRecordsWire.h"
 #include "VireoRecords/ServiceRecordsWire.h"
 #include "basekit/debug/DebugDatabase.h"
 #include "basekit/serialization/JSONConvert.h"
@@ -19,6 +23,7 @@ std::atomic<std::int32_t>& PresenceState() {
 
 namespace {
 constexpr char kDisableKey[] = "QT.DisableVireo";
+constexpr std::uint32_t kRpza = 0x72707A61;  // 'rpza'
 
 // The member "value" of an answer object, or nothing.
 VariantPtr AnswerValue(VariantPtr const& answer) {
@@ -115,15 +120,38 @@ void VireoClient::Connect(
                         client->mImportCodecs.swap(codecs);
                     },
                     mCatalogueGate, true);
-                // The export catalogues are read once their records are known to the library;
-                // until then their requests are still made, so the server sees the same
-                // connection sequence.
                 ConnectionRequest(
-                    "GetQuicktimeExportVideoCodecs", [](VariantPtr const&) {}, mCatalogueGate,
-                    true);
+                    "GetQuicktimeExportVideoCodecs",
+                    [client](VariantPtr const& answer) {
+                        std::vector<VireoServer::CodecData> codecs;
+                        if (VariantPtr value = AnswerValue(answer)) {
+                            codecs = basekit::serialization::JSONConvert<
+                                std::vector<VireoServer::CodecData>>::FromJSON(*value);
+                        }
+                        // An ingest tool cannot use 'rpza'; it is not offered there.
+                        if (Apphost::GetApplicationType() == Apphost::ApplicationType::kIngest) {
+                            codecs.erase(std::remove_if(codecs.begin(), codecs.end(),
+                                                        [](VireoServer::CodecData const& codec) {
+                                                            return codec.subType == kRpza;
+                                                        }),
+                                         codecs.end());
+                        }
+                        basekit::threads::RecursiveLock listsLock(client->mListsMutex);
+                        client->mExportVideoCodecs.swap(codecs);
+                    },
+                    mCatalogueGate, true);
                 ConnectionRequest(
-                    "GetQuicktimeExportAudioCodecs", [](VariantPtr const&) {}, mCatalogueGate,
-                    true);
+                    "GetQuicktimeExportAudioCodecs",
+                    [client](VariantPtr const& answer) {
+                        std::vector<VireoServer::AudioCodecData> codecs;
+                        if (VariantPtr value = AnswerValue(answer)) {
+                            codecs = basekit::serialization::JSONConvert<
+                                std::vector<VireoServer::AudioCodecData>>::FromJSON(*value);
+                        }
+                        basekit::threads::RecursiveLock listsLock(client->mListsMutex);
+                        client->mExportAudioCodecs.swap(codecs);
+                    },
+                    mCatalogueGate, true);
                 ConnectionRequest(
                     "GetQTServerProcessID",
                     [client](VariantPtr const& answer) {
@@ -156,7 +184,7 @@ void VireoClient::Connect(
         mCodecNames[codec.subType] = codec.name;
     }
     for (auto const& codec : mExportAudioCodecs) {
-        mCodecNames[codec.codecID] = codec.name;
+        mCodecNames[codec.codecID] = codec.codecName;
     }
 }
 

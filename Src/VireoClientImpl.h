@@ -54,18 +54,18 @@ class VireoClient : public IVireoClient {
     void BringVideoCodecDialogToForeground() override;
     std::int32_t StartExport(basekit::utility::Guid const& exporterId,
                              VireoServer::StartExportData const& settings) override;
-    bool CompressAndWriteFrame(basekit::utility::Guid const& exporterId,
+    void CompressAndWriteFrame(basekit::utility::Guid const& exporterId,
                                basekit::utility::Guid const& frameId, std::uint32_t frameNumber,
                                std::uint32_t value, bool flag,
                                ExportFrameCallback const& onFrame) override;
-    bool CompressAndWriteAudio(basekit::utility::Guid const& exporterId,
+    void CompressAndWriteAudio(basekit::utility::Guid const& exporterId,
                                basekit::utility::Guid const& audioId, std::int64_t firstSample,
                                std::int64_t sampleCount,
                                ExportAudioCallback const& onAudio) override;
-    bool ExportServerProgressPulse(basekit::utility::Guid const& exporterId,
+    void ExportServerProgressPulse(basekit::utility::Guid const& exporterId,
                                    ExportProgressCallback const& onProgress) override;
     void ExportServerShouldCancel(basekit::utility::Guid const& exporterId) override;
-    bool ExportCompleted(basekit::utility::Guid const& exporterId, std::int32_t status,
+    void ExportCompleted(basekit::utility::Guid const& exporterId, std::int32_t status,
                          ExportCompletionCallback const& onCompleted) override;
     bool GetExternalReferencesList(basekit::UTF16String const& moviePath,
                                    ReferenceListCallback const& onList) override;
@@ -143,6 +143,32 @@ class VireoClient : public IVireoClient {
     basekit::threads::RecursiveMutex mCodecNamesMutex;
     std::atomic<std::int32_t> mFlushInterval{0};
     basekit::threads::RecursiveMutex mListsMutex;
+
+    // Callbacks of export submissions and completions waiting for their answer, keyed by the
+    // published frame, published audio and exporter identifier. Every table under `lock`; a
+    // callback runs while it is held (it is recursive, so a callback may submit again).
+    struct ExportCallbacks {
+        struct Frame {
+            basekit::utility::Guid exporterId;
+            std::uint32_t frameNumber = 0;
+            ExportFrameCallback callback;
+        };
+        struct Audio {
+            basekit::utility::Guid exporterId;
+            ExportAudioCallback callback;
+        };
+        basekit::threads::RecursiveMutex lock;
+        std::map<basekit::utility::Guid, Frame> mFrameCallbacks;
+        std::map<basekit::utility::Guid, Audio> mAudioCallbacks;
+        std::map<basekit::utility::Guid, ExportCompletionCallback> mCompletionCallbacks;
+    };
+    ExportCallbacks mExportCallbacks;
+
+    // Deliveries by the identifier a record carries (ClientExport.cpp): the waiting callback, if
+    // any, is taken out of its table and run once; an exception it throws is reported.
+    void DeliverFrameRecord(VireoServer::ExportFrameReceivedData const& record);
+    void DeliverAudioRecord(VireoServer::ExportAudioDataReceived const& record);
+    void DeliverCompletionRecord(VireoServer::ExportCompletedData const& record);
 };
 
 // The process-wide shared client.

@@ -6,6 +6,11 @@
 //
 //   bench_export_encode [frames, default 300] [runs, default 3]
 //
+// The same export is also run through the library and the real server ("bridge"): the frames
+// are shared by this process as Pix frames under a fresh identifier each, submitted with
+// CompressAndWriteFrame, and encoded by the server's engine; the bridge's rate beside the
+// in-process reference is the whole system's cost on top of the encoder's.
+//
 // Two codecs: Apple ProRes 422 HQ from 'v210' frames (the reference unpacks them with FFmpeg's
 // v210 decoder) and H.264 (x264 "veryfast", CRF from quality 512, B-frames) from '2vuy' frames
 // (the reference converts them with libswscale). Runs alternate between the engine and the
@@ -24,7 +29,13 @@
 #include <string>
 #include <vector>
 
+#include "Kino/VideoFrame.h"
+#include "Pix/Pix.h"
+#include "SystemBench.h"
+#include "VireoClient/VireoClient.h"
 #include "basekit/utility/Guid.h"
+#include "basekit/utility/Text.h"
+#include "crossprocess/CrossProcess.h"
 #include "engine/FourCC.h"
 #include "export/Catalogue.h"
 #include "export/CodecSettings.h"
@@ -176,6 +187,83 @@ double RunEngine(Codec const& codec, std::string const& path, int frames) {
     return failures == 0 && completed == 0 ? seconds : -1;
 }
 
+// The export's settings as a host sends them through the library.
+VireoServer::StartExportData BridgeSettings(ex::ExportSettings const& s) {
+    VireoServer::StartExportData d;
+    d.mFilePath = basekit::utility::UTF8to16(s.mFilePath);
+    d.mExportVideo = true;
+    d.mTicksPerSecond = s.mTicksPerSecond;
+    d.mExportEndTime = s.mExportEndTime;
+    d.mVideoCodecFourCC = s.mVideoCodecFourCC;
+    d.mVideoCodecQuality = s.mVideoCodecQuality;
+    d.mVideoFrameWidth = s.mVideoFrameWidth;
+    d.mVideoFrameHeight = s.mVideoFrameHeight;
+    d.mQTVideoTimescale = s.mQTVideoTimescale;
+    d.mQTVideoSampleSize = s.mQTVideoSampleSize;
+    d.mReorderFrames = s.mReorderFrames;
+    d.mVideoCodecPrefsData = Kino::BinaryData(s.mVideoCodecPrefsData);
+    return d;
+}
+
+// Seconds to export `frames` frames through the library and the server; < 0 on failure.
+double RunBridge(InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoClient> const& client,
+                 Codec const& codec, std::string const& path, int frames) {
+    // The distinct frames, made once in shared memory as a host renders them.
+    std::vector<InterfaceRef<Kino::IVideoFrame>> shared;
+    for (auto const& bytes : codec.source->frames) {
+        crossprocess::WritableBinaryReferencePtr block;
+        auto frame = Pix::CreateSharedVideoFrame(
+            kWidth, kHeight, codec.source->fourcc, 0, basemediatypes::PixelAspectRatio(1, 1),
+            Kino::kFieldOrder_Progressive, block, codec.source->rowBytes);
+        if (!frame) {
+            return -1;
+        }
+        std::copy(bytes->begin(), bytes->end(),
+                  static_cast<std::uint8_t*>(frame->GetMutablePixels()));
+        shared.push_back(frame);
+    }
+    basekit::utility::Guid const id = basekit::utility::Guid::CreateUnique();
+    if (client->StartExport(id, BridgeSettings(Settings(codec, path, frames))) != 0) {
+        return -1;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int answered = 0, failures = 0;
+    std::int32_t completed = 1;
+    bool done = false;
+    auto const start = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return i - answered < kInFlight; });
+        }
+        basekit::utility::Guid const frameId = basekit::utility::Guid::CreateUnique();
+        auto held = std::make_shared<crossprocess::WritableBinaryReferencePtr>();
+        if (Pix::PublishVideoFrameProvidingReference(shared[std::size_t(i % kDistinctFrames)],
+                                                     frameId, *held) != Pix::kOK) {
+            return -1;
+        }
+        client->CompressAndWriteFrame(id, frameId, std::uint32_t(i), 0, false,
+                                      [&, held](VireoServer::ExportFrameReceivedData r) {
+                                          held->reset();
+                                          std::lock_guard<std::mutex> lock(mutex);
+                                          ++answered;
+                                          failures += r.mExporterResultCode != 0;
+                                          changed.notify_all();
+                                      });
+    }
+    client->ExportCompleted(id, 0, [&](VireoServer::ExportCompletedData r) {
+        std::lock_guard<std::mutex> lock(mutex);
+        completed = r.mServerResultCode;
+        done = true;
+        changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return done && answered == frames; });
+    double const seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return failures == 0 && completed == 0 ? seconds : -1;
+}
+
 // The same frames, encoder and settings, in this process: convert, encode, mux, sync.
 double RunReference(Codec const& codec, std::string const& path, int frames) {
     bool const prores = codec.fourcc == MakeFourCC("apch");
@@ -288,6 +376,20 @@ int main(int argc, char** argv) {
     int const frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
     int const runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     av_log_set_level(AV_LOG_QUIET);
+    // A registry of our own (before any thread exists), so that the server this program starts
+    // is neither shared with nor disturbed by other programs.
+    systembench::PrivateRegistry registry;
+    if (!registry.Make()) {
+        std::fprintf(stderr, "could not make a registry directory\n");
+        return 1;
+    }
+    auto client = VireoClient::Create();
+    if (!client || !client->IsQuicktimeAvailable()) {
+        std::fprintf(stderr, "the library found no working server\n");
+        registry.StopServers();
+        registry.Remove();
+        return 1;
+    }
     auto const directory =
         std::filesystem::temp_directory_path() / ("vireo-bench-export-" + std::to_string(getpid()));
     std::filesystem::create_directories(directory);
@@ -299,22 +401,35 @@ int main(int argc, char** argv) {
     std::printf("%d frames of %dx%d, %d runs each, median frames per second\n", frames, kWidth,
                 kHeight, runs);
     for (auto const& codec : codecs) {
-        std::vector<double> engine, reference;
+        std::vector<double> engine, reference, bridge;
         for (int run = 0; run < runs; ++run) {
             double const a = RunEngine(codec, (directory / "engine.mov").string(), frames);
             double const b = RunReference(codec, (directory / "reference.mov").string(), frames);
-            if (a <= 0 || b <= 0) {
-                std::printf("%s: run %d failed\n", codec.label, run);
+            double const c = RunBridge(client, codec, (directory / "bridge.mov").string(), frames);
+            if (a <= 0 || b <= 0 || c <= 0) {
+                std::printf("%s: run %d failed (engine %s, reference %s, bridge %s)\n", codec.label,
+                            run, a <= 0 ? "failed" : "ok", b <= 0 ? "failed" : "ok",
+                            c <= 0 ? "failed" : "ok");
                 status = 1;
                 continue;
             }
             engine.push_back(frames / a);
             reference.push_back(frames / b);
+            bridge.push_back(frames / c);
         }
-        double const ours = Median(engine), theirs = Median(reference);
+        double const ours = Median(engine), theirs = Median(reference), whole = Median(bridge);
         std::printf("%-26s engine %7.1f fps   in-process FFmpeg %7.1f fps   ratio %.2f\n",
                     codec.label, ours, theirs, theirs > 0 ? ours / theirs : 0);
+        std::printf("%-26s bridge %7.1f fps   in-process FFmpeg %7.1f fps   ratio %.2f\n", "",
+                    whole, theirs, theirs > 0 ? whole / theirs : 0);
     }
     std::filesystem::remove_all(directory);
+    client.reset();
+    registry.StopServers();
+    // The server keeps the records of running exports in the registry's "exports" folder.
+    if (char const* dir = std::getenv("CORVIDHOST_REGISTRY_DIR")) {
+        std::filesystem::remove(std::filesystem::path(dir) / "exports");
+    }
+    registry.Remove();
     return status;
 }

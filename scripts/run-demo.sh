@@ -28,3 +28,7 @@ echo "== vireo info $movie"
 echo "== vireo frame $movie --frame 12"
 "$bin/vireo" frame "$movie" --frame 12 --output "$root/build/default/frame12.png"
 echo "wrote $root/build/default/frame12.png"
+out="$root/build/default/exported_prores.mov"
+echo "== vireo export $movie -o $out --codec apch --audio twos"
+"$bin/vireo" export "$movie" -o "$out" --codec apch --audio twos
+"$bin/vireo" info "$out"

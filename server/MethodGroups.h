@@ -6,13 +6,15 @@
 
 namespace vireo::server {
 
-// "IsQuicktimePresent", "GetQTServerProcessID", "SetQTFlushIterval" and the catalogue methods.
+// "IsQuicktimePresent", "GetQTServerProcessID", "SetQTFlushIterval".
 void RegisterSpineMethods(ServerContext& context);
 
 // Codec settings dialogs and the conversion of atom-container settings (server/codecsettings/).
 void RegisterCodecSettingsMethods(ServerContext& context);
 // "TrimMovie", "GetExternalReferencesList" and "QTGetImportableFileExtensions" (server/files/).
 void RegisterFileMethods(ServerContext& context);
+// The codec catalogues, codec names and the export (server/export/ExportMethods.cpp).
+void RegisterExportMethods(ServerContext& context);
 
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
 // Movie opening, frames and audio (server/movie/), present when that folder is built.

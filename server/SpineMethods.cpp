@@ -1,5 +1,6 @@
 // The methods every client uses while it connects: presence of the media engine, the server's
-// process id, the flush interval, and the catalogues (empty until the codec services fill them).
+// process id, the flush interval, and the importable file types (empty until the file services
+// fill them). The codec catalogues are answered by the export methods (server/export).
 #include <unistd.h>
 
 #include <boost/any.hpp>
@@ -35,13 +36,6 @@ VariantPtr FirstArgument(VariantPtr const& params) {
         return VariantPtr();
     }
     return array->front();
-}
-
-void AddEmptyCatalogue(ServerContext& context, char const* method) {
-    context.Rpc().AddMethod(method, [](basetransport::SessionPtr const&, VariantPtr const&,
-                                       basemarshal::Responder const& responder) {
-        responder.Reply(ValueResult(VariantArray()));
-    });
 }
 
 }  // namespace
@@ -85,11 +79,6 @@ void RegisterSpineMethods(ServerContext& context) {
             Log("flush interval %d", value);
             responder.Reply(MakeVariant(VariantObject()));
         });
-
-    for (char const* method : {"GetQuicktimeImportCodecs", "GetQuicktimeExportVideoCodecs",
-                               "GetQuicktimeExportAudioCodecs", "QTGetImportableFileExtensions"}) {
-        AddEmptyCatalogue(context, method);
-    }
 }
 
 }  // namespace vireo::server

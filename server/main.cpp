@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
         vireo::server::RegisterSpineMethods(context);
         vireo::server::RegisterCodecSettingsMethods(context);
         vireo::server::RegisterFileMethods(context);
+        vireo::server::RegisterExportMethods(context);
 #if defined(VIREO_SERVER_HAS_MOVIE_METHODS)
         vireo::server::RegisterMovieMethods(context);
 #endif

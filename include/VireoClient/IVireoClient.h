@@ -69,23 +69,27 @@ class IVireoClient : public OrbUnknown {
     // 14
     virtual std::int32_t StartExport(basekit::utility::Guid const& exporterId,
                                      VireoServer::StartExportData const& settings) = 0;
+    // 15-19: the export's submissions, progress, cancel and completion (docs/export.md). The
+    // callbacks of 15, 16 and 19 run exactly once, on an RPC thread under the client's export
+    // lock, with the server's record or one with result -1 (no answer, or no server: then on the
+    // calling thread before the call returns). 17's runs on an RPC thread, never without a server.
     // 15
-    virtual bool CompressAndWriteFrame(basekit::utility::Guid const& exporterId,
+    virtual void CompressAndWriteFrame(basekit::utility::Guid const& exporterId,
                                        basekit::utility::Guid const& frameId,
                                        std::uint32_t frameNumber, std::uint32_t value, bool flag,
                                        ExportFrameCallback const& onFrame) = 0;
     // 16
-    virtual bool CompressAndWriteAudio(basekit::utility::Guid const& exporterId,
+    virtual void CompressAndWriteAudio(basekit::utility::Guid const& exporterId,
                                        basekit::utility::Guid const& audioId,
                                        std::int64_t firstSample, std::int64_t sampleCount,
                                        ExportAudioCallback const& onAudio) = 0;
     // 17
-    virtual bool ExportServerProgressPulse(basekit::utility::Guid const& exporterId,
+    virtual void ExportServerProgressPulse(basekit::utility::Guid const& exporterId,
                                            ExportProgressCallback const& onProgress) = 0;
     // 18
     virtual void ExportServerShouldCancel(basekit::utility::Guid const& exporterId) = 0;
     // 19
-    virtual bool ExportCompleted(basekit::utility::Guid const& exporterId, std::int32_t status,
+    virtual void ExportCompleted(basekit::utility::Guid const& exporterId, std::int32_t status,
                                  ExportCompletionCallback const& onCompleted) = 0;
     // 20: true when sent; onList then runs exactly once with the full paths of the files the
     // movie refers to (an empty list after an error).

@@ -35,7 +35,12 @@ TEST(SpineMethods, ConnectionStepQuestionsAreAnswered) {
 
     Answer codecs = Call(client, "GetQuicktimeImportCodecs");
     ASSERT_TRUE(codecs.ok);
-    EXPECT_EQ(boost::json::parse(R"({"value": []})"), support::VariantToJson(codecs.result));
+    // The FourCCs of the codecs the engine decodes.
+    auto const listed = support::VariantToJson(codecs.result).at("value").as_array();
+    EXPECT_FALSE(listed.empty());
+    for (auto const& code : listed) {
+        EXPECT_TRUE(code.is_int64() || code.is_uint64());
+    }
 
     // The flush interval is a notification; a malformed one as a request is refused, and the
     // session goes on either way.

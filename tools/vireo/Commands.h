@@ -15,6 +15,8 @@ int RunTypes(std::vector<std::string> const& args);
 int RunVout(std::vector<std::string> const& args);
 int RunConsole(std::vector<std::string> const& args);
 int RunPlay(std::vector<std::string> const& args);
+int RunCodecs(std::vector<std::string> const& args);
+int RunExport(std::vector<std::string> const& args);
 
 // Opens `path` through the library; prints a clear error and returns false on failure.
 struct OpenedMovie;

@@ -16,6 +16,8 @@ void PrintUsage() {
                  "  info FILE [--json]                      the movie's video, audio and timecode\n"
                  "  frame FILE [--frame N | --time T] ...   one frame, written as PNG\n"
                  "  audio FILE [--output out.wav]           all audio, written as WAV\n"
+                 "  codecs [--json]                         the engine's codec catalogues\n"
+                 "  export IN -o OUT.mov --codec NAME ...   writes a movie through the export\n"
                  "  codec-settings CODEC [--from FILE] -o FILE\n"
                  "                                          a codec's settings dialog; saves its\n"
                  "                                          settings\n"
@@ -46,6 +48,12 @@ int main(int argc, char** argv) {
         }
         if (command == "audio") {
             return vireo::cli::RunAudio(args);
+        }
+        if (command == "codecs") {
+            return vireo::cli::RunCodecs(args);
+        }
+        if (command == "export") {
+            return vireo::cli::RunExport(args);
         }
         if (command == "codec-settings") {
             return vireo::cli::RunCodecSettings(args);

@@ -91,6 +91,10 @@ const char* ExportResultText(std::int32_t code) noexcept {
             return "the audio overlaps what was written or lies beyond the range";
         case kErrAudioBlock:
             return "the audio block is empty or shorter than its samples";
+        case kErrDataNotShared:
+            return "the frame or samples named by the call are not shared by the caller";
+        case kErrBadRequest:
+            return "the call's arguments are missing or unreadable";
         case kErrCancelled:
             return "the export was cancelled";
         case kErrAbandoned:

@@ -47,17 +47,19 @@ enum ExportResult : std::int32_t {
     kErrOutOfMemory = -2242,
 
     // Submissions, progress and completion.
-    kErrUnknownExport = -2250,   // no export with this identifier for this caller
-    kErrFrameNumber = -2251,     // not after the previous frame, or beyond the export's range
-    kErrFrameFormat = -2252,     // a pixel format we do not read, or a malformed frame layout
-    kErrFrameMismatch = -2253,   // the frame's size is not the export's
-    kErrNoVideoTrack = -2254,    // a frame for an export without video
-    kErrNoAudioTrack = -2255,    // audio for an export without audio
-    kErrAudioPosition = -2256,   // audio that overlaps what was written, or beyond the range
-    kErrAudioBlock = -2257,      // a sample count < 1, or fewer bytes than the samples need
-    kErrCancelled = -2260,       // the export was cancelled; nothing is written
-    kErrAbandoned = -2261,       // the host gave up (failure status) or its session ended
-    kErrCompleting = -2262,      // the export is completing: it takes no more submissions
+    kErrUnknownExport = -2250,  // no export with this identifier for this caller
+    kErrFrameNumber = -2251,    // not after the previous frame, or beyond the export's range
+    kErrFrameFormat = -2252,    // a pixel format we do not read, or a malformed frame layout
+    kErrFrameMismatch = -2253,  // the frame's size is not the export's
+    kErrNoVideoTrack = -2254,   // a frame for an export without video
+    kErrNoAudioTrack = -2255,   // audio for an export without audio
+    kErrAudioPosition = -2256,  // audio that overlaps what was written, or beyond the range
+    kErrAudioBlock = -2257,     // a sample count < 1, or fewer bytes than the samples need
+    kErrDataNotShared = -2258,  // the frame or samples the call names are not shared by the caller
+    kErrBadRequest = -2259,     // the call's arguments are missing, of the wrong kind or unreadable
+    kErrCancelled = -2260,      // the export was cancelled; nothing is written
+    kErrAbandoned = -2261,      // the host gave up (failure status) or its session ended
+    kErrCompleting = -2262,     // the export is completing: it takes no more submissions
     kErrNothingWritten = -2263,  // completed without a single frame or sample
     kErrShuttingDown = -2264,    // the export service is stopping
 };

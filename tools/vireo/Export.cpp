@@ -214,6 +214,11 @@ int RunExport(std::vector<std::string> const& args) {
         format = Kino::kPixelFormat_2vuy;
     }
 
+    // Ctrl-C is caught from before the start: the server makes its temporary movie while it
+    // starts the export, and only a cancel and a completion from here take it away at once.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    ::sigaction(SIGINT, &action, nullptr);
     Guid const exporterId = Guid::CreateUnique();
     std::int32_t const started = client->StartExport(exporterId, s);
     if (started != 0) {
@@ -221,9 +226,6 @@ int RunExport(std::vector<std::string> const& args) {
                   << "\n";
         return 1;
     }
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    ::sigaction(SIGINT, &action, nullptr);
 
     InFlight inFlight;
     std::int32_t failure = 0;

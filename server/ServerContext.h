@@ -61,9 +61,11 @@ class ServerContext {
 
   private:
     hostlink::server::LaunchOptions const mOptions;
-    basemarshal::RPCServer mRpc;
+    // The pools come before the dispatch table, so that they are destroyed after it: handlers
+    // hold strands of the pools, and a strand must not outlive its pool.
     WorkerPool mWorkers;
     WorkerPool mOpeners;
+    basemarshal::RPCServer mRpc;
 
     mutable std::mutex mMutex;  // guards the three members below
     std::map<std::int64_t, std::vector<boost::function<void()>>> mOpenSessions;

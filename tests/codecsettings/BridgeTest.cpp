@@ -107,9 +107,20 @@ class BridgeTest : public vireo::test::library::LibraryTest {
         request.mVideoCodecFourCC = static_cast<std::int32_t>(codec);
         request.mVideoCodecPrivateData = Binary(start);
         client->DisplayVideoCodecPrefsDialog(request, closed.Callback());
-        pid_t pid = 0;
-        vireo::test::WaitUntil([&] { return (pid = DialogChildOf(Servers())) != 0; }, Scaled(20s));
-        return pid == 0 ? std::string() : Desktop::WindowOf(pid);
+        // The window of whichever dialog program of the servers shows one: under the sanitizers
+        // the program the server started first is not always the one that shows the window.
+        std::string window;
+        vireo::test::WaitUntil(
+            [&] {
+                for (pid_t pid : DialogChildrenOf(Servers())) {
+                    if (!(window = Desktop::WindowOf(pid, 0ms)).empty()) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            Scaled(40s));
+        return window;
     }
 
     // Shows the dialog, presses `keys` and returns the outcome.

@@ -210,7 +210,7 @@ bool CanDriveDialogs(std::string& why) {
     return true;
 }
 
-std::string Desktop::WindowOf(pid_t pid) {
+std::string Desktop::WindowOf(pid_t pid, std::chrono::milliseconds bound) {
     std::string window;
     Poll(
         [&] {
@@ -219,7 +219,7 @@ std::string Desktop::WindowOf(pid_t pid) {
             window = found.substr(0, found.find('\n'));
             return !window.empty();
         },
-        std::chrono::seconds(20));
+        bound);
     return window;
 }
 

@@ -73,8 +73,9 @@ bool CanDriveDialogs(std::string& why);
 // xdotool under the test's display.
 class Desktop {
   public:
-    // The shown window of process `pid` (waits, scaled); "" when none appeared.
-    static std::string WindowOf(pid_t pid);
+    // The shown window of process `pid` (waits up to `bound`, scaled); "" when none appeared.
+    static std::string WindowOf(pid_t pid,
+                                std::chrono::milliseconds bound = std::chrono::seconds(20));
     // Gives `window` the keyboard and waits until it has it; false when it never did.
     static bool Focus(std::string const& window);
     static std::string FocusedWindow();

@@ -24,7 +24,7 @@
 #include "SystemBench.h"
 #include "basekit/threads/SyncPoint.h"
 
-namespace systembench {
+namespace vireo::bench {
 
 inline bool SendAll(int fd, char const* data, std::size_t size) {
     while (size > 0) {
@@ -259,4 +259,4 @@ class RawPeer {
     std::vector<char> mIn;
 };
 
-}  // namespace systembench
+}  // namespace vireo::bench

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace systembench {
+namespace vireo::bench {
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) {
@@ -216,4 +216,4 @@ class ProcessUsage {
     std::map<std::string, std::pair<std::string, Usage>> mThreads;
 };
 
-}  // namespace systembench
+}  // namespace vireo::bench

@@ -363,7 +363,7 @@ double RunReference(Codec const& codec, std::string const& path, int frames) {
     return seconds;
 }
 
-double Median(std::vector<double> values) {
+double MedianOfRuns(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? -1 : values[values.size() / 2];
 }
@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     // A registry of our own (before any thread exists), so that the server this program starts
     // is neither shared with nor disturbed by other programs.
-    systembench::PrivateRegistry registry;
+    vireo::bench::PrivateRegistry registry;
     if (!registry.Make()) {
         std::fprintf(stderr, "could not make a registry directory\n");
         return 1;
@@ -417,7 +417,8 @@ int main(int argc, char** argv) {
             reference.push_back(frames / b);
             bridge.push_back(frames / c);
         }
-        double const ours = Median(engine), theirs = Median(reference), whole = Median(bridge);
+        double const ours = MedianOfRuns(engine), theirs = MedianOfRuns(reference),
+                     whole = MedianOfRuns(bridge);
         std::printf("%-26s engine %7.1f fps   in-process FFmpeg %7.1f fps   ratio %.2f\n",
                     codec.label, ours, theirs, theirs > 0 ? ours / theirs : 0);
         std::printf("%-26s bridge %7.1f fps   in-process FFmpeg %7.1f fps   ratio %.2f\n", "",

@@ -3,8 +3,14 @@
 // decoding and converting the same frames in this process with the engine library the server
 // uses (same decoder, same options, same conversion, into a plain buffer), in the same run.
 //
-//   bench_import_frames [movie, default: the sample h264_1080p.mov written into a temporary
-//                        directory] [runs, default 9] [requests in flight, default 3]
+//   bench_import_frames [--frames N] [--load quiet|loaded|both] [movie] [runs] [in flight]
+//
+//   movie      default: the 1080p H.264 sample of the sample set lengthened to N frames
+//              (--frames, default 300), written into a temporary directory at start;
+//   runs       passes of each variant per load, default 5; in flight: requests, default 3;
+//   --load     quiet: the machine as it is; loaded: beside a processor hog of this program's
+//              own (a child process spinning on one processor for the whole measurement);
+//              both (default): quiet, then loaded, each with its own table.
 //
 // Three variants, each reading every frame n at time n * SampleSize, in turn per run:
 //   in-process  engine::Movie::ReadVideoFrame into a buffer, one frame after the other;
@@ -14,6 +20,8 @@
 // Every variant consumes each frame the same way: a light checksum that reads one word of every
 // cache line of every row, so no variant wins by not reading its pixels. The checksums of the
 // three variants must agree frame by frame.
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,7 +52,7 @@
 
 namespace {
 
-using namespace systembench;
+using namespace vireo::bench;
 using Clock = std::chrono::steady_clock;
 using ImporterRef = InterfaceRef<VireoClient::IVireoImporter, VireoClient::IVireoImporter>;
 using FrameRef = InterfaceRef<Kino::IVideoFrame>;
@@ -275,12 +283,137 @@ Timing ReadInFlight(std::string const& path, int depth, std::vector<Process> con
     return watch.Stop();
 }
 
+// Per variant and run: frames per second, and per frame the processor milliseconds, the
+// checksum's milliseconds and the times a thread was put on a processor.
+struct Results {
+    std::vector<double> rates, cpu, checksum, runs;
+    std::map<std::string, Usage> byThreadName;  // summed over the runs
+};
+
+// A child process that spins on a processor until it is dropped: the load of the loaded figure.
+// It only spins (nothing else is safe in the child of a process with threads).
+class ProcessorHog {
+  public:
+    ProcessorHog() : mPid(::fork()) {
+        if (mPid == 0) {
+            for (volatile std::uint64_t spin = 0;; spin = spin + 1) {
+            }
+        }
+    }
+    ~ProcessorHog() {
+        if (mPid > 0) {
+            ::kill(mPid, SIGKILL);
+            ::waitpid(mPid, nullptr, 0);
+        }
+    }
+    ProcessorHog(ProcessorHog const&) = delete;
+    ProcessorHog& operator=(ProcessorHog const&) = delete;
+    bool Started() const { return mPid > 0; }
+
+  private:
+    pid_t const mPid;
+};
+
+// Runs the three variants `runs` times each and prints their table; false when a pass failed
+// or the checksums differ from `reference`.
+bool Measure(char const* load, std::string const& path, int runs, int depth, std::uint32_t rowBytes,
+             Checksums const& reference, std::vector<Process> const& self,
+             std::vector<Process> const& bridge) {
+    Results results[3];
+    Checksums sums;
+    std::int64_t const frames = static_cast<std::int64_t>(reference.size());
+    std::uint64_t const mappedBefore = crossprocess::GetStats().segmentsMapped;
+    // The order of the variants turns from run to run, so that none always comes first.
+    for (int run = 0; run < runs; ++run) {
+        for (int i = 0; i < 3; ++i) {
+            int const variant = (run + i) % 3;
+            Timing const timing = variant == 0   ? ReadInProcess(path, rowBytes, self, sums)
+                                  : variant == 1 ? ReadBlocking(path, bridge, sums)
+                                                 : ReadInFlight(path, depth, bridge, sums);
+            if (timing.seconds < 0 || sums != reference) {
+                std::fprintf(stderr, "%s run %d failed%s\n", load, run,
+                             timing.seconds < 0 ? "" : ": checksums differ");
+                return false;
+            }
+            Results& result = results[variant];
+            Usage total;
+            for (auto const& [thread, used] : timing.byThreadName) {
+                result.byThreadName[thread] += used;
+                total += used;
+            }
+            double const count = double(frames);
+            result.rates.push_back(count / timing.seconds);
+            result.cpu.push_back(double(total.nanoseconds) / 1e6 / count);
+            result.checksum.push_back(1000 * timing.checksumSeconds / count);
+            result.runs.push_back(double(total.runs) / count);
+        }
+    }
+
+    double const inProcess = Median(results[0].rates);
+    double const best = Highest(results[0].rates);
+    auto line = [&](char const* name, Results const& result, char const* goal) {
+        std::printf("%-24s %7.1f %7.1f  %6.1f%% %6.1f%%  %6.2f %6.2f  %5.1f  %s\n", name,
+                    Median(result.rates), Highest(result.rates),
+                    100 * Median(result.rates) / inProcess, 100 * Highest(result.rates) / best,
+                    Median(result.cpu), Median(result.checksum), Median(result.runs), goal);
+    };
+    std::printf("\n%s: %s: %lld frames as BGRA, %d runs\n", load, path.c_str(),
+                static_cast<long long>(frames), runs);
+    std::printf("%-24s %15s  %15s  %13s  %5s\n", "", "frames/s", "of in-process", "ms per frame",
+                "runs");
+    std::printf("%-24s %7s %7s  %7s %7s  %6s %6s\n", "", "median", "best", "median", "best", "CPU",
+                "read");
+    line("in-process engine", results[0], "");
+    line("library, blocking", results[1], "(goal: median >= 95%)");
+    std::string const name = "library, " + std::to_string(depth) + " in flight";
+    line(name.c_str(), results[2], "(goal: median >= 100%)");
+    std::printf(
+        "(CPU: processor time of every thread of this process, and of the server for the "
+        "library; read: the checksum's wall time; runs: times a thread was put on a processor; "
+        "medians of the runs)\n");
+    std::printf("checksums of every frame agree in all three variants\n");
+    std::printf(
+        "shared blocks of the server newly mapped by this process during the runs: %llu\n",
+        static_cast<unsigned long long>(crossprocess::GetStats().segmentsMapped - mappedBefore));
+
+    // Where the processor time goes, by process and thread name.
+    char const* const names[3] = {"in-process engine", "library, blocking", "library, in flight"};
+    for (int variant = 0; variant < 3; ++variant) {
+        std::printf("%s, per frame (mean of the runs):\n", names[variant]);
+        double const count = double(frames) * double(runs);
+        for (auto const& [thread, used] : results[variant].byThreadName) {
+            if (used.runs > 0) {
+                std::printf("  %-36s %6.3f ms CPU %6.2f runs\n", thread.c_str(),
+                            double(used.nanoseconds) / 1e6 / count, double(used.runs) / count);
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string path = argc > 1 ? argv[1] : "";
-    int const runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
-    int const depth = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    int sampleFrames = 300;
+    std::string load = "both";
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string const arg = argv[i];
+        if (arg == "--frames" && i + 1 < argc) {
+            sampleFrames = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--load" && i + 1 < argc) {
+            load = argv[++i];
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (load != "quiet" && load != "loaded" && load != "both") {
+        std::fprintf(stderr, "--load takes quiet, loaded or both\n");
+        return 2;
+    }
+    std::string path = positional.size() > 0 ? positional[0] : "";
+    int const runs = positional.size() > 1 ? std::max(1, std::atoi(positional[1].c_str())) : 5;
+    int const depth = positional.size() > 2 ? std::max(1, std::atoi(positional[2].c_str())) : 3;
 
     PrivateRegistry registry;
     if (!registry.Make()) {
@@ -294,13 +427,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         sampleDir = pattern;
+        // The benchmark sample, longer: enough frames that one run is not over in a blink.
+        vireo::samples::SampleMovie movie = vireo::samples::FindSample(kSampleName);
+        movie.video->frames = sampleFrames;
+        movie.fileName = "h264_1080p_" + std::to_string(sampleFrames) + ".mov";
         std::string error;
-        if (!vireo::samples::WriteSample(vireo::samples::FindSample(kSampleName), sampleDir,
-                                         error)) {
+        std::fprintf(stderr, "writing a %d-frame 1080p sample...\n", sampleFrames);
+        if (!vireo::samples::WriteSample(movie, sampleDir, error)) {
             std::fprintf(stderr, "could not write the sample: %s\n", error.c_str());
+            ::rmdir(sampleDir.c_str());
             return 1;
         }
-        path = sampleDir + "/" + kSampleName;
+        path = sampleDir + "/" + movie.fileName;
     }
 
     // Held for the whole program, so the connection and this process's mappings of the
@@ -318,19 +456,12 @@ int main(int argc, char** argv) {
         status = 1;
     }
 
-    // Per variant and run: frames per second, and per frame the processor milliseconds, the
-    // checksum's milliseconds and the times a thread was put on a processor.
-    struct Results {
-        std::vector<double> rates, cpu, checksum, runs;
-        std::map<std::string, Usage> byThreadName;  // summed over the runs
-    } results[3];
-    std::int64_t frames = 0;
-    std::uint64_t mappedBefore = 0;
+    Checksums reference;
+    std::uint32_t rowBytes = 0;
     if (status == 0) {
         // Untimed first passes: fill the server's pools and this process's mappings, and learn
         // the row bytes of the frames the server makes.
-        Checksums reference, sums;
-        std::uint32_t rowBytes = 0;
+        Checksums sums;
         if (ReadBlocking(path, bridge, reference, &rowBytes).seconds < 0 ||
             ReadInProcess(path, rowBytes, self, sums).seconds < 0 || sums != reference) {
             std::fprintf(
@@ -338,78 +469,16 @@ int main(int argc, char** argv) {
                 sums != reference ? "in-process and library frames differ" : "a first pass failed");
             status = 1;
         }
-        frames = static_cast<std::int64_t>(reference.size());
-        mappedBefore = crossprocess::GetStats().segmentsMapped;
-        // The order of the variants turns from run to run, so that none always comes first.
-        for (int run = 0; run < runs && status == 0; ++run) {
-            for (int i = 0; i < 3 && status == 0; ++i) {
-                int const variant = (run + i) % 3;
-                Timing const timing = variant == 0   ? ReadInProcess(path, rowBytes, self, sums)
-                                      : variant == 1 ? ReadBlocking(path, bridge, sums)
-                                                     : ReadInFlight(path, depth, bridge, sums);
-                if (timing.seconds < 0 || sums != reference) {
-                    std::fprintf(stderr, "run %d failed%s\n", run,
-                                 timing.seconds < 0 ? "" : ": checksums differ");
-                    status = 1;
-                    break;
-                }
-                Results& result = results[variant];
-                Usage total;
-                for (auto const& [thread, used] : timing.byThreadName) {
-                    result.byThreadName[thread] += used;
-                    total += used;
-                }
-                double const count = double(frames);
-                result.rates.push_back(count / timing.seconds);
-                result.cpu.push_back(double(total.nanoseconds) / 1e6 / count);
-                result.checksum.push_back(1000 * timing.checksumSeconds / count);
-                result.runs.push_back(double(total.runs) / count);
-            }
-        }
     }
-
-    if (status == 0) {
-        double const reference = Median(results[0].rates);
-        double const best = Highest(results[0].rates);
-        auto line = [&](char const* name, Results const& result, char const* goal) {
-            std::printf("%-24s %7.1f %7.1f  %6.1f%% %6.1f%%  %6.2f %6.2f  %5.1f  %s\n", name,
-                        Median(result.rates), Highest(result.rates),
-                        100 * Median(result.rates) / reference, 100 * Highest(result.rates) / best,
-                        Median(result.cpu), Median(result.checksum), Median(result.runs), goal);
-        };
-        std::printf("%s: %lld frames as BGRA, %d runs\n", path.c_str(),
-                    static_cast<long long>(frames), runs);
-        std::printf("%-24s %15s  %15s  %13s  %5s\n", "", "frames/s", "of in-process",
-                    "ms per frame", "runs");
-        std::printf("%-24s %7s %7s  %7s %7s  %6s %6s\n", "", "median", "best", "median", "best",
-                    "CPU", "read");
-        line("in-process engine", results[0], "");
-        line("library, blocking", results[1], "(goal: median >= 95%)");
-        std::string const name = "library, " + std::to_string(depth) + " in flight";
-        line(name.c_str(), results[2], "(goal: median >= 100%)");
-        std::printf(
-            "(CPU: processor time of every thread of this process, and of the server for "
-            "the library; read: the checksum's wall time; runs: times a thread was put on "
-            "a processor; medians of the runs)\n");
-        std::printf("checksums of every frame agree in all three variants\n");
-        std::printf(
-            "shared blocks of the server newly mapped by this process during the runs: "
-            "%llu\n",
-            static_cast<unsigned long long>(crossprocess::GetStats().segmentsMapped -
-                                            mappedBefore));
-
-        // Where the processor time goes, by process and thread name.
-        char const* const names[3] = {"in-process engine", "library, blocking",
-                                      "library, in flight"};
-        for (int variant = 0; variant < 3; ++variant) {
-            std::printf("%s, per frame (mean of the runs):\n", names[variant]);
-            double const count = double(frames) * double(runs);
-            for (auto const& [thread, used] : results[variant].byThreadName) {
-                if (used.runs > 0) {
-                    std::printf("  %-36s %6.3f ms CPU %6.2f runs\n", thread.c_str(),
-                                double(used.nanoseconds) / 1e6 / count, double(used.runs) / count);
-                }
-            }
+    if (status == 0 && load != "loaded" &&
+        !Measure("quiet", path, runs, depth, rowBytes, reference, self, bridge)) {
+        status = 1;
+    }
+    if (status == 0 && load != "quiet") {
+        ProcessorHog const hog;
+        if (!hog.Started() || !Measure("loaded (a processor hog beside)", path, runs, depth,
+                                       rowBytes, reference, self, bridge)) {
+            status = 1;
         }
     }
 

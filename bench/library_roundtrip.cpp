@@ -44,7 +44,7 @@
 
 namespace {
 
-using namespace systembench;
+using namespace vireo::bench;
 using Clock = std::chrono::steady_clock;
 using ClientRef = InterfaceRef<VireoClient::IVireoClient, VireoClient::IVireoClient>;
 

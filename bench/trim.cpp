@@ -162,7 +162,7 @@ std::string Describe(std::string const& path) {
 
 int main(int argc, char** argv) {
     // The servers this benchmark starts live in a registry of their own; made before any thread.
-    systembench::PrivateRegistry registry;
+    vireo::bench::PrivateRegistry registry;
     if (!registry.Make()) {
         std::fprintf(stderr, "cannot make a registry directory\n");
         return 1;

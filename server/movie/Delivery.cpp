@@ -64,29 +64,71 @@ std::int32_t CheckFrameRequest(engine::MovieInfo const& info, MovieLimits const&
     return engine::kOK;
 }
 
-std::int32_t DeliverFrame(OpenMovie& movie, SessionPtr const& session, Guid const& id,
-                          FrameRequest const& request, MovieLimits const& limits) {
-    engine::VideoInfo const& video = movie.Info().video;
+namespace {
+
+// Bytes of the pixels of a delivered frame, as the limits count them before rendering.
+std::uint64_t FrameBytes(FrameRequest const& request) {
     std::uint64_t const rowBytes =
         (std::uint64_t(engine::MinimumRowBytes(request.fourcc, request.width)) + 63) / 64 * 64;
-    std::int32_t result = CheckRoom(session, rowBytes * std::uint64_t(request.height), limits);
-    if (result != engine::kOK)
-        return result;
+    return rowBytes * std::uint64_t(request.height);
+}
+
+// Renders the frame into a new shared block.
+std::int32_t RenderFrame(OpenMovie& movie, FrameRequest const& request,
+                         crossprocess::WritableBinaryReferencePtr& block) {
+    engine::VideoInfo const& video = movie.Info().video;
     std::uint32_t parNumerator = video.parNumerator, parDenominator = video.parDenominator;
     vireo::server::movie::ScaledPixelAspect(parNumerator, parDenominator, video.width, video.height,
-                                          request.width, request.height);
-    crossprocess::WritableBinaryReferencePtr block;
+                                            request.width, request.height);
     InterfaceRef<Kino::IWritableVideoFrame> frame = Pix::CreateSharedVideoFrame(
         std::uint32_t(request.width), std::uint32_t(request.height), request.fourcc,
         engine::FormatProperties(request.fourcc),
         basemediatypes::PixelAspectRatio(parNumerator, parDenominator), video.fieldType, block);
     if (!frame || !block)
         return engine::kErrPublishFailed;
-    result = movie.Engine()->ReadVideoFrame(request.time, request.fourcc, frame->GetMutablePixels(),
-                                            frame->GetRowBytes(), request.width, request.height);
+    std::int32_t const result =
+        movie.Engine()->ReadVideoFrame(request.time, request.fourcc, frame->GetMutablePixels(),
+                                       frame->GetRowBytes(), request.width, request.height);
+    if (result != engine::kOK)
+        block.reset();
+    return result;
+}
+
+}  // namespace
+
+std::int32_t DeliverFrame(OpenMovie& movie, SessionPtr const& session, Guid const& id,
+                          FrameRequest const& request, MovieLimits const& limits) {
+    std::int32_t result = CheckRoom(session, FrameBytes(request), limits);
+    // A request for another frame (a seek, another format) drops the ahead frame.
+    std::unique_ptr<AheadFrame> ahead = movie.TakeAhead();
     if (result != engine::kOK)
         return result;
+    crossprocess::WritableBinaryReferencePtr block;
+    if (ahead && ahead->Request() == request) {
+        block = std::move(ahead->block);
+    } else {
+        ahead.reset();
+        result = RenderFrame(movie, request, block);
+        if (result != engine::kOK)
+            return result;
+    }
     return Publish(session, id, block, block->GetSize());
+}
+
+void RenderAhead(OpenMovie& movie, SessionPtr const& session, FrameRequest const& last,
+                 MovieLimits const& limits, std::shared_ptr<AheadLedger> const& ledger) {
+    engine::VideoInfo const& video = movie.Info().video;
+    FrameRequest next = last;
+    next.time = last.time + video.sampleSize;
+    if (movie.HasAhead() || video.sampleSize <= 0 || next.time >= video.duration || !movie.Engine())
+        return;
+    std::uint64_t const bytes = FrameBytes(next);
+    if (!ledger->Take(session->GetID(), crossprocess::GetSessionUsage(session), bytes, limits))
+        return;
+    auto ahead = std::make_unique<AheadFrame>(ledger, session->GetID(), bytes, next);
+    // A frame that cannot be rendered now is left to its request, which reports why.
+    if (RenderFrame(movie, next, ahead->block) == engine::kOK)
+        movie.KeepAhead(std::move(ahead));
 }
 
 std::int64_t DeliverAudio(OpenMovie& movie, SessionPtr const& session, Guid const& id,

@@ -3,19 +3,14 @@
 // block of audio, published to the session under the request's identifier. Runs on the movie's
 // strand. Each checks first that the session's client has room for the block under its limits.
 #include <cstdint>
+#include <memory>
 
 #include "MovieLimits.h"
 #include "OpenMovie.h"
+#include "ReadAhead.h"
 #include "basetransport/Session.h"
 
 namespace vireo::server::movie {
-
-struct FrameRequest {
-    std::int64_t time = 0;  // in the movie's video time scale
-    std::uint32_t fourcc = 0;
-    std::int32_t width = 0;  // output size, checked by CheckFrameRequest (never 0 here)
-    std::int32_t height = 0;
-};
 
 // Checks a frame request against the movie and the limits before anything is queued; on kOK
 // `request` holds the output size (the movie's own size for 0). Codes in the order checked:
@@ -24,10 +19,19 @@ struct FrameRequest {
 std::int32_t CheckFrameRequest(vireo::engine::MovieInfo const& info, MovieLimits const& limits,
                                FrameRequest& request);
 
-// Renders the frame into a shared block and publishes it under `id`. Returns kOK or a code.
+// Publishes the frame under `id`: the movie's ahead frame when it is the one asked for,
+// otherwise a frame rendered now (the ahead frame, if any, is dropped either way). Returns kOK
+// or a code.
 std::int32_t DeliverFrame(OpenMovie& movie, basetransport::SessionPtr const& session,
                           basekit::utility::Guid const& id, FrameRequest const& request,
                           MovieLimits const& limits);
+
+// Renders the frame after `last` (one frame period later, same format and size) and keeps it as
+// the movie's ahead frame, when the movie has none, the frame is inside the movie and the
+// ledger gives it a place (ReadAhead.h). Cheap to call when nothing is to be done.
+void RenderAhead(OpenMovie& movie, basetransport::SessionPtr const& session,
+                 FrameRequest const& last, MovieLimits const& limits,
+                 std::shared_ptr<AheadLedger> const& ledger);
 
 // Decodes half a second of audio at most into a shared block and publishes it under `id`.
 // Returns the number of floats published (> 0), 0 at the end of the audio, or a negative code.

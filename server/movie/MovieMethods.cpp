@@ -41,6 +41,7 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
     movie::MovieLimits const limits;
     movie::MovieRegistry registry;
     movie::SessionOpeners openers;
+    std::shared_ptr<movie::AheadLedger> const ahead = std::make_shared<movie::AheadLedger>();
 
     MovieMethods(ServerContext& c, movie::MovieLimits const& l)
         : context(c), limits(l), openers(c.Openers(), l.opensPerSession) {}
@@ -154,7 +155,13 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
                 result = movie::DeliverFrame(*found, session, request, frame, self->limits);
             }
             responder.Reply(ValueAnswer(std::int64_t(result)));
-            if (result == engine::kOK && found->ShouldWorkAhead() && found->Engine())
+            if (result != engine::kOK)
+                return;
+            // While the host reads this frame: the next one rendered, then more decoded. Each
+            // step only when no request waits (it would come first) and the movie is open.
+            if (found->ShouldWorkAhead() && !found->IsClosed())
+                movie::RenderAhead(*found, session, frame, self->limits, self->ahead);
+            if (found->ShouldWorkAhead() && !found->IsClosed() && found->Engine())
                 found->Engine()->DecodeAhead(kFramesAhead);
         });
     }
@@ -215,6 +222,8 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
             found->SetQuiet(control == Control::Quiet);
         // Runs on the movie's strand.
         found->Post([found, control, responder] {
+            if (control == Control::Quiet)
+                found->TakeAhead();
             if (found->Engine()) {
                 if (control == Control::Quiet)
                     found->Engine()->ReleaseVideoResources();

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ReadAhead.h"
 #include "WorkerPool.h"
 #include "basekit/utility/Guid.h"
 #include "engine/Movie.h"
@@ -32,8 +33,17 @@ class OpenMovie {
     // The engine. Only tasks running on the movie's strand may use it; null once the movie is
     // closed.
     vireo::engine::Movie* Engine() noexcept { return mEngine.get(); }
-    // Runs on the strand: frees the engine (the last task of a closed movie).
-    void DestroyEngine() noexcept { mEngine.reset(); }
+    // Runs on the strand: frees the engine and the ahead frame (the last task of a closed
+    // movie).
+    void DestroyEngine() noexcept {
+        mAhead.reset();
+        mEngine.reset();
+    }
+
+    // The frame rendered ahead (ReadAhead.h). Strand only.
+    bool HasAhead() const noexcept { return mAhead != nullptr; }
+    std::unique_ptr<AheadFrame> TakeAhead() noexcept { return std::move(mAhead); }
+    void KeepAhead(std::unique_ptr<AheadFrame> ahead) noexcept { mAhead = std::move(ahead); }
 
     // Any thread.
     void MarkClosed() noexcept { mClosed.store(true); }
@@ -57,6 +67,7 @@ class OpenMovie {
     std::int64_t const mSessionId;
     vireo::engine::MovieInfo const mInfo;
     std::unique_ptr<vireo::engine::Movie> mEngine;
+    std::unique_ptr<AheadFrame> mAhead;  // strand only
     Strand const mStrand;
     bool const mWorkAhead;
     std::atomic<bool> mClosed{false};

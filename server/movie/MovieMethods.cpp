@@ -157,12 +157,16 @@ struct MovieMethods : std::enable_shared_from_this<MovieMethods> {
             responder.Reply(ValueAnswer(std::int64_t(result)));
             if (result != engine::kOK)
                 return;
-            // While the host reads this frame: the next one rendered, then more decoded. Each
-            // step only when no request waits (it would come first) and the movie is open.
-            if (found->ShouldWorkAhead() && !found->IsClosed())
+            // While the host reads this frame: the next one rendered, then more decoded, one
+            // frame at a time. Each step only while no request waits (a request that came
+            // meanwhile, a seek for one, goes first) and the movie is open.
+            auto mayWork = [&found] {
+                return found->ShouldWorkAhead() && !found->IsClosed() && found->Engine();
+            };
+            if (mayWork())
                 movie::RenderAhead(*found, session, frame, self->limits, self->ahead);
-            if (found->ShouldWorkAhead() && !found->IsClosed() && found->Engine())
-                found->Engine()->DecodeAhead(kFramesAhead);
+            for (int frames = 1; frames <= kFramesAhead && mayWork(); ++frames)
+                found->Engine()->DecodeAhead(frames);
         });
     }
 

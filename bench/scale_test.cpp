@@ -92,12 +92,11 @@ std::vector<std::int64_t> PrintedPids(std::string const& output) {
     std::vector<std::int64_t> pids;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        std::size_t const at = line.find("process");
-        if (line.rfind("server process ", 0) != 0 &&
-            line.find(": processes ") == std::string::npos) {
+        std::size_t at = line.rfind("server process ", 0) == 0 ? 0 : line.find(": processes ");
+        if (at == std::string::npos) {
             continue;
         }
-        std::istringstream words(line.substr(line.find(' ', at)));
+        std::istringstream words(line.substr(line.find("process", at)));
         for (std::string word; words >> word;) {
             std::int64_t pid = 0;
             if (basekit::utility::ParseInteger(word, pid)) {

@@ -86,6 +86,13 @@ class Child {
     ChildReport const& Report() const { return mReport; }
     std::string const& Error() const { return mError; }
 
+    // Forgets the last window's report, before the next one starts.
+    void ResetWindow() {
+        mReport.workers.clear();
+        mReport.cpuSeconds = 0;
+        mReport.done = false;
+    }
+
     bool Send(std::string const& line) {
         std::string const text = line + "\n";
         return mToChild >= 0 &&
@@ -249,26 +256,35 @@ struct Variant {
     std::string name;
     std::vector<std::unique_ptr<Child>> children;
     std::vector<std::string> labels;  // per child
-    double seconds = 0;               // wall time of the timed window
-    Usage server;                     // processor time of the server in the window
+    // Summed over the timed windows:
+    std::int64_t frames = 0;
+    double seconds = 0;                  // wall time
+    double frameSeconds = 0;             // each window's aggregate frames/s times its wall time
+    std::vector<double> cpu;             // processor seconds per child
+    Usage server;                        // processor time of the server
+    std::vector<std::uint64_t> digests;  // per movie, as every worker reported them
+    bool digestsAgree = true;
 
-    double Rate() const {
+    double Rate() const { return seconds > 0 ? frameSeconds / seconds : 0; }
+
+    // Adds the reports of a window of `wall` seconds.
+    void TakeWindow(double wall) {
         double rate = 0;
-        for (auto const& child : children) {
-            for (WorkerResult const& worker : child->Report().workers) {
-                rate += worker.seconds > 0 ? double(worker.frames) / worker.seconds : 0;
-            }
-        }
-        return rate;
-    }
-    std::int64_t Frames() const {
-        std::int64_t frames = 0;
-        for (auto const& child : children) {
-            for (WorkerResult const& worker : child->Report().workers) {
+        cpu.resize(children.size());
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            ChildReport const& report = children[i]->Report();
+            cpu[i] += report.cpuSeconds;
+            for (WorkerResult const& worker : report.workers) {
                 frames += worker.frames;
+                rate += worker.seconds > 0 ? double(worker.frames) / worker.seconds : 0;
+                if (digests.empty()) {
+                    digests = worker.digests;
+                }
+                digestsAgree = digestsAgree && worker.digests == digests;
             }
         }
-        return frames;
+        seconds += wall;
+        frameSeconds += rate * wall;
     }
 };
 

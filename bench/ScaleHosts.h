@@ -216,6 +216,7 @@ class Worker {
     // Reads passes of the movies in turn, from now until `seconds` have passed (the pass under
     // way stops at the deadline), checking every frame against its reference.
     WorkerResult const& Run(double seconds) {
+        mResult.frames = 0;
         Clock::time_point const start = Clock::now();
         auto const deadline = start + std::chrono::duration_cast<Clock::duration>(
                                           std::chrono::duration<double>(seconds));

@@ -1,7 +1,8 @@
 // Many hosts at once: host processes, each reading several 1080p H.264 movies as BGRA in turn
 // through the library, all served by one shared server, beside as many threads doing the same
-// in one process with the engine library in-process. Both variants run for the same time; the
-// program prints the aggregate frame rates and their ratio, whether every frame's checksum
+// in one process with the engine library in-process. Both variants run for the same time, in
+// windows of at most 10 s taken in turn (so that a change of the machine's load falls on both);
+// the program prints the aggregate frame rates and their ratio, whether every frame's checksum
 // agreed, the server's memory over the run and the processor time of each process.
 //
 //   bench_scale [seconds per variant, default 20] [hosts, default 8] [movies per host, default 4]
@@ -33,8 +34,13 @@ namespace {
 
 // Bound of opening the movies and reading them once, per variant.
 constexpr std::chrono::seconds kPrepareBound(300);
-// Bound of the end of the timed window beyond its length.
+// Bound of the end of a timed window beyond its length.
 constexpr std::chrono::seconds kFinishGrace(120);
+// Bound of a child's wait for its next window while the other variant runs.
+constexpr std::chrono::seconds kIdleBound(1800);
+// Longest timed window: the variants take turns, so that a change of the machine's load while
+// the program runs falls on both.
+constexpr int kLongestWindowSeconds = 10;
 
 // ---- child: one host process, or the in-process reader ------------------------------------------
 
@@ -58,8 +64,7 @@ bool ReadCommand(std::string& line, std::chrono::seconds bound) {
 }
 
 template <class Movies>
-int RunChild(int workers, double seconds, std::size_t first,
-             std::vector<std::string> const& paths) {
+int RunChild(int workers, std::size_t first, std::vector<std::string> const& paths) {
     std::vector<std::unique_ptr<Worker<Movies>>> all;
     for (int i = 0; i < workers; ++i) {
         all.push_back(std::make_unique<Worker<Movies>>(paths, first + std::size_t(i)));
@@ -80,47 +85,51 @@ int RunChild(int workers, double seconds, std::size_t first,
     }
     std::printf("ready\n");
     std::fflush(stdout);
-    std::string command;
-    if (!ReadCommand(command, kPrepareBound * 2) || command != "go") {
-        return 1;
-    }
-    double const cpuStart = ProcessCpuSeconds();
-    onEach([&](Worker<Movies>& worker) { worker.Run(seconds); });
-    double const cpu = ProcessCpuSeconds() - cpuStart;
-    int status = 0;
-    for (auto const& worker : all) {
-        WorkerResult const& result = worker->Result();
-        if (!result.error.empty()) {
-            std::fprintf(stderr, "bench_scale child: %s\n", result.error.c_str());
-            status = 1;
+    // "go MILLISECONDS" starts a timed window; "end" (or the parent's end) ends the child.
+    for (std::string command; ReadCommand(command, kIdleBound) && command.rfind("go ", 0) == 0;) {
+        std::int64_t milliseconds = 0;
+        if (!basekit::utility::ParseInteger(command.substr(3), milliseconds) || milliseconds < 1) {
+            return 1;
         }
-        std::printf("worker %lld %lld", static_cast<long long>(result.frames),
-                    static_cast<long long>(result.seconds * 1e6));
-        for (std::uint64_t digest : result.digests) {
-            std::printf(" %llu", static_cast<unsigned long long>(digest));
+        double const cpuStart = ProcessCpuSeconds();
+        onEach([&](Worker<Movies>& worker) { worker.Run(double(milliseconds) / 1000); });
+        double const cpu = ProcessCpuSeconds() - cpuStart;
+        int status = 0;
+        for (auto const& worker : all) {
+            WorkerResult const& result = worker->Result();
+            if (!result.error.empty()) {
+                std::fprintf(stderr, "bench_scale child: %s\n", result.error.c_str());
+                status = 1;
+            }
+            std::printf("worker %lld %lld", static_cast<long long>(result.frames),
+                        static_cast<long long>(result.seconds * 1e6));
+            for (std::uint64_t digest : result.digests) {
+                std::printf(" %llu", static_cast<unsigned long long>(digest));
+            }
+            std::printf("\n");
         }
-        std::printf("\n");
-    }
-    std::printf("cpu %lld\n", static_cast<long long>(cpu * 1e6));
-    if (status == 0) {
+        std::printf("cpu %lld\n", static_cast<long long>(cpu * 1e6));
+        if (status != 0) {
+            std::fflush(stdout);
+            return status;
+        }
         std::printf("done\n");
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
-    return status;
+    return 0;
 }
 
-// --child engine|library WORKERS SECONDS FIRST MOVIE...
+// --child engine|library WORKERS FIRST MOVIE...
 int ChildMain(int argc, char** argv) {
-    std::int32_t workers = 0, seconds = 0, first = 0;
-    if (argc < 7 || !basekit::utility::ParseInteger(argv[3], workers) ||
-        !basekit::utility::ParseInteger(argv[4], seconds) ||
-        !basekit::utility::ParseInteger(argv[5], first) || workers < 1 || first < 0) {
+    std::int32_t workers = 0, first = 0;
+    if (argc < 6 || !basekit::utility::ParseInteger(argv[3], workers) ||
+        !basekit::utility::ParseInteger(argv[4], first) || workers < 1 || first < 0) {
         std::fprintf(stderr, "bench_scale: bad child arguments\n");
         return 2;
     }
-    std::vector<std::string> const paths(argv + 6, argv + argc);
+    std::vector<std::string> const paths(argv + 5, argv + argc);
     if (std::strcmp(argv[2], "engine") == 0) {
-        return RunChild<EngineMovies>(workers, seconds, std::size_t(first), paths);
+        return RunChild<EngineMovies>(workers, std::size_t(first), paths);
     }
     // Held for the whole run, as a host holds its connection.
     auto client = VireoClient::Create();
@@ -128,18 +137,16 @@ int ChildMain(int argc, char** argv) {
         std::fprintf(stderr, "bench_scale host: no connection to the server\n");
         return 1;
     }
-    int const status = RunChild<LibraryMovies>(workers, seconds, std::size_t(first), paths);
+    int const status = RunChild<LibraryMovies>(workers, std::size_t(first), paths);
     client.reset();
     return status;
 }
 
 // ---- parent ------------------------------------------------------------------------------------
 
-// Starts the children of `variant` (one per argument list), lets them prepare, starts their
-// timed window together and collects their reports. `tick` runs about every second from the
-// start of the window (with the minutes since) and may end the run with an error.
-std::string Run(Variant& variant, std::vector<std::vector<std::string>> const& arguments,
-                int seconds, pid_t server, std::function<std::string(double)> const& tick) {
+// Starts the children of `variant` (one per argument list) and waits until they are ready.
+std::string Start(Variant& variant, std::vector<std::vector<std::string>> const& arguments,
+                  pid_t server) {
     for (auto const& childArguments : arguments) {
         variant.children.push_back(std::make_unique<Child>());
         if (!variant.children.back()->Start(childArguments)) {
@@ -152,35 +159,46 @@ std::string Run(Variant& variant, std::vector<std::vector<std::string>> const& a
     }
     std::printf("\n");
     std::fflush(stdout);
-    auto serverAlive = [server]() -> std::string {
-        return basekit::utility::IsProcessAlive(server) ? "" : "the server ended";
-    };
-    std::string error =
-        WaitForChildren(variant.children, &ChildReport::ready, kPrepareBound, serverAlive);
-    if (!error.empty()) {
-        return "preparing: " + error;
-    }
+    std::string const error = WaitForChildren(
+        variant.children, &ChildReport::ready, kPrepareBound,
+        [server] { return basekit::utility::IsProcessAlive(server) ? "" : "the server ended"; });
+    return error.empty() ? error : "preparing: " + error;
+}
+
+// Runs one timed window of `milliseconds` of every child of `variant` at once and adds their
+// reports. `tick` runs about every second and may end the run with an error.
+std::string Window(Variant& variant, std::int64_t milliseconds, pid_t server,
+                   std::function<std::string()> const& tick) {
     std::vector<Process> const serverProcess{{server, "server"}};
     ProcessUsage const serverBefore = ProcessUsage::Read(serverProcess);
     Clock::time_point const start = Clock::now();
     for (auto& child : variant.children) {
-        if (!child->Send("go")) {
+        child->ResetWindow();
+        if (!child->Send("go " + std::to_string(milliseconds))) {
             return "could not start child " + std::to_string(child->Pid());
         }
     }
-    error = WaitForChildren(variant.children, &ChildReport::done,
-                            std::chrono::seconds(seconds) + kFinishGrace, [&]() -> std::string {
-                                std::string const dead = serverAlive();
-                                return !dead.empty() ? dead : tick(SecondsSince(start) / 60);
-                            });
-    variant.seconds = SecondsSince(start);
-    variant.server = ProcessUsage::Read(serverProcess).TotalSince(serverBefore);
-    // After a failure the children may be stuck on the dead server: they are killed at once.
+    std::string const error = WaitForChildren(
+        variant.children, &ChildReport::done,
+        std::chrono::seconds(milliseconds / 1000) + kFinishGrace, [&]() -> std::string {
+            return basekit::utility::IsProcessAlive(server) ? tick() : "the server ended";
+        });
+    if (error.empty()) {
+        variant.server += ProcessUsage::Read(serverProcess).TotalSince(serverBefore);
+        variant.TakeWindow(SecondsSince(start));
+    }
+    return error;
+}
+
+// Ends the children of `variant`: at once after a failure (they may be stuck on a dead server),
+// else by telling them, with a bound.
+std::string Finish(Variant& variant, bool failed) {
+    std::string error;
     for (auto& child : variant.children) {
-        if (!error.empty()) {
+        if (failed) {
             child->Kill();
-        } else if (!child->Finish(std::chrono::seconds(10))) {
-            error = "a child failed";
+        } else if (!child->Send("end") || !child->Finish(std::chrono::seconds(10))) {
+            error = "a child did not end well";
         }
     }
     return error;
@@ -206,27 +224,6 @@ bool WriteMovies(std::string const& directory, int count, std::vector<std::strin
     return true;
 }
 
-// True when every worker of both variants saw the same frames in every movie: the digests of
-// each movie agree.
-bool DigestsAgree(std::vector<Variant const*> const& variants, std::size_t movies) {
-    std::vector<std::uint64_t> first;
-    for (Variant const* variant : variants) {
-        for (auto const& child : variant->children) {
-            for (WorkerResult const& worker : child->Report().workers) {
-                if (worker.digests.size() != movies) {
-                    return false;
-                }
-                if (first.empty()) {
-                    first = worker.digests;
-                } else if (worker.digests != first) {
-                    return false;
-                }
-            }
-        }
-    }
-    return !first.empty();
-}
-
 int ParentMain(int argc, char** argv) {
     std::int32_t seconds = 20, hosts = 8, movies = 4;
     if ((argc > 1 && !basekit::utility::ParseInteger(argv[1], seconds)) ||
@@ -236,9 +233,10 @@ int ParentMain(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_scale [seconds=20] [hosts=8] [movies per host=4]\n");
         return 2;
     }
+    int const windows = (seconds + kLongestWindowSeconds - 1) / kLongestWindowSeconds;
     // A child that died must not take this program with it when it is told to start.
     ::signal(SIGPIPE, SIG_IGN);
-    // For the fault test: the server is killed this many seconds into the hosts' window.
+    // For the fault test: the server is killed this many seconds into the first window.
     std::int64_t const killServerAfter =
         basekit::utility::EnvironmentInteger("VIREO_BENCH_SCALE_KILL_SERVER", 0, 0, 86400);
 
@@ -272,7 +270,7 @@ int ParentMain(int argc, char** argv) {
         ReadMemory(server, idle);
         auto child = [&](char const* kind, int workers, int first) {
             std::vector<std::string> arguments{"--child", kind, std::to_string(workers),
-                                               std::to_string(seconds), std::to_string(first)};
+                                               std::to_string(first)};
             arguments.insert(arguments.end(), paths.begin(), paths.end());
             return arguments;
         };
@@ -281,33 +279,50 @@ int ParentMain(int argc, char** argv) {
             hostArguments.push_back(child("library", 1, host));
             library.labels.push_back("host " + std::to_string(host + 1));
         }
-        std::string error = Run(library, hostArguments, seconds, server, [&](double minutes) {
-            MemorySample sample;
-            if (ReadMemory(server, sample)) {
-                sample.minutes = minutes;
-                memory.push_back(sample);
+        inProcess.labels.push_back("in-process reader, " + std::to_string(hosts) + " threads");
+        std::string error = Start(library, hostArguments, server);
+        if (error.empty()) {
+            error = Start(inProcess, {child("engine", hosts, 0)}, server);
+        }
+        // The server's memory is sampled about every second through all the windows, from the
+        // start of the first; the server is idle during the in-process windows.
+        Clock::time_point const start = Clock::now();
+        auto sample = [&]() -> std::string {
+            MemorySample memorySample;
+            if (ReadMemory(server, memorySample)) {
+                memorySample.minutes = SecondsSince(start) / 60;
+                memory.push_back(memorySample);
             }
-            if (killServerAfter > 0 && minutes * 60 >= double(killServerAfter)) {
+            if (killServerAfter > 0 && SecondsSince(start) >= double(killServerAfter)) {
                 ::kill(server, SIGKILL);
             }
-            return std::string();
-        });
-        if (error.empty()) {
-            inProcess.labels.push_back("in-process reader, " + std::to_string(hosts) + " threads");
-            error = Run(inProcess, {child("engine", hosts, 0)}, seconds, server,
-                        [](double) { return std::string(); });
+            return {};
+        };
+        // Windows of at most kLongestWindowSeconds, the variants in turn, the first turning.
+        std::int64_t const milliseconds = std::int64_t{seconds} * 1000 / windows;
+        for (int window = 0; window < windows && error.empty(); ++window) {
+            for (int turn = 0; turn < 2 && error.empty(); ++turn) {
+                Variant& variant = (window + turn) % 2 == 0 ? library : inProcess;
+                error = Window(variant, milliseconds, server, sample);
+            }
+        }
+        for (Variant* variant : {&library, &inProcess}) {
+            std::string const ended = Finish(*variant, !error.empty());
+            error = error.empty() ? ended : error;
         }
         if (!error.empty()) {
             std::fprintf(stderr, "bench_scale: %s\n", error.c_str());
             status = 1;
-        } else if (!DigestsAgree({&inProcess, &library}, paths.size())) {
+        } else if (!inProcess.digestsAgree || !library.digestsAgree ||
+                   inProcess.digests != library.digests ||
+                   inProcess.digests.size() != paths.size()) {
             std::fprintf(stderr, "bench_scale: the frames' checksums differ between readers\n");
             status = 1;
         }
     }
 
     if (status == 0) {
-        PrintResults(inProcess, library, seconds, movies, idle, memory);
+        PrintResults(inProcess, library, seconds, movies, windows, idle, memory);
     }
     client.reset();
     registry.StopServers();

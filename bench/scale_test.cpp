@@ -132,7 +132,7 @@ TEST(ScaleBenchTest, DeadServerEndsTheRunWithAFailure) {
     EXPECT_LT(run.seconds, 600) << run.output;
     EXPECT_EQ(run.output.find("ratio library / in-process"), std::string::npos) << run.output;
     std::vector<std::int64_t> const pids = PrintedPids(run.output);
-    EXPECT_EQ(pids.size(), 3u) << run.output;  // the server and two hosts
+    EXPECT_EQ(pids.size(), 4u) << run.output;  // the server, two hosts, the in-process reader
     for (std::int64_t pid : pids) {
         EXPECT_FALSE(basekit::utility::IsProcessAlive(pid)) << pid;
     }

@@ -1,12 +1,13 @@
 #pragma once
 // The processes bench_scale starts (itself with --child), and the line protocol they speak on
-// their standard input and output:
-//
-//   child -> parent  "ready"                       every worker opened its movies and read them
-//   once parent -> child  "go"                          start the timed window now child -> parent
-//   "worker FRAMES MICROSECONDS DIGEST..."   one line per worker
-//                    "cpu MICROSECONDS"            processor time of the child in the window
-//                    "done"
+// their standard input and output. From the child:
+//   "ready"                                 every worker opened its movies and read them once
+//   "worker FRAMES MICROSECONDS DIGEST..."  after a window, one line per worker
+//   "cpu MICROSECONDS"                      processor time of the child in the window
+//   "done"                                  the window's report is complete
+// From the parent:
+//   "go MILLISECONDS"                       start a timed window of that length now
+//   "end"                                   exit
 //
 // A child writes its errors to its standard error (the terminal) and exits with status 1. The
 // parent waits for lines with a bound: a child or server that stops ends the run, not the program.

@@ -260,7 +260,8 @@ int ParentMain(int argc, char** argv) {
     }
 
     if (status == 0) {
-        std::printf("server process %d\n", int(server));
+        std::printf("server process %d, registry %s, movies in %s\n", int(server),
+                    std::getenv("CORVIDHOST_REGISTRY_DIR"), movieDir.c_str());
     }
     Variant inProcess{"in-process, " + std::to_string(hosts) + " threads"};
     Variant library{"library, " + std::to_string(hosts) + " host processes"};

@@ -1,6 +1,6 @@
 // bench_scale as a whole: a short run completes with agreeing checksums and leaves no process
-// behind, and a server that dies under the hosts ends the run at once with a failure. Plus the
-// memory trend it reports.
+// or temporary directory behind, and a server that dies under the hosts ends the run at once with a
+// failure. Plus the memory trend it reports.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -92,11 +92,13 @@ std::vector<std::int64_t> PrintedPids(std::string const& output) {
     std::vector<std::int64_t> pids;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
-        std::size_t at = line.rfind("server process ", 0) == 0 ? 0 : line.find(": processes ");
+        bool const server = line.rfind("server process ", 0) == 0;
+        std::size_t const at = server ? 0 : line.find(": processes ");
         if (at == std::string::npos) {
             continue;
         }
-        std::istringstream words(line.substr(line.find("process", at)));
+        std::string const list = line.substr(line.find("process", at));
+        std::istringstream words(server ? list.substr(0, list.find(',')) : list);
         for (std::string word; words >> word;) {
             std::int64_t pid = 0;
             if (basekit::utility::ParseInteger(word, pid)) {
@@ -107,7 +109,24 @@ std::vector<std::int64_t> PrintedPids(std::string const& output) {
     return pids;
 }
 
-TEST(ScaleBenchTest, ShortRunAgreesAndLeavesNoProcessBehind) {
+// The temporary directories the run printed (its registry and its movies).
+std::vector<std::string> PrintedDirectories(std::string const& output) {
+    std::vector<std::string> directories;
+    std::size_t const registry = output.find(", registry ");
+    std::size_t const movies = output.find(", movies in ");
+    std::size_t const end = output.find('\n', movies);
+    if (registry != std::string::npos && movies != std::string::npos && end != std::string::npos) {
+        directories.push_back(output.substr(registry + 11, movies - registry - 11));
+        directories.push_back(output.substr(movies + 12, end - movies - 12));
+    }
+    return directories;
+}
+
+bool Exists(std::string const& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+TEST(ScaleBenchTest, ShortRunAgreesAndLeavesNothingBehind) {
     Outcome const run = RunBench({"1", "2", "2"}, {}, std::chrono::seconds(240));
     ASSERT_TRUE(run.ended) << run.output;
     EXPECT_EQ(run.status, 0) << run.output;
@@ -119,6 +138,11 @@ TEST(ScaleBenchTest, ShortRunAgreesAndLeavesNoProcessBehind) {
     EXPECT_EQ(pids.size(), 4u) << run.output;  // the server, two hosts, the in-process reader
     for (std::int64_t pid : pids) {
         EXPECT_FALSE(basekit::utility::IsProcessAlive(pid)) << pid;
+    }
+    std::vector<std::string> const directories = PrintedDirectories(run.output);
+    ASSERT_EQ(directories.size(), 2u) << run.output;
+    for (std::string const& directory : directories) {
+        EXPECT_FALSE(Exists(directory)) << directory;
     }
 }
 
@@ -135,6 +159,9 @@ TEST(ScaleBenchTest, DeadServerEndsTheRunWithAFailure) {
     EXPECT_EQ(pids.size(), 4u) << run.output;  // the server, two hosts, the in-process reader
     for (std::int64_t pid : pids) {
         EXPECT_FALSE(basekit::utility::IsProcessAlive(pid)) << pid;
+    }
+    for (std::string const& directory : PrintedDirectories(run.output)) {
+        EXPECT_FALSE(Exists(directory)) << directory;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -98,12 +99,10 @@ class PrivateRegistry {
         }
     }
 
-    // Removes the directory and what is left in it.
+    // Removes the directory and what is left in it (the servers leave folders there too).
     void Remove() const {
-        for (std::string const& name : Files()) {
-            ::unlink((mDir + "/" + name).c_str());
-        }
-        ::rmdir(mDir.c_str());
+        std::error_code error;
+        std::filesystem::remove_all(mDir, error);
     }
 
   private:

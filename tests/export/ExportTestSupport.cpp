@@ -24,7 +24,6 @@ namespace vireo::test::exporting {
 
 namespace {
 
-constexpr std::int32_t kNoAnswer = INT32_MIN;
 constexpr std::uint32_t kV210 = engine::MakeFourCC("v210");
 
 struct Rgb {
@@ -56,28 +55,6 @@ void StoreLE32(std::uint8_t* p, std::uint32_t v) {
     p[1] = std::uint8_t(v >> 8);
     p[2] = std::uint8_t(v >> 16);
     p[3] = std::uint8_t(v >> 24);
-}
-
-struct Waiter {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::int32_t result = kNoAnswer;
-};
-
-std::int32_t Wait(std::shared_ptr<Waiter> const& waiter) {
-    std::unique_lock<std::mutex> lock(waiter->mutex);
-    bool const answered = waiter->changed.wait_for(lock, Scaled(std::chrono::seconds(60)),
-                                                   [&] { return waiter->result != kNoAnswer; });
-    EXPECT_TRUE(answered) << "no answer from the export service";
-    return waiter->result;
-}
-
-ex::ExportService::Callback Record(std::shared_ptr<Waiter> const& waiter) {
-    return [waiter](std::int32_t result) {
-        std::lock_guard<std::mutex> lock(waiter->mutex);
-        waiter->result = result;
-        waiter->changed.notify_all();
-    };
 }
 
 }  // namespace
@@ -232,38 +209,41 @@ ex::ExportSettings AudioSettings(std::string const& path, std::uint32_t codec, i
     return s;
 }
 
+namespace {
+
+// The one answer of a call made with `call(callback)`; fails the test when none came in time.
+template <class Call>
+std::int32_t Await(Call&& call) {
+    Answers answers;
+    call(answers.Next());
+    bool const answered = answers.WaitFor(1);
+    EXPECT_TRUE(answered) << "no answer from the export service";
+    return answered ? answers.Results()[0] : INT32_MIN;
+}
+
+}  // namespace
+
 std::int32_t StartExport(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          ex::ExportSettings const& settings) {
-    auto waiter = std::make_shared<Waiter>();
-    service.Start(owner, id, settings, Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.Start(owner, id, settings, done); });
 }
 
 std::int32_t SubmitFrame(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          std::uint32_t number, TestFrame const& frame) {
-    auto waiter = std::make_shared<Waiter>();
-    service.SubmitFrame(owner, id, number, frame.View(), Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.SubmitFrame(owner, id, number, frame.View(), done); });
 }
 
 std::int32_t SubmitAudio(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          std::int64_t first, std::int64_t count,
                          std::vector<std::uint8_t> const& bytes) {
     auto data = std::make_shared<std::vector<std::uint8_t>>(bytes);
-    ex::AudioBlockView block;
-    block.samples = data->data();
-    block.size = data->size();
-    block.hold = data;
-    auto waiter = std::make_shared<Waiter>();
-    service.SubmitAudio(owner, id, first, count, block, Record(waiter));
-    return Wait(waiter);
+    ex::AudioBlockView const block{data->data(), data->size(), data};
+    return Await([&](auto done) { service.SubmitAudio(owner, id, first, count, block, done); });
 }
 
 std::int32_t CompleteExport(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                             std::int32_t status) {
-    auto waiter = std::make_shared<Waiter>();
-    service.Complete(owner, id, status, Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.Complete(owner, id, status, done); });
 }
 
 struct Answers::State {

@@ -300,28 +300,18 @@ ex::ExportId NewId() {
     return basekit::utility::Guid::CreateUnique();
 }
 
-double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size) {
+double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size, bool sixteenBit) {
+    std::size_t const step = sixteenBit ? 2 : 1;
+    auto sample = [&](std::uint8_t const* p, std::size_t i) {
+        return sixteenBit ? double((p[i] << 8) | p[i + 1]) : double(p[i]);
+    };
     double sum = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        double const d = double(a[i]) - double(b[i]);
+    for (std::size_t i = 0; i + step <= size; i += step) {
+        double const d = sample(a, i) - sample(b, i);
         sum += d * d;
     }
-    if (sum == 0) {
-        return 200;
-    }
-    return 10 * std::log10(255.0 * 255.0 * double(size) / sum);
-}
-
-double Psnr16(std::uint8_t const* a, std::uint8_t const* b, std::size_t size) {
-    double sum = 0;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        double const d = double((a[i] << 8) | a[i + 1]) - double((b[i] << 8) | b[i + 1]);
-        sum += d * d;
-    }
-    if (sum == 0) {
-        return 200;
-    }
-    return 10 * std::log10(65535.0 * 65535.0 * double(size / 2) / sum);
+    double const peak = sixteenBit ? 65535.0 : 255.0;
+    return sum == 0 ? 200 : 10 * std::log10(peak * peak * double(size / step) / sum);
 }
 
 DemuxedMovie Demux(std::string const& path) {

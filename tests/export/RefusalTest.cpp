@@ -51,10 +51,6 @@ ex::ExportSettings& Audio(ex::ExportSettings& s, const char* code, int rate, int
     return s;
 }
 
-std::vector<std::uint8_t> Text(std::string const& text) {
-    return std::vector<std::uint8_t>(text.begin(), text.end());
-}
-
 std::vector<Refusal> const& Refusals() {
     using S = ex::ExportSettings;
     static std::vector<Refusal> const refusals = {

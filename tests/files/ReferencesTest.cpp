@@ -8,11 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 
 #include "FilesTestSupport.h"
 #include "ReferenceMovie.h"
@@ -55,27 +50,18 @@ std::string Copy(std::string const& from, std::string const& to) {
     return to;
 }
 
-TEST_F(ReferencesTest, ReferenceMovieListsItsMediaFile) {
-    std::string const media = Copy(sMedia, mFolder.File("media file.mov"));
-    for (auto const form : {samples::ReferenceForm::kAlias, samples::ReferenceForm::kUrl}) {
-        std::string const movie = mFolder.File("reference.mov");
-        std::string error;
-        ASSERT_TRUE(samples::WriteReferenceMovie(media, movie, form, error)) << error;
-        // Every track (video, audio, timecode) refers to the same file: listed once.
-        EXPECT_EQ(List(movie), std::vector<std::string>{media});
-    }
-}
-
-TEST_F(ReferencesTest, MediaInAnotherFolderIsFoundFromTheMoviesFolder) {
+TEST_F(ReferencesTest, MediaBesideOrInAnotherFolderIsFoundFromTheMoviesFolder) {
     ASSERT_EQ(::mkdir(mFolder.File("clips").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(mFolder.File("edits").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(mFolder.File("edits/deep").c_str(), 0700), 0);
     std::string const media = Copy(sMedia, mFolder.File("clips/take 1.mov"));
     for (auto const form : {samples::ReferenceForm::kAlias, samples::ReferenceForm::kUrl}) {
         for (std::string const& movie :
-             {mFolder.File("edits/deep/up.mov"), mFolder.File("down.mov")}) {
+             {mFolder.File("clips/beside.mov"), mFolder.File("edits/deep/up.mov"),
+              mFolder.File("down.mov")}) {
             std::string error;
             ASSERT_TRUE(samples::WriteReferenceMovie(media, movie, form, error)) << error;
+            // Every track (video, audio, timecode) refers to the same file: listed once.
             EXPECT_EQ(List(movie), std::vector<std::string>{media}) << movie;
         }
     }
@@ -93,7 +79,7 @@ TEST_F(ReferencesTest, MediaInAnotherFolderIsFoundFromTheMoviesFolder) {
               std::vector<std::string>{mFolder.File("clips/take 1.mov")});
 }
 
-TEST_F(ReferencesTest, SelfContainedMoviesAndOtherFormatsListNone) {
+TEST_F(ReferencesTest, SelfContainedMoviesOtherFormatsAndUnreadableFilesListNone) {
     EXPECT_TRUE(List(sMedia).empty());
     samples::SampleMovie wave;
     wave.fileName = "sound.wav";
@@ -104,9 +90,6 @@ TEST_F(ReferencesTest, SelfContainedMoviesAndOtherFormatsListNone) {
     EXPECT_TRUE(List(sound).empty());
     std::ofstream(mFolder.File("notes.txt")) << "text";
     EXPECT_TRUE(List(mFolder.File("notes.txt")).empty());
-}
-
-TEST_F(ReferencesTest, FilesThatCannotBeReadGiveTheirCodes) {
     {
         // A QuickTime file cut before its movie header.
         std::ifstream in(sMedia, std::ios::binary);
@@ -271,42 +254,6 @@ TEST_F(ReferencesTest, DamagedAndHostileHeadersGiveCodes) {
     EXPECT_TRUE(
         ListHeader({BoxNode::Leaf(MakeBoxType("cmov"), Text("zlib"))}, kErrCompressedMovieHeader)
             .empty());
-}
-
-TEST_F(ReferencesTest, ReferenceMovieIsFollowedByFFmpegWhenDataReferencesAreEnabled) {
-    // What the importer will do once it opens reference movies: the demuxer, allowed to follow
-    // data references, reads the media file's packets through the reference movie.
-    std::string const movie = mFolder.File("follow.mov");
-    std::string error;
-    ASSERT_TRUE(samples::WriteReferenceMovie(sMedia, movie, samples::ReferenceForm::kAlias, error))
-        << error;
-    // Each track's packets, in order (the two files interleave tracks differently).
-    auto const packets = [](std::string const& path, bool followReferences) {
-        std::map<int, std::vector<std::vector<std::uint8_t>>> read;
-        AVFormatContext* input = nullptr;
-        AVDictionary* options = nullptr;
-        if (followReferences) {
-            av_dict_set(&options, "enable_drefs", "1", 0);
-        }
-        int const opened = avformat_open_input(&input, path.c_str(), nullptr, &options);
-        av_dict_free(&options);
-        if (opened < 0) {
-            return read;
-        }
-        AVPacket* packet = av_packet_alloc();
-        while (av_read_frame(input, packet) >= 0) {
-            read[packet->stream_index].emplace_back(packet->data, packet->data + packet->size);
-            av_packet_unref(packet);
-        }
-        av_packet_free(&packet);
-        avformat_close_input(&input);
-        return read;
-    };
-    auto const direct = packets(sMedia, false);
-    ASSERT_GE(direct.size(), 2u);
-    ASSERT_EQ(direct.at(0).size(), 12u);  // the video's frames
-    auto const followed = packets(movie, true);
-    EXPECT_TRUE(followed == direct) << "the reference movie's packets are not the media's";
 }
 
 }  // namespace

@@ -8,6 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include "FilesTestSupport.h"
 #include "ReferenceMovie.h"
@@ -254,6 +259,42 @@ TEST_F(ReferencesTest, DamagedAndHostileHeadersGiveCodes) {
     EXPECT_TRUE(
         ListHeader({BoxNode::Leaf(MakeBoxType("cmov"), Text("zlib"))}, kErrCompressedMovieHeader)
             .empty());
+}
+
+TEST_F(ReferencesTest, ReferenceMovieIsFollowedByFFmpegWhenDataReferencesAreEnabled) {
+    // What the importer will do once it opens reference movies: the demuxer, allowed to follow
+    // data references, reads the media file's packets through the reference movie.
+    std::string const movie = mFolder.File("follow.mov");
+    std::string error;
+    ASSERT_TRUE(samples::WriteReferenceMovie(sMedia, movie, samples::ReferenceForm::kAlias, error))
+        << error;
+    // Each track's packets, in order (the two files interleave tracks differently).
+    auto const packets = [](std::string const& path, bool followReferences) {
+        std::map<int, std::vector<std::vector<std::uint8_t>>> read;
+        AVFormatContext* input = nullptr;
+        AVDictionary* options = nullptr;
+        if (followReferences) {
+            av_dict_set(&options, "enable_drefs", "1", 0);
+        }
+        int const opened = avformat_open_input(&input, path.c_str(), nullptr, &options);
+        av_dict_free(&options);
+        if (opened < 0) {
+            return read;
+        }
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(input, packet) >= 0) {
+            read[packet->stream_index].emplace_back(packet->data, packet->data + packet->size);
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        avformat_close_input(&input);
+        return read;
+    };
+    auto const direct = packets(sMedia, false);
+    ASSERT_GE(direct.size(), 2u);
+    ASSERT_EQ(direct.at(0).size(), 12u);  // the video's frames
+    auto const followed = packets(movie, true);
+    EXPECT_TRUE(followed == direct) << "the reference movie's packets are not the media's";
 }
 
 }  // namespace

@@ -30,18 +30,6 @@ void WriteFile(std::string const& path, std::string const& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Waits until the directory holds exactly `names` (removal happens on a service thread).
-bool DirectoryBecomes(ScratchDirectory const& dir, std::vector<std::string> const& names) {
-    auto const deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(30));
-    while (dir.Names() != names) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
 class Lifecycle : public testing::Test {
   protected:
     void SetUp() override { WriteFile(mExisting, "a movie that must survive"); }
@@ -152,7 +140,9 @@ TEST_F(Lifecycle, AbandonedOwnerLosesItsExportsOnly) {
     EXPECT_TRUE(pending.Results()[0] == 0 || pending.Results()[0] == ex::kErrAbandoned);
     EXPECT_EQ(SubmitFrame(mService, 7, mId, 2, MakeFrame(kBGRA, 32, 16, 2)), ex::kErrUnknownExport);
     EXPECT_EQ(mService.Progress(7, mId), ex::kErrUnknownExport);
-    EXPECT_TRUE(DirectoryBecomes(mDir, {"out.mov"}));
+    // Removal happens on a service thread.
+    EXPECT_TRUE(Eventually([&] { return mDir.Names() == std::vector<std::string>{"out.mov"}; },
+                           std::chrono::seconds(30)));
     ExpectOnlyTheExistingFile();
     // The other owner's export goes on.
     ASSERT_EQ(SubmitFrame(mService, 8, other, 1, MakeFrame(kBGRA, 32, 16, 1)), 0);

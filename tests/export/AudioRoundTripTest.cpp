@@ -105,30 +105,21 @@ INSTANTIATE_TEST_SUITE_P(PcmAndAppleLossless, LosslessAudio,
                                          "23lf", "alac"));
 
 TEST(AudioExport, IntegerSamplesAreReadAsTheirType) {
-    struct Case {
-        std::int32_t sampleType;
-        int bytes;
-    };
-    for (Case c : {Case{2, 2}, Case{4, 4}}) {
+    for (int bytes : {2, 4}) {
         ScratchDirectory dir;
         std::string const path = dir.File("int.mov");
         ex::ExportSettings settings = AudioSettings(path, MakeFourCC("in32"), 44100, 1, 300);
-        settings.mAudioSampleType = c.sampleType;
+        settings.mAudioSampleType = bytes;  // 2: 16-bit, 4: 32-bit integers
         ex::ExportService service;
         ex::ExportId const id = NewId();
         ASSERT_EQ(StartExport(service, 1, id, settings), 0);
-        std::vector<std::uint8_t> bytes(300 * std::size_t(c.bytes));
+        std::vector<std::uint8_t> block(300 * std::size_t(bytes));
         for (int i = 0; i < 300; ++i) {
-            int const k = i * 200 - 30000;
-            if (c.bytes == 2) {
-                auto const v = std::int16_t(k);
-                std::memcpy(&bytes[std::size_t(i) * 2], &v, 2);
-            } else {
-                std::int32_t const v = k * 65536;
-                std::memcpy(&bytes[std::size_t(i) * 4], &v, 4);
-            }
+            // Little-endian: the 16-bit value in the top half of a 32-bit one.
+            auto const v = std::uint32_t(std::int32_t(i * 200 - 30000) * (bytes == 4 ? 65536 : 1));
+            std::memcpy(&block[std::size_t(i * bytes)], &v, std::size_t(bytes));
         }
-        ASSERT_EQ(SubmitAudio(service, 1, id, 0, 300, bytes), 0);
+        ASSERT_EQ(SubmitAudio(service, 1, id, 0, 300, block), 0);
         ASSERT_EQ(CompleteExport(service, 1, id), 0);
         engine::AudioInfo info;
         std::vector<float> const samples = ReadAllAudio(path, info);

@@ -47,7 +47,7 @@ bool IsTemporary(std::string const& name) {
            name.compare(name.size() - 8, 8, ".partial") == 0;
 }
 
-TEST(Cleanup, StartOfTheNextServerRemovesADeadServersMovie) {
+TEST(Cleanup, DeadServersMoviesGoAtTheNextStartOrTheNextExportIntoTheirDirectory) {
     ScratchDirectory dir;
     ScratchDirectory journal;
     std::ofstream(dir.File("out.mov")) << "existing";
@@ -59,26 +59,15 @@ TEST(Cleanup, StartOfTheNextServerRemovesADeadServersMovie) {
     EXPECT_TRUE(IsTemporary(names[0]) || IsTemporary(names[1])) << names[0] << " " << names[1];
     ASSERT_EQ(journal.Names().size(), 1u);
 
+    // A server's start removes the file of the dead server's record, and the record.
     ex::CleanupResult const result = ex::RemoveAbandonedExports(journal.Path());
     EXPECT_EQ(result.removed, 1u);
     EXPECT_EQ(result.kept, 0u);
     EXPECT_TRUE(journal.Names().empty());
-    // The file of the dead server's record is removed; a live server's file stays.
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{live, "out.mov"}));
-    std::ifstream existing(dir.File("out.mov"));
-    std::string text;
-    existing >> text;
-    EXPECT_EQ(text, "existing");
-}
 
-TEST(Cleanup, NextExportIntoTheDirectoryRemovesDeadServersMovies) {
-    ScratchDirectory dir;
-    ScratchDirectory journal;
-    ASSERT_TRUE(RunCrashingExport(dir.Path(), journal.Path()));
-    // A temporary movie of a live process (ours) is left alone, one of a process that is gone
-    // (the pid's start time differs: the pid was reused) is not.
-    std::string const ours = LiveTemporary("mine.mov");
-    std::ofstream(dir.File(ours)) << "x";
+    // An export into the directory removes the temporary movie of a process that is gone (the
+    // pid's start time differs: the pid was reused); a live process's stays.
     std::string const reused =
         ".old.mov.vireo-" + std::to_string(getpid()) + "-1-0123456789abcdef.partial";
     std::ofstream(dir.File(reused)) << "x";
@@ -89,9 +78,11 @@ TEST(Cleanup, NextExportIntoTheDirectoryRemovesDeadServersMovies) {
               0);
     ASSERT_EQ(SubmitFrame(service, 1, id, 0, MakeFrame(MakeFourCC("BGRA"), 32, 16, 0)), 0);
     ASSERT_EQ(CompleteExport(service, 1, id), 0);
-    EXPECT_EQ(dir.Names(), (std::vector<std::string>{ours, "new.mov"}));
-    // The record of the dead export stays until a server start reads it; its file is gone.
-    EXPECT_EQ(ex::RemoveAbandonedExports(journal.Path()).removed, 1u);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{live, "new.mov", "out.mov"}));
+    std::ifstream existing(dir.File("out.mov"));
+    std::string text;
+    existing >> text;
+    EXPECT_EQ(text, "existing");
 }
 
 TEST(Cleanup, RecordsOfLiveServersAreKept) {

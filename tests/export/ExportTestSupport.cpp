@@ -24,7 +24,6 @@ namespace vireo::test::exporting {
 
 namespace {
 
-constexpr std::int32_t kNoAnswer = INT32_MIN;
 constexpr std::uint32_t kV210 = engine::MakeFourCC("v210");
 
 struct Rgb {
@@ -56,28 +55,6 @@ void StoreLE32(std::uint8_t* p, std::uint32_t v) {
     p[1] = std::uint8_t(v >> 8);
     p[2] = std::uint8_t(v >> 16);
     p[3] = std::uint8_t(v >> 24);
-}
-
-struct Waiter {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::int32_t result = kNoAnswer;
-};
-
-std::int32_t Wait(std::shared_ptr<Waiter> const& waiter) {
-    std::unique_lock<std::mutex> lock(waiter->mutex);
-    bool const answered = waiter->changed.wait_for(lock, Scaled(std::chrono::seconds(60)),
-                                                   [&] { return waiter->result != kNoAnswer; });
-    EXPECT_TRUE(answered) << "no answer from the export service";
-    return waiter->result;
-}
-
-ex::ExportService::Callback Record(std::shared_ptr<Waiter> const& waiter) {
-    return [waiter](std::int32_t result) {
-        std::lock_guard<std::mutex> lock(waiter->mutex);
-        waiter->result = result;
-        waiter->changed.notify_all();
-    };
 }
 
 }  // namespace
@@ -232,38 +209,41 @@ ex::ExportSettings AudioSettings(std::string const& path, std::uint32_t codec, i
     return s;
 }
 
+namespace {
+
+// The one answer of a call made with `call(callback)`; fails the test when none came in time.
+template <class Call>
+std::int32_t Await(Call&& call) {
+    Answers answers;
+    call(answers.Next());
+    bool const answered = answers.WaitFor(1);
+    EXPECT_TRUE(answered) << "no answer from the export service";
+    return answered ? answers.Results()[0] : INT32_MIN;
+}
+
+}  // namespace
+
 std::int32_t StartExport(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          ex::ExportSettings const& settings) {
-    auto waiter = std::make_shared<Waiter>();
-    service.Start(owner, id, settings, Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.Start(owner, id, settings, done); });
 }
 
 std::int32_t SubmitFrame(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          std::uint32_t number, TestFrame const& frame) {
-    auto waiter = std::make_shared<Waiter>();
-    service.SubmitFrame(owner, id, number, frame.View(), Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.SubmitFrame(owner, id, number, frame.View(), done); });
 }
 
 std::int32_t SubmitAudio(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                          std::int64_t first, std::int64_t count,
                          std::vector<std::uint8_t> const& bytes) {
     auto data = std::make_shared<std::vector<std::uint8_t>>(bytes);
-    ex::AudioBlockView block;
-    block.samples = data->data();
-    block.size = data->size();
-    block.hold = data;
-    auto waiter = std::make_shared<Waiter>();
-    service.SubmitAudio(owner, id, first, count, block, Record(waiter));
-    return Wait(waiter);
+    ex::AudioBlockView const block{data->data(), data->size(), data};
+    return Await([&](auto done) { service.SubmitAudio(owner, id, first, count, block, done); });
 }
 
 std::int32_t CompleteExport(ex::ExportService& service, ex::OwnerKey owner, ex::ExportId const& id,
                             std::int32_t status) {
-    auto waiter = std::make_shared<Waiter>();
-    service.Complete(owner, id, status, Record(waiter));
-    return Wait(waiter);
+    return Await([&](auto done) { service.Complete(owner, id, status, done); });
 }
 
 struct Answers::State {
@@ -320,28 +300,18 @@ ex::ExportId NewId() {
     return basekit::utility::Guid::CreateUnique();
 }
 
-double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size) {
+double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size, bool sixteenBit) {
+    std::size_t const step = sixteenBit ? 2 : 1;
+    auto sample = [&](std::uint8_t const* p, std::size_t i) {
+        return sixteenBit ? double((p[i] << 8) | p[i + 1]) : double(p[i]);
+    };
     double sum = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        double const d = double(a[i]) - double(b[i]);
+    for (std::size_t i = 0; i + step <= size; i += step) {
+        double const d = sample(a, i) - sample(b, i);
         sum += d * d;
     }
-    if (sum == 0) {
-        return 200;
-    }
-    return 10 * std::log10(255.0 * 255.0 * double(size) / sum);
-}
-
-double Psnr16(std::uint8_t const* a, std::uint8_t const* b, std::size_t size) {
-    double sum = 0;
-    for (std::size_t i = 0; i + 1 < size; i += 2) {
-        double const d = double((a[i] << 8) | a[i + 1]) - double((b[i] << 8) | b[i + 1]);
-        sum += d * d;
-    }
-    if (sum == 0) {
-        return 200;
-    }
-    return 10 * std::log10(65535.0 * 65535.0 * double(size / 2) / sum);
+    double const peak = sixteenBit ? 65535.0 : 255.0;
+    return sum == 0 ? 200 : 10 * std::log10(peak * peak * double(size / step) / sum);
 }
 
 DemuxedMovie Demux(std::string const& path) {

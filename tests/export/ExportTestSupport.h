@@ -82,10 +82,10 @@ std::int32_t ExportFrames(ex::ExportService& service, ex::ExportSettings const& 
 
 ex::ExportId NewId();
 
-// PSNR (dB) of two equal-sized byte sequences; 200 when identical.
-double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size);
-// The same for big-endian 16-bit samples ('b64a'), against a peak of 65535.
-double Psnr16(std::uint8_t const* a, std::uint8_t const* b, std::size_t size);
+// PSNR (dB) of two equal-sized byte sequences of 8-bit samples, or of big-endian 16-bit ones
+// ('b64a') against a peak of 65535; 200 when identical.
+double Psnr(std::uint8_t const* a, std::uint8_t const* b, std::size_t size,
+            bool sixteenBit = false);
 
 // What FFmpeg's demuxer finds in a movie.
 struct Chapter {

@@ -136,6 +136,35 @@ DecodedMovie Decode(std::string const& path) {
     return decoded;
 }
 
+SourceMovie::SourceMovie(std::string const& timecode)
+    : path(WriteMovie(TestMovie("source.mov", 25, 1, kSourceFrames, timecode), folder.Path())),
+      decoded(Decode(path)),
+      checksum(FileChecksum(path)) {
+    EXPECT_EQ(decoded.error, 0);
+    EXPECT_EQ(int(decoded.frames.size()), kSourceFrames);
+    EXPECT_EQ(decoded.audio.size(), std::size_t(kSourceFrames * kSourceSamplesPerFrame * 2));
+}
+
+void ExpectRange(SourceMovie const& source, std::string const& path, int first, int count) {
+    DecodedMovie const trimmed = Decode(path);
+    ASSERT_EQ(trimmed.error, 0);
+    EXPECT_EQ(trimmed.info.video.timeScale, 25);
+    EXPECT_EQ(trimmed.info.video.sampleSize, 1);
+    EXPECT_EQ(trimmed.info.video.duration, count);
+    ASSERT_EQ(trimmed.info.video.frameCount, count);
+    ASSERT_EQ(int(trimmed.frames.size()), count);
+    for (int i = 0; i < count; ++i) {
+        EXPECT_TRUE(trimmed.frames[std::size_t(i)] == source.decoded.frames[std::size_t(first + i)])
+            << "frame " << i << " is not source frame " << first + i;
+    }
+    EXPECT_EQ(trimmed.info.audio.duration, count * kSourceSamplesPerFrame);
+    ASSERT_EQ(trimmed.audio.size(), std::size_t(count * kSourceSamplesPerFrame * 2));
+    auto const from =
+        source.decoded.audio.begin() + std::ptrdiff_t(first * kSourceSamplesPerFrame * 2);
+    EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(), from))
+        << "the audio is not the source's";
+}
+
 namespace {
 
 struct InputCloser {

@@ -48,6 +48,21 @@ struct DecodedMovie {
 };
 DecodedMovie Decode(std::string const& path);
 
+// The 60-frame test movie of a suite (25 fps, key frames every 12 frames, 1920 stereo samples a
+// frame), written once, with its decoded frames and audio and its checksum.
+constexpr int kSourceFrames = 60;
+constexpr int kSourceSamplesPerFrame = 1920;
+struct SourceMovie {
+    explicit SourceMovie(std::string const& timecode);
+    TempFolder folder;
+    std::string path;
+    DecodedMovie decoded;
+    std::uint64_t checksum = 0;
+};
+// Expects the movie at `path` to show frames [first, first + count) of `source` at 25 fps and
+// to play their audio, exactly.
+void ExpectRange(SourceMovie const& source, std::string const& path, int first, int count);
+
 // Timed text samples of a movie's first subtitle track, and its chapters, read with FFmpeg.
 struct TimedText {
     double start = 0;  // seconds

@@ -41,56 +41,45 @@ class RecordedReferencesTest : public LibraryTest {
     std::string mMovie;
 };
 
-TEST_F(RecordedReferencesTest, TwoEmptyMapsSucceedWithoutAClient) {
+TEST_F(RecordedReferencesTest, PathsThatExistAreKeptAndMissingOnesFoundNextToTheMovie) {
     UseEmptyApplicationDirectory();
     List references{u"kept", u""};
     EXPECT_TRUE(Resolve({}, {}, references));
     EXPECT_EQ(references, (List{u"kept", u""}));
-    EXPECT_FALSE(library::SharedClientExists());
-}
 
-TEST_F(RecordedReferencesTest, PathsThatExistAreKeptAndMissingOnesFoundNextToTheMovie) {
-    UseEmptyApplicationDirectory();
     std::string const elsewhere = Touch("media/clip.mov");
     Touch("clip.mov");  // the same name next to the movie does not replace a path that exists
     Touch("sound.wav");
-    List references;
+    references.clear();
     EXPECT_TRUE(
         Resolve({{0, UTF8to16(elsewhere)}}, {{1, u"/gone/for/good/sound.wav"}}, references));
     // Found next to the movie: its folder and the name, with exactly one separator between.
     EXPECT_EQ(references, (List{UTF8to16(elsewhere), UTF8to16(mFolder.Path() + "/sound.wav")}));
-    EXPECT_FALSE(library::SharedClientExists());
-}
 
-TEST_F(RecordedReferencesTest, MovieFolderGivenWithOtherSeparatorsStillFindsTheFile) {
-    UseEmptyApplicationDirectory();
+    // The movie's folder part ends in a backslash; the file is looked for as "<folder>/name".
     Touch("sub/sound.wav");
     Touch("sub/movie.mov");
-    // The movie's folder part ends in a backslash; the file is looked for as "<folder>/name".
     basekit::UTF16String const movie = UTF8to16(mFolder.Path() + "/sub\\movie.mov");
-    List references;
+    references.clear();
     EXPECT_TRUE(VireoClient::GetExternalReferencesList(movie, {{0, u"C:\\old\\sound.wav"}}, {},
                                                        references));
     EXPECT_EQ(references, List{UTF8to16(mFolder.Path() + "/sub/sound.wav")});
+    EXPECT_FALSE(library::SharedClientExists());
 }
 
-TEST_F(RecordedReferencesTest, PositionsGrowTheListAndLeaveOthersAsTheyWere) {
+TEST_F(RecordedReferencesTest, PositionsGrowTheListToALimitAndLeaveOthersAsTheyWere) {
     UseEmptyApplicationDirectory();
     std::string const a = Touch("a.mov");
     std::string const b = Touch("b.mov");
     List references;
     EXPECT_TRUE(Resolve({{5, UTF8to16(b)}, {0, UTF8to16(a)}}, {}, references));
     EXPECT_EQ(references, (List{UTF8to16(a), u"", u"", u"", u"", UTF8to16(b)}));
-
     List longer{u"p0", u"p1", u"p2"};
     EXPECT_TRUE(Resolve({}, {{1, UTF8to16(a)}}, longer));
     EXPECT_EQ(longer, (List{u"p0", UTF8to16(a), u"p2"}));
-}
 
-TEST_F(RecordedReferencesTest, PositionOfADamagedRecordFailsInsteadOfGrowingWithoutEnd) {
-    UseEmptyApplicationDirectory();
-    std::string const a = Touch("a.mov");
-    List references;
+    // The position of a damaged record fails the call instead of growing the list without end.
+    references.clear();
     EXPECT_TRUE(Resolve({{65535, UTF8to16(a)}}, {}, references));
     EXPECT_EQ(references.size(), 65536u);
     references.clear();
@@ -98,38 +87,30 @@ TEST_F(RecordedReferencesTest, PositionOfADamagedRecordFailsInsteadOfGrowingWith
     EXPECT_EQ(references, List{UTF8to16(a)});
 }
 
-TEST_F(RecordedReferencesTest, EmptyPathIsNotLookedForNextToTheMovie) {
+TEST_F(RecordedReferencesTest, LocalFailureWithoutAServerKeepsWhatWasResolved) {
     UseEmptyApplicationDirectory();
     std::string const a = Touch("a.mov");
     List references;
     // The empty path would name the movie's folder itself if it were joined to it; it is not
     // found, so the local step fails and, with no server, so does the call.
     EXPECT_FALSE(Resolve({{0, UTF8to16(a)}, {1, u""}}, {}, references));
-    EXPECT_EQ(references, List{UTF8to16(a)});  // what was resolved before stays
-}
-
-TEST_F(RecordedReferencesTest, FirstMapFailingLeavesTheSecondUnread) {
-    UseEmptyApplicationDirectory();
-    std::string const a = Touch("a.mov");
-    List references;
+    EXPECT_EQ(references, List{UTF8to16(a)});
+    // The first map failing leaves the second unread.
+    references.clear();
     EXPECT_FALSE(Resolve({{0, u"/nowhere/missing.mov"}}, {{1, UTF8to16(a)}}, references));
     EXPECT_TRUE(references.empty());
 }
 
-TEST_F(RecordedReferencesTest, ServerAnswerReplacesWhatTheFirstMapResolved) {
-    UseScript(ConnectingScript(R"("GetExternalReferencesList": {"result": {"value":
-        {"inExternalFileList": ["/server/one.mov"]}}})"));
+TEST_F(RecordedReferencesTest, ServerAnswerReplacesTheListAndItsErrorEmptiesIt) {
+    UseScript(ConnectingScript(R"("GetExternalReferencesList": [
+        {"result": {"value": {"inExternalFileList": ["/server/one.mov"]}}},
+        {"error": {"code": -1, "message": "no"}}])"));
     std::string const a = Touch("a.mov");
     List references;
     EXPECT_TRUE(Resolve({{0, UTF8to16(a)}}, {{3, u"/nowhere/missing.mov"}}, references));
     EXPECT_EQ(references, List{u"/server/one.mov"});
     EXPECT_EQ(LogCount("GetExternalReferencesList"), 1u);
-}
-
-TEST_F(RecordedReferencesTest, ServerErrorGivesTrueWithAnEmptyList) {
-    UseScript(ConnectingScript(
-        R"("GetExternalReferencesList": {"error": {"code": -1, "message": "no"}})"));
-    List references{u"old"};
+    references = {u"old"};
     EXPECT_TRUE(Resolve({{0, u"/nowhere/missing.mov"}}, {}, references));
     EXPECT_TRUE(references.empty());
 }

@@ -55,27 +55,18 @@ std::string Copy(std::string const& from, std::string const& to) {
     return to;
 }
 
-TEST_F(ReferencesTest, ReferenceMovieListsItsMediaFile) {
-    std::string const media = Copy(sMedia, mFolder.File("media file.mov"));
-    for (auto const form : {samples::ReferenceForm::kAlias, samples::ReferenceForm::kUrl}) {
-        std::string const movie = mFolder.File("reference.mov");
-        std::string error;
-        ASSERT_TRUE(samples::WriteReferenceMovie(media, movie, form, error)) << error;
-        // Every track (video, audio, timecode) refers to the same file: listed once.
-        EXPECT_EQ(List(movie), std::vector<std::string>{media});
-    }
-}
-
-TEST_F(ReferencesTest, MediaInAnotherFolderIsFoundFromTheMoviesFolder) {
+TEST_F(ReferencesTest, MediaBesideOrInAnotherFolderIsFoundFromTheMoviesFolder) {
     ASSERT_EQ(::mkdir(mFolder.File("clips").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(mFolder.File("edits").c_str(), 0700), 0);
     ASSERT_EQ(::mkdir(mFolder.File("edits/deep").c_str(), 0700), 0);
     std::string const media = Copy(sMedia, mFolder.File("clips/take 1.mov"));
     for (auto const form : {samples::ReferenceForm::kAlias, samples::ReferenceForm::kUrl}) {
         for (std::string const& movie :
-             {mFolder.File("edits/deep/up.mov"), mFolder.File("down.mov")}) {
+             {mFolder.File("clips/beside.mov"), mFolder.File("edits/deep/up.mov"),
+              mFolder.File("down.mov")}) {
             std::string error;
             ASSERT_TRUE(samples::WriteReferenceMovie(media, movie, form, error)) << error;
+            // Every track (video, audio, timecode) refers to the same file: listed once.
             EXPECT_EQ(List(movie), std::vector<std::string>{media}) << movie;
         }
     }
@@ -93,7 +84,7 @@ TEST_F(ReferencesTest, MediaInAnotherFolderIsFoundFromTheMoviesFolder) {
               std::vector<std::string>{mFolder.File("clips/take 1.mov")});
 }
 
-TEST_F(ReferencesTest, SelfContainedMoviesAndOtherFormatsListNone) {
+TEST_F(ReferencesTest, SelfContainedMoviesOtherFormatsAndUnreadableFilesListNone) {
     EXPECT_TRUE(List(sMedia).empty());
     samples::SampleMovie wave;
     wave.fileName = "sound.wav";
@@ -104,9 +95,6 @@ TEST_F(ReferencesTest, SelfContainedMoviesAndOtherFormatsListNone) {
     EXPECT_TRUE(List(sound).empty());
     std::ofstream(mFolder.File("notes.txt")) << "text";
     EXPECT_TRUE(List(mFolder.File("notes.txt")).empty());
-}
-
-TEST_F(ReferencesTest, FilesThatCannotBeReadGiveTheirCodes) {
     {
         // A QuickTime file cut before its movie header.
         std::ifstream in(sMedia, std::ios::binary);

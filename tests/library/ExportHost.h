@@ -18,14 +18,7 @@ namespace vireo::test::library {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t FourCC(char const (&text)[5]) {
-    return (std::uint32_t(std::uint8_t(text[0])) << 24) |
-           (std::uint32_t(std::uint8_t(text[1])) << 16) |
-           (std::uint32_t(std::uint8_t(text[2])) << 8) | std::uint32_t(std::uint8_t(text[3]));
-}
-
-// The FourCC of four characters given at run time.
-inline std::uint32_t FourCCText(char const* text) {
+constexpr std::uint32_t FourCC(char const* text) {
     return (std::uint32_t(std::uint8_t(text[0])) << 24) |
            (std::uint32_t(std::uint8_t(text[1])) << 16) |
            (std::uint32_t(std::uint8_t(text[2])) << 8) | std::uint32_t(std::uint8_t(text[3]));
@@ -73,6 +66,13 @@ inline InterfaceRef<Kino::IWritableVideoFrame> PatternFrame2vuy(
         }
     }
     return frame;
+}
+
+// The value `future` gets, or `late` when none came in time.
+template <class T>
+T Await(std::future<T>& future, T late) {
+    return future.wait_for(vireo::test::Scaled(60s)) == std::future_status::ready ? future.get()
+                                                                                  : late;
 }
 
 // Submits and waits; results are the records' codes (-100 when no answer came in time).
@@ -138,15 +138,12 @@ class ExportHost {
     }
 
     std::int32_t Complete(std::int32_t status = 0) {
-        auto answer = std::make_shared<std::promise<VireoServer::ExportCompletedData>>();
+        auto answer = std::make_shared<std::promise<std::int32_t>>();
         auto future = answer->get_future();
         mClient->ExportCompleted(mId, status, [answer](VireoServer::ExportCompletedData record) {
-            answer->set_value(record);
+            answer->set_value(record.mServerResultCode);
         });
-        if (future.wait_for(vireo::test::Scaled(60s)) != std::future_status::ready) {
-            return -100;
-        }
-        return future.get().mServerResultCode;
+        return Await(future, -100);
     }
 
     // The pulse's (status, value).
@@ -156,10 +153,7 @@ class ExportHost {
         mClient->ExportServerProgressPulse(mId, [answer](std::int32_t status, std::uint32_t value) {
             answer->set_value({status, value});
         });
-        if (future.wait_for(vireo::test::Scaled(60s)) != std::future_status::ready) {
-            return {-100, 0};
-        }
-        return future.get();
+        return Await(future, std::pair<std::int32_t, std::uint32_t>{-100, 0});
     }
 
   private:

@@ -32,49 +32,37 @@ struct Calls {
     VireoServer::ExportCompletedData completion;
     std::pair<std::int32_t, std::uint32_t> pulse{99, 99};
 
-    VireoClient::ExportFrameCallback Frame(bool throws = false) {
-        return [this, throws](VireoServer::ExportFrameReceivedData r) {
+    // A callback that counts its calls in `count`, hands its arguments to `keep` and, when
+    // `throws`, then throws as a faulty host's callback would.
+    template <class... Args, class Keep>
+    std::function<void(Args...)> Counting(int& count, bool throws, Keep keep) {
+        return [this, &count, throws, keep](Args... args) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                ++frames;
-                frameRecords.push_back(r);
+                ++count;
+                keep(args...);
             }
             if (throws)
-                throw std::runtime_error("the host's frame callback fails");
+                throw std::runtime_error("the host's callback fails");
         };
+    }
+    VireoClient::ExportFrameCallback Frame(bool throws = false) {
+        return Counting<VireoServer::ExportFrameReceivedData>(
+            frames, throws, [this](auto r) { frameRecords.push_back(r); });
     }
     VireoClient::ExportAudioCallback Audio(bool throws = false) {
-        return [this, throws](VireoServer::ExportAudioDataReceived r) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ++audio;
-                audioRecord = r;
-            }
-            if (throws)
-                throw std::runtime_error("the host's audio callback fails");
-        };
+        return Counting<VireoServer::ExportAudioDataReceived>(audio, throws,
+                                                              [this](auto r) { audioRecord = r; });
     }
     VireoClient::ExportCompletionCallback Completion(bool throws = false) {
-        return [this, throws](VireoServer::ExportCompletedData r) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ++completions;
-                completion = r;
-            }
-            if (throws)
-                throw std::runtime_error("the host's completion callback fails");
-        };
+        return Counting<VireoServer::ExportCompletedData>(completions, throws,
+                                                          [this](auto r) { completion = r; });
     }
     VireoClient::ExportProgressCallback Pulse(bool throws = false) {
-        return [this, throws](std::int32_t status, std::uint32_t value) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                ++pulses;
+        return Counting<std::int32_t, std::uint32_t>(
+            pulses, throws, [this](std::int32_t status, std::uint32_t value) {
                 pulse = {status, value};
-            }
-            if (throws)
-                throw std::runtime_error("the host's progress callback fails");
-        };
+            });
     }
     int Frames() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -243,7 +231,7 @@ std::string VideoCodec(char const* fourcc, char const* name, bool withArrays = t
         "inCodecData.fixedPARs": [{"numerator": 4, "denominator": 3}],
         "inCodecData.fixedFrameRates": [{"ticksperframe": 1001}])"
                                     : "";
-    return std::string(R"({"inCodecData.subType": )") + std::to_string(FourCCText(fourcc)) +
+    return std::string(R"({"inCodecData.subType": )") + std::to_string(FourCC(fourcc)) +
            R"(, "inCodecData.name": ")" + name + "\"" + arrays + "}";
 }
 
@@ -268,7 +256,7 @@ TEST_F(LibraryTest, CataloguesAreReadFieldByField) {
     client->GetExportVideoCodecs(video);
     client->GetExportAudioCodecs(audio);
     ASSERT_EQ(video.size(), 2u);  // the default application type keeps 'rpza'
-    EXPECT_EQ(video[0].subType, FourCCText("rpza"));
+    EXPECT_EQ(video[0].subType, FourCC("rpza"));
     EXPECT_EQ(video[1].fixedPARs, (std::vector<basemediatypes::PixelAspectRatio>{{4, 3}}));
     ASSERT_EQ(video[1].fixedFrameRates.size(), 1u);
     EXPECT_EQ(std::int64_t(video[1].fixedFrameRates[0]), 1001);
@@ -280,7 +268,7 @@ TEST_F(LibraryTest, CataloguesAreReadFieldByField) {
 
     // Names: an audio codec under a video codec's FourCC wins; unknown names are asked once.
     basekit::UTF16String name;
-    client->GetQuicktimeCodecName(FourCCText("avc1"), name);
+    client->GetQuicktimeCodecName(FourCC("avc1"), name);
     EXPECT_EQ(name, u"Audio wins");
     std::size_t const asked = LogCount("GetQuicktimeCodecName");
     name = u"";
@@ -302,8 +290,8 @@ TEST_F(LibraryTest, IngestApplicationsAreNotOfferedRpza) {
     std::vector<VireoServer::CodecData> video;
     client->GetExportVideoCodecs(video);
     ASSERT_EQ(video.size(), 2u);
-    EXPECT_EQ(video[0].subType, FourCCText("avc1"));
-    EXPECT_EQ(video[1].subType, FourCCText("jpeg"));
+    EXPECT_EQ(video[0].subType, FourCC("avc1"));
+    EXPECT_EQ(video[1].subType, FourCC("jpeg"));
 }
 
 TEST_F(LibraryTest, MalformedVideoCatalogueDoesNotHoldUpTheConnection) {

@@ -10,21 +10,13 @@ std::string PrivateName(std::string const& suffix) {
     return std::string(kSharedName) + " " + suffix;
 }
 
-std::u16string Widen(std::string const& text) {
-    std::u16string out;
-    for (unsigned char c : text) {
-        out.push_back(c);
-    }
-    return out;
-}
-
 Outcome Connect(std::string const& name, std::string const& executable,
                 std::chrono::milliseconds bound) {
     auto done = std::make_shared<std::promise<::hostlink::ServerConnection>>();
     auto future = done->get_future();
     Outcome outcome;
     outcome.ticket = ::hostlink::CreateNamedServerConnection(
-        Widen(name), Widen(executable), Widen(name),
+        UTF8to16(name), UTF8to16(executable), UTF8to16(name),
         [done](::hostlink::ServerConnection const& connection) { done->set_value(connection); });
     if (outcome.ticket != 0 && future.wait_for(Scaled(bound)) == std::future_status::ready) {
         outcome.called = true;

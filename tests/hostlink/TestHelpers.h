@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "TimeScale.h"
 #include "basekit/serialization/Variant.h"
+#include "basekit/utility/Text.h"
 #include "basemarshal/RPCClient.h"
 #include "hostlink/HostLink.h"
 
@@ -20,7 +21,7 @@ constexpr char kSharedName[] = "corvidhost VireoServer";
 // A private server's name: the base name, a space and a suffix.
 std::string PrivateName(std::string const& suffix);
 
-std::u16string Widen(std::string const& text);
+using basekit::utility::UTF8to16;
 
 // What CreateNamedServerConnection reported.
 struct Outcome {

@@ -41,7 +41,8 @@ ChildProcess::ChildProcess(std::vector<std::string> const& args, bool quiet) {
     mIn = in[1];
     mOut = out[0];
     if (rc != 0) {
-        mPid = -1;
+        ::close(mIn);
+        ::close(mOut);
         throw std::runtime_error("cannot start " + args.front());
     }
 }

@@ -1,7 +1,6 @@
 #pragma once
-// Building QuickTime atom containers of standard compression settings in tests (and the fuzz
-// corpus): every number big-endian, each atom's size and child count computed unless a test
-// sets them wrong on purpose.
+// Building QuickTime atom containers of standard compression settings in tests: every number
+// big-endian, each atom's size and child count computed unless a test sets them wrong on purpose.
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -67,13 +67,9 @@ std::function<void(std::string const&)> Diagnostics::Sink() {
     };
 }
 
-std::vector<std::string> Diagnostics::Lines() const {
-    std::lock_guard<std::mutex> lock(mState->lock);
-    return mState->lines;
-}
-
 bool Diagnostics::Contains(std::string const& text) const {
-    for (auto const& line : Lines()) {
+    std::lock_guard<std::mutex> lock(mState->lock);
+    for (auto const& line : mState->lines) {
         if (line.find(text) != std::string::npos) {
             return true;
         }
@@ -126,14 +122,10 @@ cs::LauncherOptions TestOptions(std::string const& program, Diagnostics& diagnos
 }
 
 pid_t WaitForDialogProcess(cs::DialogLauncher const& launcher, cs::SessionKey session) {
-    auto const deadline = std::chrono::steady_clock::now() + Scaled(std::chrono::seconds(20));
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (std::int64_t pid = launcher.DialogProcessId(session)) {
-            return pid_t(pid);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return 0;
+    std::int64_t pid = 0;
+    vireo::test::Eventually([&] { return (pid = launcher.DialogProcessId(session)) != 0; },
+                            std::chrono::seconds(20));
+    return pid_t(pid);
 }
 
 namespace {
@@ -159,18 +151,6 @@ bool Run(std::string const& command, std::string* output = nullptr) {
     return status == 0;
 }
 
-template <typename Condition>
-bool Poll(Condition condition, std::chrono::milliseconds bound) {
-    auto const deadline = std::chrono::steady_clock::now() + Scaled(bound);
-    do {
-        if (condition()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (std::chrono::steady_clock::now() < deadline);
-    return condition();
-}
-
 }  // namespace
 
 // An X server started without -noreset resets itself whenever its last client leaves, and a
@@ -178,7 +158,7 @@ bool Poll(Condition condition, std::chrono::milliseconds bound) {
 // process, made once the server accepts it.
 bool HoldDisplay() {
     static bool const held = [] {
-        return Poll(
+        return vireo::test::Eventually(
             [] {
                 static xcb_connection_t* connection = nullptr;
                 connection = xcb_connect(nullptr, nullptr);
@@ -212,7 +192,7 @@ bool CanDriveDialogs(std::string& why) {
 
 std::string Desktop::WindowOf(pid_t pid, std::chrono::milliseconds bound) {
     std::string window;
-    Poll(
+    vireo::test::Eventually(
         [&] {
             std::string found;
             Run("xdotool search --onlyvisible --pid " + std::to_string(pid), &found);
@@ -224,7 +204,7 @@ std::string Desktop::WindowOf(pid_t pid, std::chrono::milliseconds bound) {
 }
 
 bool Desktop::Focus(std::string const& window) {
-    return Poll(
+    return vireo::test::Eventually(
         [&] {
             Run("xdotool windowfocus " + window);
             return FocusedWindow() == window;
@@ -248,6 +228,15 @@ bool Desktop::Keys(std::vector<std::string> const& keys) {
 
 bool Desktop::Type(std::string const& text) {
     return Run("xdotool type --delay 30 '" + text + "'");
+}
+
+bool Desktop::Steps(std::vector<std::string> const& steps) {
+    for (auto const& step : steps) {
+        if (!(step.rfind("type:", 0) == 0 ? Type(step.substr(5)) : Keys({step}))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Desktop::KillClient(std::string const& window) {

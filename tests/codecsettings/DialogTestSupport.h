@@ -39,7 +39,6 @@ class Diagnostics {
   public:
     Diagnostics();
     std::function<void(std::string const&)> Sink();
-    std::vector<std::string> Lines() const;
     bool Contains(std::string const& text) const;
 
   private:
@@ -81,6 +80,8 @@ class Desktop {
     static std::string FocusedWindow();
     // Key names as xdotool takes them ("alt+k", "ctrl+a", "Return").
     static bool Keys(std::vector<std::string> const& keys);
+    // Each step a key (as Keys takes them) or "type:TEXT".
+    static bool Steps(std::vector<std::string> const& steps);
     static bool Type(std::string const& text);
     // Asks the X server to disconnect the window's program (as a window manager's "kill").
     static bool KillClient(std::string const& window);

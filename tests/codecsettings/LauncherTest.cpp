@@ -44,11 +44,15 @@ class LauncherTest : public ::testing::Test {
 std::string const kProResSettings =
     R"({"format":"vireo-codec-settings","version":1,"codec":"apch","options":{"quantiser":9}})";
 
+// The program answers and lingers: the answer is passed on once, and the program is killed
+// after the grace.
 TEST_F(LauncherTest, AWellFormedAnswerIsPassedOnOnce) {
     std::string const program =
-        Script("cat >/dev/null; echo ready; " + AcceptLines(kProResSettings));
+        Script("cat >/dev/null; echo ready; " + AcceptLines(kProResSettings) + "; exec sleep 60");
+    cs::LauncherOptions options = TestOptions(program, diagnostics);
+    options.exitGrace = std::chrono::milliseconds(200);
     {
-        cs::DialogLauncher launcher(TestOptions(program, diagnostics));
+        cs::DialogLauncher launcher(options);
         launcher.Show(1, kProRes, {}, outcomes.For(1));
         auto outcome = outcomes.WaitFor(1);
         ASSERT_TRUE(outcome);
@@ -56,7 +60,7 @@ TEST_F(LauncherTest, AWellFormedAnswerIsPassedOnOnce) {
         EXPECT_EQ(Text(outcome->privateData), kProResSettings);
         EXPECT_TRUE(outcome->reason.empty());
         EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
-                                         Scaled(std::chrono::seconds(20))));
+                                           Scaled(std::chrono::seconds(20))));
     }
     EXPECT_EQ(outcomes.Calls(1), 1);
 }
@@ -164,7 +168,7 @@ TEST_F(LauncherTest, GarbageIsCancelledAndTheProgramKilled) {
         EXPECT_NE(outcome->reason.find(c.reason), std::string::npos) << outcome->reason;
         // Killed, not waited for: the stand-in would sleep for a minute.
         EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
-                                         Scaled(std::chrono::seconds(20))))
+                                           Scaled(std::chrono::seconds(20))))
             << c.body;
     }
 }
@@ -195,24 +199,9 @@ TEST_F(LauncherTest, AProgramThatEndsOrStallsWithoutAnswering) {
         EXPECT_FALSE(outcome->accepted);
         EXPECT_NE(outcome->reason.find(c.reason), std::string::npos) << outcome->reason;
         EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
-                                         Scaled(std::chrono::seconds(20))));
+                                           Scaled(std::chrono::seconds(20))));
     }
     EXPECT_TRUE(diagnostics.Contains("it broke"));  // the program's own words are kept
-}
-
-TEST_F(LauncherTest, AProgramThatAnswersAndLingersIsKilledAfterTheGrace) {
-    std::string const program =
-        Script("echo ready; " + AcceptLines(kProResSettings) + "; exec sleep 60");
-    cs::LauncherOptions options = TestOptions(program, diagnostics);
-    options.exitGrace = std::chrono::milliseconds(200);
-    cs::DialogLauncher launcher(options);
-    launcher.Show(1, kProRes, {}, outcomes.For(1));
-    auto outcome = outcomes.WaitFor(1);
-    ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->accepted);
-    EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
-                                     Scaled(std::chrono::seconds(20))));
-    EXPECT_EQ(outcomes.Calls(1), 1);
 }
 
 // A stand-in that shows its "window" until told otherwise: SIGUSR1 (a raise) makes it accept.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 
 #include "engine/Errors.h"
 #include "engine/PixelFormats.h"
@@ -48,6 +50,25 @@ std::vector<std::string> AudioSampleNames() {
             names.push_back(written.fileName);
     }
     return names;
+}
+
+void WritePlaylist(std::string const& dir, std::string const& name,
+                   std::vector<std::string> const& segments) {
+    std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n";
+    for (auto const& segment : segments)
+        text += "#EXTINF:1.6,\n" + segment + "\n";
+    std::ofstream(dir + "/" + name, std::ios::binary) << text << "#EXT-X-ENDLIST\n";
+}
+
+void WriteFanOut(std::string const& dir) {
+    std::filesystem::copy_file(SamplePath("offset.ts"), dir + "/seg.ts");
+    std::string fan = "#EXTM3U\n";
+    for (int i = 0; i < 450; ++i) {
+        std::string const variant = "variant" + std::to_string(i) + ".m3u8";
+        WritePlaylist(dir, variant, {"seg.ts"});
+        fan += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\n" + variant + "\n";
+    }
+    std::ofstream(dir + "/fan.m3u8") << fan;
 }
 
 FrameBuffer::FrameBuffer(std::uint32_t fourcc, int width, int height)

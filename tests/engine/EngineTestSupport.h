@@ -31,6 +31,13 @@ int FrameNumberAt(vireo::engine::Movie& movie, std::int64_t time);
 std::int64_t TimeOfFrame(vireo::samples::VideoTrack const& video,
                          vireo::engine::VideoInfo const& info, int index);
 
+// Writes the playlist `name` into `dir`: `segments`, each shown for 1.6 seconds.
+void WritePlaylist(std::string const& dir, std::string const& name,
+                   std::vector<std::string> const& segments);
+// Writes "fan.m3u8" into `dir`: a playlist of 450 variants (of one segment, a copy of
+// "offset.ts"), each opened and probed in turn: many seconds of work for an open.
+void WriteFanOut(std::string const& dir);
+
 // A buffer for one frame with row bytes rounded up to 64.
 struct FrameBuffer {
     FrameBuffer(std::uint32_t fourcc, int width, int height);

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "EngineTestSupport.h"
+#include "TestSupport.h"
 #include "engine/Errors.h"
 
 namespace vireo::test::engine {
@@ -19,17 +20,6 @@ std::int32_t OpenError(std::string const& path) {
     EXPECT_EQ(movie == nullptr, error != vireo::engine::kOK);
     return error;
 }
-
-class ScratchDirectory : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vireo-engine-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string dir;
-};
 
 TEST(OpenErrors, EachKindOfBadInputHasItsCode) {
     EXPECT_EQ(OpenError(SamplePath("no_such_file.mov")), vireo::engine::kErrFileNotFound);
@@ -45,7 +35,9 @@ TEST(OpenErrors, EachKindOfBadInputHasItsCode) {
     EXPECT_EQ(OpenError(SamplePath(samples::kTruncatedFile)), vireo::engine::kErrCorrupt);
 }
 
-TEST_F(ScratchDirectory, EmptyFilesPipesAndUnreadableFiles) {
+TEST(OpenErrors, EmptyFilesPipesUnreadableFilesAndContainersWithNothingToPlay) {
+    vireo::test::TempDir scratch("vireo-engine");
+    std::string const dir = scratch.Path();
     std::string empty = dir + "/empty.mov";
     std::ofstream(empty).close();
     EXPECT_EQ(OpenError(empty), vireo::engine::kErrNotMedia);
@@ -61,9 +53,7 @@ TEST_F(ScratchDirectory, EmptyFilesPipesAndUnreadableFiles) {
         ::chmod(locked.c_str(), 0);
         EXPECT_EQ(OpenError(locked), vireo::engine::kErrAccessDenied);
     }
-}
 
-TEST_F(ScratchDirectory, ContainerWithoutVideoOrAudio) {
     // A subtitle file is a container FFmpeg reads, but it has nothing to show or play.
     std::string path = dir + "/captions.srt";
     std::ofstream(path) << "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n"

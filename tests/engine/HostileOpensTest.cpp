@@ -30,23 +30,14 @@ std::chrono::milliseconds Since(Clock::time_point start) {
 // Writes the two hostile inputs into `dir`: "pipes.m3u8", whose segments are named pipes with no
 // writer, and "fan.m3u8", which lists 450 variants, each opened and probed in turn.
 void WriteHostileFiles(std::string const& dir) {
-    std::string pipes = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    std::vector<std::string> pipes;
     for (int i = 0; i < 3; ++i) {
-        std::string const name = "pipe" + std::to_string(i) + ".ts";
-        ASSERT_EQ(::mkfifo((dir + "/" + name).c_str(), 0600), 0);
-        pipes += "#EXTINF:1.6,\n" + name + "\n";
+        pipes.push_back("pipe" + std::to_string(i) + ".ts");
+        ASSERT_EQ(::mkfifo((dir + "/" + pipes.back()).c_str(), 0600), 0);
     }
-    std::ofstream(dir + "/pipes.m3u8") << pipes << "#EXT-X-ENDLIST\n";
+    WritePlaylist(dir, "pipes.m3u8", pipes);
 
-    std::filesystem::copy_file(SamplePath("offset.ts"), dir + "/seg.ts");
-    std::string fan = "#EXTM3U\n";
-    for (int i = 0; i < 450; ++i) {
-        std::string const variant = "variant" + std::to_string(i) + ".m3u8";
-        std::ofstream(dir + "/" + variant)
-            << "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.6,\nseg.ts\n#EXT-X-ENDLIST\n";
-        fan += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\n" + variant + "\n";
-    }
-    std::ofstream(dir + "/fan.m3u8") << fan;
+    WriteFanOut(dir);
 }
 
 // Opens one movie, closes it, and tells how long the open took (-1 ms when it failed).

@@ -4,6 +4,7 @@
 
 #include "TimeScale.h"
 #include "basekit/serialization/JSONConvert.h"
+#include "basekit/utility/Text.h"
 #include "engine/PixelFormats.h"
 #include "hostlink/HostLink.h"
 
@@ -21,10 +22,6 @@ namespace {
 // Every wait for an answer or a notification ends after this long.
 std::chrono::milliseconds Bound() {
     return vireo::test::Scaled(20000ms);
-}
-
-std::u16string Widen(std::string const& text) {
-    return std::u16string(text.begin(), text.end());
 }
 
 VariantObject ValueObject(Answer const& answer) {
@@ -142,7 +139,8 @@ MovieServer::MovieServer(std::string const& settings)
     auto future = done->get_future();
     std::string const name = "corvidhost VireoServer engine-test";
     std::int64_t ticket = hostlink::CreateNamedServerConnection(
-        Widen(name), Widen(mApp.ExecutablePath()), Widen(name),
+        basekit::utility::UTF8to16(name), basekit::utility::UTF8to16(mApp.ExecutablePath()),
+        basekit::utility::UTF8to16(name),
         // Runs on a hostlink thread.
         [done](hostlink::ServerConnection const& connection) { done->set_value(connection); });
     if (ticket == 0 || future.wait_for(Bound()) != std::future_status::ready)

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "EngineTestSupport.h"
+#include "TestSupport.h"
 #include "TimeScale.h"
 #include "engine/Errors.h"
 
@@ -30,15 +31,7 @@ struct Opened {
 
 class GuardedOpen : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vireo-opening-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        ReleaseBlockedReaders();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { ReleaseBlockedReaders(); }
 
     std::string Path(std::string const& name) const { return dir + "/" + name; }
     void Write(std::string const& name, std::string const& text) const {
@@ -77,15 +70,12 @@ class GuardedOpen : public ::testing::Test {
         }
     }
 
-    // A playlist of `segments`, each shown for two seconds.
     void WritePlaylist(std::string const& name, std::vector<std::string> const& segments) const {
-        std::string text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n";
-        for (auto const& segment : segments)
-            text += "#EXTINF:1.6,\n" + segment + "\n";
-        Write(name, text + "#EXT-X-ENDLIST\n");
+        vireo::test::engine::WritePlaylist(dir, name, segments);
     }
 
-    std::string dir;
+    vireo::test::TempDir mScratch{"vireo-opening"};
+    std::string const dir = mScratch.Path();
 };
 
 TEST_F(GuardedOpen, AReferenceMovieReadsItsMediaFromTheFileBesideIt) {
@@ -145,17 +135,7 @@ TEST_F(GuardedOpen, PlaylistsReadOnlyRegularFiles) {
 }
 
 TEST_F(GuardedOpen, AnOpenLongerThanItsLimitIsCut) {
-    // A playlist that fans out into hundreds of variants, each opened and probed in turn: many
-    // seconds of work without a limit.
-    Copy("offset.ts", "seg.ts");
-    std::string master = "#EXTM3U\n";
-    for (int i = 0; i < 450; ++i) {
-        std::string const variant = "variant" + std::to_string(i) + ".m3u8";
-        WritePlaylist(variant, {"seg.ts"});
-        master += "#EXT-X-STREAM-INF:BANDWIDTH=" + std::to_string(1000 + i) + "\n" + variant + "\n";
-    }
-    Write("fan.m3u8", master);
-
+    WriteFanOut(dir);
     vireo::engine::OpenOptions options;
     options.openTimeLimitMs = vireo::test::ScaledMs(400);
     Opened fan = OpenBounded(Path("fan.m3u8"), options);

@@ -40,8 +40,9 @@ TEST_P(SampleFrames, SequentialReadingGivesEveryFrameInOrderWithoutSeeking) {
     EXPECT_EQ(movie->VideoStats().framesDecoded, video.frames);
 }
 
-TEST_P(SampleFrames, RandomOrderGivesTheAskedFrame) {
+TEST_P(SampleFrames, RandomOrderGivesTheAskedFrameAndTimesBetweenShowTheEarlierOne) {
     auto const& video = *written->video;
+    vireo::engine::VideoInfo const& info = movie->Info().video;
     std::vector<int> order(std::size_t(video.frames));
     for (int i = 0; i < video.frames; ++i)
         order[std::size_t(i)] = i;
@@ -50,19 +51,12 @@ TEST_P(SampleFrames, RandomOrderGivesTheAskedFrame) {
     // Some frames twice in a row, and back to the start at the end.
     order.insert(order.begin() + std::ptrdiff_t(order.size() / 2), order[order.size() / 2]);
     order.push_back(0);
-    for (int i : order) {
-        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i)
-            << "frame " << i;
-    }
-}
-
-TEST_P(SampleFrames, TimesBetweenFramesShowTheEarlierFrame) {
-    auto const& video = *written->video;
-    vireo::engine::VideoInfo const& info = movie->Info().video;
+    for (int i : order)
+        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, info, i)), i) << "frame " << i;
+    // Backwards, each at the last unit before the next frame starts.
     for (int i = video.frames - 1; i >= 0; --i) {
-        // The last unit before the next frame starts.
         std::int64_t next = samples::FramePeriods(video, i + 1) * info.sampleSize;
-        EXPECT_EQ(FrameNumberAt(*movie, next - 1), i) << "frame " << i;
+        EXPECT_EQ(FrameNumberAt(*movie, next - 1), i) << "frame " << i << ", at its end";
     }
 }
 

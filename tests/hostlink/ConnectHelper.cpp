@@ -9,19 +9,8 @@
 #include <future>
 #include <string>
 
+#include "basekit/utility/Text.h"
 #include "hostlink/HostLink.h"
-
-namespace {
-
-std::u16string Widen(char const* text) {
-    std::u16string out;
-    for (char const* c = text; *c; ++c) {
-        out.push_back(static_cast<unsigned char>(*c));  // the tests use ASCII names
-    }
-    return out;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -32,7 +21,8 @@ int main(int argc, char** argv) {
     auto found = std::make_shared<std::promise<hostlink::ServerConnection>>();
     auto future = found->get_future();
     std::int64_t ticket = hostlink::CreateNamedServerConnection(
-        Widen(argv[1]), Widen(argv[2]), Widen(argv[1]),
+        basekit::utility::UTF8to16(argv[1]), basekit::utility::UTF8to16(argv[2]),
+        basekit::utility::UTF8to16(argv[1]),
         [found](hostlink::ServerConnection const& connection) { found->set_value(connection); });
     if (ticket == 0) {
         std::printf("0 0\n");

@@ -36,7 +36,7 @@ TEST(Launch, ExecutablesThatCannotRunAreRefusedOrReportedPromptly) {
     int calls = 0;
     for (auto const& path : {dir.Path() + "/missing", plain, dir.Path()}) {
         EXPECT_EQ(0, ::hostlink::CreateNamedServerConnection(
-                         Widen(kSharedName), Widen(path), Widen(kSharedName),
+                         UTF8to16(kSharedName), UTF8to16(path), UTF8to16(kSharedName),
                          [&calls](::hostlink::ServerConnection const&) { ++calls; }))
             << path;
     }

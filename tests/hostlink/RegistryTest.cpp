@@ -56,8 +56,9 @@ TEST(Registry, DirectoryIsMadePrivateAndUnsafeOnesAreRefused) {
         ScopedEnv env("CORVIDHOST_REGISTRY_DIR", unsafe.c_str());
         EXPECT_EQ("", ::hostlink::RegistryDirectory()) << unsafe;
         // No server is started where others could read its token or plant an entry.
-        EXPECT_EQ(0, ::hostlink::CreateNamedServerConnection(
-                         Widen(kSharedName), Widen(app.ExecutablePath()), Widen(kSharedName), {}))
+        EXPECT_EQ(0, ::hostlink::CreateNamedServerConnection(UTF8to16(kSharedName),
+                                                             UTF8to16(app.ExecutablePath()),
+                                                             UTF8to16(kSharedName), {}))
             << unsafe;
         ::hostlink::server::LaunchOptions options;
         options.name = kSharedName;

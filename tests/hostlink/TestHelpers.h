@@ -1,14 +1,14 @@
 #pragma once
 // Shared pieces of the hostlink and server tests.
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "ChildProcess.h"
 #include "TestSupport.h"
 #include "TimeScale.h"
 #include "basekit/serialization/Variant.h"
+#include "basekit/utility/Text.h"
 #include "basemarshal/RPCClient.h"
 #include "hostlink/HostLink.h"
 
@@ -21,7 +21,7 @@ constexpr char kSharedName[] = "corvidhost VireoServer";
 // A private server's name: the base name, a space and a suffix.
 std::string PrivateName(std::string const& suffix);
 
-std::u16string Widen(std::string const& text);
+using basekit::utility::UTF8to16;
 
 // What CreateNamedServerConnection reported.
 struct Outcome {
@@ -46,25 +46,18 @@ Answer Call(basemarshal::RPCClient& client, char const* method,
             basekit::serialization::VariantArray params = {},
             std::chrono::milliseconds bound = std::chrono::seconds(10));
 
-// hostlink_connect_helper run as another process; its stdin and stdout are pipes.
-class HelperProcess {
+// hostlink_connect_helper run as another process, asking for server `name`.
+class HelperProcess : public support::ChildProcess {
   public:
     HelperProcess(std::string const& name, std::string const& executable, bool openSession);
-    ~HelperProcess();  // kills it if still running
-    HelperProcess(HelperProcess const&) = delete;
-    HelperProcess& operator=(HelperProcess const&) = delete;
 
     // The helper's report: false when none came within the bound.
     bool ReadReport(std::chrono::milliseconds bound);
     std::uint16_t Port() const { return mPort; }
     std::int64_t ServerPid() const { return mServerPid; }
     bool HasSession() const { return mSession; }
-    void Kill();
 
   private:
-    pid_t mPid = -1;
-    int mIn = -1;
-    int mOut = -1;
     std::uint16_t mPort = 0;
     std::int64_t mServerPid = 0;
     bool mSession = false;

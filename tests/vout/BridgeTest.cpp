@@ -1,6 +1,6 @@
 // The video outputs through the library and the real server: listing, a run of blits into a
-// capture file, a frame on a (virtual) screen, one holder across processes, and a killed client
-// whose component comes free.
+// capture file, a frame on a (virtual) screen, and a killed client whose component comes free
+// (one holder across processes is shown in LockTest).
 #include <dirent.h>
 
 #include <thread>
@@ -53,7 +53,6 @@ class BridgeTest : public vireo::test::library::LibraryTest {
         UseServer(ServerKind::Real);
     }
     std::string CaptureDir() const { return mDir.Path() + "/captures"; }
-    std::string LockDir() const { return mDir.Path() + "/runtime/vireo-vout"; }
 
     TempDir mDir{"vout-bridge"};
     ScopedEnv mCaptureEnv{"VIREO_VOUT_CAPTURE_DIR", (mDir.Path() + "/captures").c_str()};
@@ -131,7 +130,7 @@ TEST_F(BridgeTest, TheCaptureFileHoldsExactlyTheBlittedFrames) {
     EXPECT_EQ(error, "");
 }
 
-TEST_F(BridgeTest, TheDisplayListsTheScreensModesAndShowsABlittedFrame) {
+TEST_F(BridgeTest, TheDisplayShowsABlittedFrame) {
     VirtualScreen screen(320, 240);
     ASSERT_TRUE(screen.Started()) << "Xvfb (Debian package xvfb) could not be started";
     StartServer(screen.Name().c_str());
@@ -139,17 +138,11 @@ TEST_F(BridgeTest, TheDisplayListsTheScreensModesAndShowsABlittedFrame) {
     std::vector<QTVOutComponent> components;
     client->GetQTVOutComponents(components);
     ASSERT_EQ(components.size(), 2u) << "the screen, then the capture output";
+    // The modes themselves are checked in DisplayTest; here they must come across the wire.
     QTVOutComponent const& display = components[0];
     EXPECT_EQ(display.mQTComponentDescription.mQTComponentDesc_componentType, kVout);
     ASSERT_FALSE(display.mDisplayModes.empty());
-    bool screenSize = false;
-    for (auto const& mode : display.mDisplayModes) {
-        screenSize |= mode.mWidth == 320 && mode.mHeight == 240;
-        EXPECT_EQ(mode.mQTPixelType, 32);
-        EXPECT_EQ(mode.mDisplayModeName.rfind("320 x 240", 0) == 0, mode.mWidth == 320)
-            << mode.mDisplayModeName;
-    }
-    EXPECT_TRUE(screenSize);
+    EXPECT_GT(display.mDisplayModes[0].mWidth, 0);
 
     QTVOutUseComponentData use;
     use.mQTComponentDescription = display.mQTComponentDescription;
@@ -190,42 +183,12 @@ TEST_F(BridgeTest, TheDisplayListsTheScreensModesAndShowsABlittedFrame) {
     EXPECT_EQ(result.mOperationResult, 0);
 }
 
-TEST_F(BridgeTest, OneApplicationAtATimeAcrossProcesses) {
-    StartServer(nullptr);
-    ClientRef client = VireoClient::Create();
-    QTVOutUseComponentData use = CaptureUse(u"Bridge Holder");
-    client->QTVOutBeginUsingComponent(use);
-    ASSERT_EQ(use.mVOutOperationResult.mOperationResult, 0);
-
-    // Another process is refused with the holder's name.
-    {
-        Child other({HolderPath(), LockDir(), CaptureDir(), "Intruder"});
-        std::string line;
-        ASSERT_TRUE(other.ReadLine(line, ScaledMs(20000)));
-        EXPECT_EQ(line, "2 Bridge Holder");
-    }
-    QTVOutOperationResult given;
-    client->QTVOutEndUsingComponent(given);
-    ASSERT_EQ(given.mOperationResult, 0);
-
-    // And the other way round: the client is refused with the other process's name.
-    Child holder({HolderPath(), LockDir(), CaptureDir(), "Outside Holder"});
-    std::string line;
-    ASSERT_TRUE(holder.ReadLine(line, ScaledMs(20000)));
-    ASSERT_EQ(line, "0 Outside Holder");
-    use = CaptureUse(u"Bridge Holder");
-    client->QTVOutBeginUsingComponent(use);
-    EXPECT_EQ(use.mVOutOperationResult.mOperationResult, 2);
-    EXPECT_EQ(use.mVOutOperationResult.mApplicationUsingComponentName, u"Outside Holder");
-    EXPECT_EQ(holder.CloseAndWait(), 0);
-}
-
 TEST_F(BridgeTest, AKilledClientFreesItsComponent) {
     StartServer(nullptr);
     ClientRef client = VireoClient::Create();
-    Child peer({VOUT_BRIDGE_PEER_PATH, "Doomed Peer"});
+    ChildProcess peer({VOUT_BRIDGE_PEER_PATH, "Doomed Peer"});
     std::string line;
-    ASSERT_TRUE(peer.ReadLine(line, ScaledMs(30000)));
+    ASSERT_TRUE(peer.ReadLine(line, Scaled(std::chrono::seconds(30))));
     ASSERT_EQ(line, "0 Doomed Peer");
     QTVOutUseComponentData use = CaptureUse(u"Survivor");
     client->QTVOutBeginUsingComponent(use);

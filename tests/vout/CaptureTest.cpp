@@ -98,9 +98,9 @@ TEST_F(CaptureTest, TheFileHoldsExactlyTheBlittedFramesInEveryFormat) {
     }
 }
 
-TEST_F(CaptureTest, EveryRunIsAFileOfItsOwn) {
+TEST_F(CaptureTest, EveryRunIsAFileOfItsOwnAndAnEndedSessionFreesTheComponent) {
     vout::VideoOutputs outputs(MakeSettings());
-    ASSERT_EQ(outputs.BeginUsingComponent(1, CaptureRequest("Runs"))
+    ASSERT_EQ(outputs.BeginUsingComponent(1, CaptureRequest("First App"))
                   .mVOutOperationResult.mOperationResult,
               vout::kVOutOperationSucceeded);
     Frame const a = MakePatternFrame(16, 4, Kino::kPixelFormat_BGRA, 0, 10);
@@ -113,8 +113,20 @@ TEST_F(CaptureTest, EveryRunIsAFileOfItsOwn) {
     // A new run without an end: the first file is complete and a second one starts.
     EXPECT_EQ(outputs.BeginBlitting(1, c).mOperationResult, vout::kVOutOperationSucceeded);
     std::string const second = outputs.CaptureFilePath(1);
-    EXPECT_EQ(outputs.EndBlitting(1).mOperationResult, vout::kVOutOperationSucceeded);
     EXPECT_NE(first, second);
+
+    vout::UseComponentData const refused = outputs.BeginUsingComponent(2, CaptureRequest("Second"));
+    EXPECT_EQ(refused.mVOutOperationResult.mOperationResult, vout::kVOutComponentInUse);
+    EXPECT_EQ(refused.mVOutOperationResult.mApplicationUsingComponentName, "First App");
+    EXPECT_EQ(refused.mApplicationName, "Second");
+
+    // The first session ends while its run is open: the run ends and the component is free.
+    outputs.SessionEnded(1);
+    outputs.SessionEnded(1);
+    EXPECT_EQ(outputs.BlitFrame(1, a).mOperationResult, vout::kVOutNoComponentInUse);
+    EXPECT_EQ(outputs.BeginUsingComponent(2, CaptureRequest("Second"))
+                  .mVOutOperationResult.mOperationResult,
+              vout::kVOutOperationSucceeded);
 
     std::vector<vout::CapturedFrame> const one = ReadAll(first);
     ASSERT_EQ(one.size(), 2u);
@@ -239,33 +251,6 @@ TEST_F(CaptureTest, ADirectoryThatCannotBeMadeIsReportedAtTakingTime) {
     EXPECT_EQ(
         other.BeginUsingComponent(1, CaptureRequest("Next")).mVOutOperationResult.mOperationResult,
         vout::kVOutOperationSucceeded);
-}
-
-TEST_F(CaptureTest, ASecondSessionIsRefusedUntilTheFirstEnds) {
-    vout::VideoOutputs outputs(MakeSettings());
-    ASSERT_EQ(outputs.BeginUsingComponent(1, CaptureRequest("First App"))
-                  .mVOutOperationResult.mOperationResult,
-              vout::kVOutOperationSucceeded);
-    ASSERT_EQ(outputs.BeginBlitting(1, MakePatternFrame(8, 8, Kino::kPixelFormat_BGRA, 0, 1))
-                  .mOperationResult,
-              vout::kVOutOperationSucceeded);
-    std::string const path = outputs.CaptureFilePath(1);
-
-    vout::UseComponentData const refused = outputs.BeginUsingComponent(2, CaptureRequest("Second"));
-    EXPECT_EQ(refused.mVOutOperationResult.mOperationResult, vout::kVOutComponentInUse);
-    EXPECT_EQ(refused.mVOutOperationResult.mApplicationUsingComponentName, "First App");
-    EXPECT_EQ(refused.mApplicationName, "Second");
-
-    // The first session ends while its run is open: the run ends and the component is free.
-    outputs.SessionEnded(1);
-    outputs.SessionEnded(1);
-    EXPECT_EQ(outputs.BlitFrame(1, MakePatternFrame(8, 8, Kino::kPixelFormat_BGRA, 0, 2))
-                  .mOperationResult,
-              vout::kVOutNoComponentInUse);
-    EXPECT_EQ(ReadAll(path).size(), 1u);
-    EXPECT_EQ(outputs.BeginUsingComponent(2, CaptureRequest("Second"))
-                  .mVOutOperationResult.mOperationResult,
-              vout::kVOutOperationSucceeded);
 }
 
 TEST_F(CaptureTest, ADamagedFileIsReportedByTheReader) {

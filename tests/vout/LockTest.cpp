@@ -28,8 +28,8 @@ class LockTest : public ::testing::Test {
     }
     std::string LockDir() const { return mDir.Path() + "/locks"; }
 
-    std::unique_ptr<Child> StartHolder(std::string const& application) {
-        return std::make_unique<Child>(std::vector<std::string>{
+    std::unique_ptr<ChildProcess> StartHolder(std::string const& application) {
+        return std::make_unique<ChildProcess>(std::vector<std::string>{
             HolderPath(), LockDir(), mDir.Path() + "/captures", application});
     }
 
@@ -39,45 +39,35 @@ class LockTest : public ::testing::Test {
 // UTF-8 names travel through the lock file unchanged.
 std::string const kHolderName = "Holder \xC3\x9C App";
 
-TEST_F(LockTest, ASecondProcessIsRefusedWithTheHoldersName) {
+TEST_F(LockTest, OneProcessAtATimeAndAKilledHolderFreesTheComponent) {
+    auto const bound = Scaled(std::chrono::seconds(20));
     vout::VideoOutputs outputs(MakeSettings());
     ASSERT_EQ(outputs.BeginUsingComponent(1, CaptureRequest(kHolderName))
                   .mVOutOperationResult.mOperationResult,
               vout::kVOutOperationSucceeded);
-
-    auto other = StartHolder("Intruder");
     std::string line;
-    ASSERT_TRUE(other->ReadLine(line, ScaledMs(20000)));
-    EXPECT_EQ(line, std::to_string(vout::kVOutComponentInUse) + " " + kHolderName);
-    EXPECT_EQ(other->CloseAndWait(), 1) << "the refused process had nothing to give back";
+    {
+        auto other = StartHolder("Intruder");
+        ASSERT_TRUE(other->ReadLine(line, bound));
+        EXPECT_EQ(line, std::to_string(vout::kVOutComponentInUse) + " " + kHolderName);
+        EXPECT_EQ(other->CloseAndWait(bound), 1) << "the refused process had nothing to give back";
+    }
 
-    // Given back here, the other process gets it.
+    // Given back here, the other process gets it, and this one is refused with its name.
     EXPECT_EQ(outputs.EndUsingComponent(1).mOperationResult, vout::kVOutOperationSucceeded);
-    auto next = StartHolder("Next");
-    ASSERT_TRUE(next->ReadLine(line, ScaledMs(20000)));
+    auto holder = StartHolder("Next");
+    ASSERT_TRUE(holder->ReadLine(line, bound));
     EXPECT_EQ(line, "0 Next");
-    EXPECT_EQ(next->CloseAndWait(), 0);
-}
-
-TEST_F(LockTest, AKilledHolderFreesTheComponent) {
-    auto holder = StartHolder(kHolderName);
-    std::string line;
-    ASSERT_TRUE(holder->ReadLine(line, ScaledMs(20000)));
-    ASSERT_EQ(line, "0 " + kHolderName);
-
-    vout::VideoOutputs outputs(MakeSettings());
     vout::UseComponentData const refused =
         outputs.BeginUsingComponent(1, CaptureRequest("Waiting App"));
     EXPECT_EQ(refused.mVOutOperationResult.mOperationResult, vout::kVOutComponentInUse);
-    EXPECT_EQ(refused.mVOutOperationResult.mApplicationUsingComponentName, kHolderName);
+    EXPECT_EQ(refused.mVOutOperationResult.mApplicationUsingComponentName, "Next");
 
+    // Killed, the holder leaves the component free; the lock file then names this process.
     holder->Kill();
     vout::UseComponentData const taken =
         outputs.BeginUsingComponent(1, CaptureRequest("Waiting App"));
     EXPECT_EQ(taken.mVOutOperationResult.mOperationResult, vout::kVOutOperationSucceeded);
-    EXPECT_EQ(taken.mVOutOperationResult.mApplicationUsingComponentName, "Waiting App");
-
-    // The lock file now names this process and its application.
     std::ifstream file(LockDir() + "/capture.lock");
     std::stringstream text;
     text << file.rdbuf();
@@ -109,21 +99,13 @@ TEST_F(LockTest, TheLockDirectoryIsPrivate) {
     EXPECT_EQ(refused.mVOutOperationResult.mQTResultCode, EACCES);
 }
 
-TEST_F(LockTest, TheDefaultDirectoriesArePerUser) {
+// Users on one machine never share a lock directory.
+TEST_F(LockTest, TheDefaultLockDirectoryIsPerUser) {
     vireo::test::ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
     EXPECT_EQ(vout::DefaultLockDirectory(), "/run/user/4242/vireo-vout");
     vireo::test::ScopedEnv noRuntime("XDG_RUNTIME_DIR", nullptr);
     vireo::test::ScopedEnv tmp("TMPDIR", "/var/tmp");
     EXPECT_EQ(vout::DefaultLockDirectory(), "/var/tmp/vireo-vout-" + std::to_string(::geteuid()));
-
-    vireo::test::ScopedEnv configured("VIREO_VOUT_CAPTURE_DIR", "/srv/captures");
-    EXPECT_EQ(vout::DefaultCaptureDirectory(), "/srv/captures");
-    vireo::test::ScopedEnv notConfigured("VIREO_VOUT_CAPTURE_DIR", nullptr);
-    vireo::test::ScopedEnv data("XDG_DATA_HOME", "/home/u/data");
-    EXPECT_EQ(vout::DefaultCaptureDirectory(), "/home/u/data/Vireo/Captures");
-    vireo::test::ScopedEnv noData("XDG_DATA_HOME", nullptr);
-    vireo::test::ScopedEnv home("HOME", "/home/u");
-    EXPECT_EQ(vout::DefaultCaptureDirectory(), "/home/u/.local/share/Vireo/Captures");
 }
 
 }  // namespace

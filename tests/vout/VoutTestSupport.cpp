@@ -1,16 +1,7 @@
 #include "VoutTestSupport.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
 
 #include "Orb/ObjectModel.h"
@@ -18,8 +9,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include "TimeScale.h"
-
-extern char** environ;
 
 // LeakSanitizer (asan preset): what SDL's video leaves behind on purpose. libdbus keeps its
 // connection to the session bus until the process ends (SDL opens it for the screen saver and
@@ -39,61 +28,6 @@ extern "C" const char* __tsan_default_suppressions() {
 
 namespace vireo::test::vout {
 namespace {
-
-using namespace std::chrono;
-
-// Reads into `buffered` until it holds a newline, the descriptor ends or `deadline` passes.
-bool ReadLineFrom(int fd, std::string& buffered, std::string& line,
-                  steady_clock::time_point deadline) {
-    for (;;) {
-        std::size_t const end = buffered.find('\n');
-        if (end != std::string::npos) {
-            line = buffered.substr(0, end);
-            buffered.erase(0, end + 1);
-            return true;
-        }
-        auto const left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-        if (left <= 0) {
-            return false;
-        }
-        pollfd p{fd, POLLIN, 0};
-        int const ready = ::poll(&p, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            return false;
-        }
-        char chunk[256];
-        ssize_t const n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        buffered.append(chunk, static_cast<std::size_t>(n));
-    }
-}
-
-pid_t Spawn(std::vector<std::string> const& args, posix_spawn_file_actions_t* actions) {
-    std::vector<char*> argv;
-    for (std::string const& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), environ) != 0) {
-        return -1;
-    }
-    return pid;
-}
-
-void Reap(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-}
 
 // A frame that claims more rows than it has bytes for.
 class ShortFrame final : public Orb::PrivateImplementation<ShortFrame, Kino::IVideoFrame> {
@@ -157,129 +91,15 @@ std::vector<std::uint8_t> FrameBytes(Kino::IVideoFrame const& frame) {
     return request;
 }
 
-Child::Child(std::vector<std::string> const& args) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    mPid = Spawn(args, &actions);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    mIn = in[1];
-    mOut = out[0];
-    if (mPid < 0) {
-        throw std::runtime_error("cannot start " + args.front());
-    }
-}
-
-Child::~Child() {
-    Kill();
-    if (mIn >= 0) {
-        ::close(mIn);
-    }
-    if (mOut >= 0) {
-        ::close(mOut);
-    }
-}
-
-bool Child::ReadLine(std::string& line, int timeoutMs) {
-    return ReadLineFrom(mOut, mBuffered, line, steady_clock::now() + milliseconds(timeoutMs));
-}
-
-void Child::WriteLine(std::string const& line) {
-    std::string const text = line + "\n";
-    if (::write(mIn, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        throw std::runtime_error("cannot write to the child");
-    }
-}
-
-void Child::Kill() {
-    if (mPid > 0) {
-        ::kill(mPid, SIGKILL);
-        Reap(mPid);
-        mPid = -1;
-    }
-}
-
-int Child::CloseAndWait() {
-    if (mIn >= 0) {
-        ::close(mIn);
-        mIn = -1;
-    }
-    if (mPid <= 0) {
-        return -1;
-    }
-    int status = 0;
-    while (::waitpid(mPid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    mPid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool Child::WaitFor(int timeoutMs) {
-    if (mIn >= 0) {
-        ::close(mIn);
-        mIn = -1;
-    }
-    auto const deadline = steady_clock::now() + milliseconds(timeoutMs);
-    while (mPid > 0) {
-        int status = 0;
-        pid_t const done = ::waitpid(mPid, &status, WNOHANG);
-        if (done == mPid) {
-            mPid = -1;
-            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        }
-        if (done < 0 && errno != EINTR) {
-            return false;
-        }
-        if (steady_clock::now() > deadline) {
-            return false;
-        }
-        ::usleep(10000);
-    }
-    return false;
-}
-
-VirtualScreen::VirtualScreen(int width, int height) : mWidth(width), mHeight(height) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        return;
-    }
-    // The server writes the display number it chose to descriptor 3.
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 3);
-    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::string const screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    mPid = Spawn(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-br", "-noreset"},
-        &actions);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    std::string buffered;
+VirtualScreen::VirtualScreen(int width, int height)
+    : mServer({"Xvfb", "-displayfd", "1", "-screen", "0",
+               std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp",
+               "-br", "-noreset"},
+              true) {
     std::string line;
-    if (mPid > 0 &&
-        ReadLineFrom(pipeFds[0], buffered, line,
-                     steady_clock::now() + vireo::test::Scaled(milliseconds(20000))) &&
+    if (mServer.ReadLine(line, vireo::test::Scaled(std::chrono::milliseconds(20000))) &&
         !line.empty()) {
         mName = ":" + line;
-    }
-    ::close(pipeFds[0]);
-}
-
-VirtualScreen::~VirtualScreen() {
-    if (mPid > 0) {
-        ::kill(mPid, SIGTERM);
-        Reap(mPid);
     }
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 // Helpers of the video-output tests: frames with known pixels, a frame that misstates its size,
-// child processes with pipes, and a private virtual X server.
-#include <sys/types.h>
-
+// and a private virtual X server.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Kino/VideoFrame.h"
 #include "Orb/InterfaceRef.h"
 #include "vout/Records.h"
@@ -35,50 +34,20 @@ std::vector<std::uint8_t> FrameBytes(Kino::IVideoFrame const& frame);
 // The capture component's description with only type and subtype set, and a request for it.
 ::vireo::server::vout::UseComponentData CaptureRequest(std::string const& application);
 
-// A child process with its standard input and output on pipes.
-class Child {
-  public:
-    explicit Child(std::vector<std::string> const& args);
-    ~Child();  // kills and reaps the child if it still runs
-    Child(Child const&) = delete;
-    Child& operator=(Child const&) = delete;
-
-    // The next line of its output (without the newline); false at its end or after `timeoutMs`.
-    bool ReadLine(std::string& line, int timeoutMs);
-    void WriteLine(std::string const& line);
-    void Kill();  // SIGKILL and reap
-    // Closes its input and waits for it to exit; its exit status, or -1.
-    int CloseAndWait();
-    // Closes its input and waits at most `timeoutMs` for it to exit with status 0.
-    bool WaitFor(int timeoutMs);
-    pid_t Pid() const { return mPid; }
-
-  private:
-    pid_t mPid = -1;
-    int mIn = -1;
-    int mOut = -1;
-    std::string mBuffered;
-};
-
-// Xvfb on a display number it picks itself (-displayfd), with a black root window.
+// Xvfb on a display number it picks itself (-displayfd), with a black root window; stopped
+// with SIGTERM so that it removes its socket and lock file.
 class VirtualScreen {
   public:
     VirtualScreen(int width, int height);
-    ~VirtualScreen();
-    VirtualScreen(VirtualScreen const&) = delete;
-    VirtualScreen& operator=(VirtualScreen const&) = delete;
+    ~VirtualScreen() { mServer.Kill(SIGTERM); }
 
     bool Started() const { return !mName.empty(); }
     std::string const& Name() const { return mName; }  // ":N"
-    int Width() const { return mWidth; }
-    int Height() const { return mHeight; }
-    pid_t Pid() const { return mPid; }
+    pid_t Pid() const { return mServer.Pid(); }
 
   private:
-    pid_t mPid = -1;
+    ::vireo::test::ChildProcess mServer;
     std::string mName;
-    int mWidth;
-    int mHeight;
 };
 
 // The top left of the screen of X display `display` as its server has it (the root window).

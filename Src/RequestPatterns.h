@@ -59,8 +59,13 @@ namespace patterns {
 // The handler side holds it through a shared pointer, so an answer that comes after the caller
 // stopped caring (there is none today: every wait ends with an answer) touches nothing on the
 // caller's stack. The first answer counts; later ones change nothing.
+//
+// Waiting on a session, the caller reads the session itself while nothing else does
+// (Session::Lead): its own answer is then delivered on its own thread, with no wake-up of
+// another one. An answer given on another thread wakes it (condition variable, or the session's
+// leader wake).
 template <class Result>
-class OneShot {
+class OneShot final : public basetransport::AwaitedAnswer {
   public:
     explicit OneShot(Result initial) : mResult(std::move(initial)) {}
     OneShot(OneShot const&) = delete;
@@ -68,6 +73,7 @@ class OneShot {
 
     // Runs on a handler thread. False when an answer was already given.
     bool Answer(Result result) {
+        basetransport::SessionPtr leading;
         {
             std::lock_guard<std::mutex> lock(mMutex);
             if (mAnswered) {
@@ -75,22 +81,42 @@ class OneShot {
             }
             mResult = std::move(result);
             mAnswered = true;
+            leading = mLeading;
         }
         mChanged.notify_all();
+        if (leading) {
+            leading->WakeLeader();
+        }
         return true;
     }
 
-    // Waits for the answer and hands it out (once).
-    Result Wait() {
+    // Waits for the answer and hands it out (once). With `session` (the one the request went
+    // out on), reads it meanwhile when nothing else does.
+    Result Wait(basetransport::SessionPtr const& session = basetransport::SessionPtr()) {
+        if (session && !Arrived()) {
+            {
+                std::lock_guard<std::mutex> lock(mMutex);
+                mLeading = session;
+            }
+            session->Lead(*this);
+            std::lock_guard<std::mutex> lock(mMutex);
+            mLeading.reset();
+        }
         std::unique_lock<std::mutex> lock(mMutex);
         mChanged.wait(lock, [this] { return mAnswered; });
         return std::move(mResult);
+    }
+
+    bool Arrived() override {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mAnswered;
     }
 
   private:
     std::mutex mMutex;
     std::condition_variable mChanged;
     bool mAnswered = false;
+    basetransport::SessionPtr mLeading;  // the session the caller leads while it waits
     Result mResult;
 };
 
@@ -177,7 +203,7 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
             outcome->Answer(initial);
         },
         0);
-    record = outcome->Wait();
+    record = outcome->Wait(rpc->GetSession());
     return true;
 }
 

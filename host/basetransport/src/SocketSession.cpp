@@ -399,16 +399,18 @@ void SocketSession::WaitAsLeader(AwaitedAnswer& awaited) {
     // Pairs with WakeLeader: either the answerer sees this flag and wakes the poll, or the
     // answer is seen here before polling.
     mLeaderPolling.store(true);
+    pollfd fds[2] = {{mFD, POLLIN, 0}, {mLeaderWakeFD, POLLIN, 0}};
     if (!awaited.Arrived()) {
-        pollfd fds[2] = {{mFD, POLLIN, 0}, {mLeaderWakeFD, POLLIN, 0}};
         // No time limit: the end of the session shuts the socket down, which wakes the poll,
         // and every other way an answer can come calls WakeLeader.
         while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
         }
     }
     mLeaderPolling.store(false);
-    std::uint64_t count;
-    while (::read(mLeaderWakeFD, &count, sizeof count) < 0 && errno == EINTR) {
+    if (fds[1].revents != 0) {
+        std::uint64_t count;
+        while (::read(mLeaderWakeFD, &count, sizeof count) < 0 && errno == EINTR) {
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // A caller that reads its session itself while it waits for its answer (Session::Lead), as the
-// library's synchronous calls do: its own answer on its own thread, everything else still
-// delivered once and in order, and every way out still ending the wait.
+// library's synchronous calls do: its own answer on its own thread, everything else handed on to
+// a worker and delivered once and in order, and every way out still ending the wait.
 #include <atomic>
 
 #include "TestSupport.h"
@@ -17,7 +17,12 @@ using basetransport::SessionPtr;
 
 struct Awaited : basetransport::AwaitedAnswer {
     bool Arrived() override { return outcome->Handled() > 0; }
+    bool IsAnswer(boost::json::object const& message) override {
+        auto const* value = message.if_contains("id");
+        return value && value->is_int64() && value->get_int64() == id;
+    }
     std::shared_ptr<Outcome> outcome = std::make_shared<Outcome>();
+    std::int64_t id = 0;
 };
 
 struct LedOutcome {
@@ -34,7 +39,7 @@ LedOutcome LeadCall(basemarshal::RPCClient& client, SessionPtr const& session, c
     auto role = std::make_shared<std::atomic<bool>>(false);
     auto onResult = awaited->outcome->ResultHandler();
     auto onError = awaited->outcome->ErrorHandler();
-    client.SendRequest(
+    awaited->id = client.SendRequest(
         BuildCall(method, params),
         [awaited, onResult, role, session](VariantPtr const& value, std::int64_t arg) {
             role->store(basekit::threads::IsHandlerThread());
@@ -96,7 +101,7 @@ TEST(TransportLead, CallersTakeTheirOwnAnswersAmongOthers) {
     EXPECT_GT(onCaller.load(), 0) << "waiting callers read their own answers";
 }
 
-TEST(TransportLead, NotificationsWhileLeadingKeepTheirOrder) {
+TEST(TransportLead, NotificationsWhileLeadingAreHandedOnInOrder) {
     Loopback loop;
     // Five notifications, then the answer.
     loop.server.AddMethod("Burst", [](SessionPtr const& s, VariantPtr const&, Responder const& r) {
@@ -109,10 +114,12 @@ TEST(TransportLead, NotificationsWhileLeadingKeepTheirOrder) {
     });
     std::mutex mutex;
     std::vector<std::int64_t> notes;
+    std::vector<std::thread::id> noteThreads;
     basetransport::RegisterExtension(
         "test.lead.", [&](SessionPtr const&, boost::json::object const& message) {
             std::lock_guard<std::mutex> lock(mutex);
             notes.push_back(message.at("params").as_array().at(0).as_int64());
+            noteThreads.push_back(std::this_thread::get_id());
         });
     SessionPtr const session = loop.Connect();
     basemarshal::RPCClient client(session, u"test");
@@ -124,6 +131,8 @@ TEST(TransportLead, NotificationsWhileLeadingKeepTheirOrder) {
         ASSERT_EQ(notes.size(), std::size_t(5 * (round + 1)));
         for (std::size_t i = 0; i < notes.size(); ++i) {
             EXPECT_EQ(notes[i], std::int64_t(i % 5));
+            // Only the caller's own answer runs on the caller's thread.
+            EXPECT_NE(noteThreads[i], std::this_thread::get_id());
         }
     }
     basetransport::UnregisterExtension("test.lead.");
@@ -149,7 +158,8 @@ TEST(TransportLead, EveryWayOutReleasesTheLeader) {
                                      });
 
     {
-        // A handler the leader runs blocks: another caller's answer still comes meanwhile.
+        // A notification handler blocks while a caller leads: the caller's answer, behind it,
+        // and later answers still come.
         SessionPtr const session = loop.Connect();
         basemarshal::RPCClient client(session, u"test");
         std::thread leader([&] {

@@ -344,10 +344,16 @@ void SocketSession::Lead(AwaitedAnswer& awaited) {
     mParked = false;
     for (;;) {
         if (!mQueue.empty()) {
+            if (mQueue.front().end || !awaited.IsAnswer(mQueue.front().message)) {
+                // Not the caller's answer: a worker delivers it, and the rest in order.
+                StartRunnerLocked();
+                return;
+            }
             bool end = false;
             bool kept;
             {
-                // Handlers run here as on a worker: a blocking call made in one is refused.
+                // The answer's handler runs here as on a worker: a blocking call made in it is
+                // refused.
                 basekit::threads::ScopedThreadRole role(basekit::threads::ThreadRole::kDelivery);
                 kept = DeliverNext(lock, token, end);
             }

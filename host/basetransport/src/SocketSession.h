@@ -13,8 +13,9 @@
 //
 // Any thread may take the runner role while it is parked (the token check makes the parked
 // wait's later wake-up harmless): a caller waiting for an answer takes it (Lead), reads the
-// socket with poll and recv, delivers what comes on its own thread, and parks the runner again
-// once its answer has been delivered. Its own answer then costs no thread hand-off at all.
+// socket with poll and recv, delivers its own answer on its own thread and parks the runner
+// again; its answer then costs no thread hand-off. Anything else that comes first it hands on to
+// a worker runner, which delivers it and the rest in order.
 //
 // Writing: SendMessage writes straight from the calling thread when nothing is queued; what the
 // socket does not take at once is queued and written from the event loop as the socket drains.

@@ -29,6 +29,8 @@ class AwaitedAnswer {
     // True once the answer has come. Called by the waiting thread, between messages; must not
     // block.
     virtual bool Arrived() = 0;
+    // True when `message` is the awaited answer, which the waiting thread then delivers itself.
+    virtual bool IsAnswer(boost::json::object const& message) = 0;
 };
 
 class Session : public boost::enable_shared_from_this<Session> {
@@ -52,8 +54,8 @@ class Session : public boost::enable_shared_from_this<Session> {
     virtual std::int64_t GetPeerProcessID() const = 0;
 
     // Receives every message of the session that no extension claims (see Extensions.h).
-    // Runs on a transport worker thread, or on a caller thread that leads the session while it
-    // waits for an answer (Lead); marked ThreadRole::kDelivery either way. May block: the
+    // Runs on a transport worker thread, or, for the answer a caller waits for, on that caller's
+    // thread while it leads the session (Lead); marked ThreadRole::kDelivery either way. May block: the
     // transport keeps another worker reading.
     // Messages of one session are delivered in order, but the handler for a later message may
     // start while an earlier one is still blocked (still running after the transport's delivery
@@ -76,14 +78,16 @@ class Session : public boost::enable_shared_from_this<Session> {
 
     // For a caller that waits for an answer on this session, so that the answer needs no second
     // thread: when nothing is reading the session (its runner waits for the socket), the calling
-    // thread takes the runner role. It reads the socket and delivers every message in order on
-    // this thread, exactly as a worker would (marked ThreadRole::kDelivery while a handler
-    // runs), until `awaited.Arrived()`, until the end of the session has been delivered, or
-    // until a handler it runs outlasts the delivery grace (another runner then carries on, as
-    // for a blocked handler on a worker). Then it hands the reading back to the workers and
-    // returns. Returns at once when another thread is reading or delivering, and on a handler
-    // thread. The caller still waits for its answer as usual afterwards; an answer delivered
-    // elsewhere while the caller leads must be followed by WakeLeader.
+    // thread takes the runner role and reads the socket itself. When the next message is its
+    // answer (`awaited.IsAnswer`), it delivers it on this thread, as a worker would (marked
+    // ThreadRole::kDelivery while the handler runs). Any other message, and the end of the
+    // session, it hands on: a worker takes the role and delivers them in order, so no handler
+    // but the caller's own answer ever runs on the caller's thread. It returns once its answer
+    // has been delivered or handed on, or `awaited.Arrived()` (an answer given elsewhere); the
+    // reading then goes back to the workers. Returns at once when another thread is reading or
+    // delivering, and on a handler thread. The caller still waits for its answer as usual
+    // afterwards; an answer given elsewhere while the caller leads must be followed by
+    // WakeLeader.
     virtual void Lead(AwaitedAnswer& awaited);
     // Makes the thread leading this session (if one waits for the socket) look at its
     // Arrived() again. Cheap when no thread leads.

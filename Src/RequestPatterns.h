@@ -17,8 +17,10 @@
 //    can deliver: it is refused at once with its operation's failure outcome, after a contract
 //    report.
 #include <boost/function.hpp>
+#include <boost/json/object.hpp>
 #include <boost/shared_ptr.hpp>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -59,8 +61,13 @@ namespace patterns {
 // The handler side holds it through a shared pointer, so an answer that comes after the caller
 // stopped caring (there is none today: every wait ends with an answer) touches nothing on the
 // caller's stack. The first answer counts; later ones change nothing.
+//
+// Waiting on a session for the answer of request `id`, the caller reads the session itself while
+// nothing else does (Session::Lead): its own answer is then delivered on its own thread, with no
+// wake-up of another one; any other message is handed on to a worker. An answer given on another
+// thread wakes it (condition variable, or the session's leader wake).
 template <class Result>
-class OneShot {
+class OneShot final : public basetransport::AwaitedAnswer {
   public:
     explicit OneShot(Result initial) : mResult(std::move(initial)) {}
     OneShot(OneShot const&) = delete;
@@ -68,6 +75,7 @@ class OneShot {
 
     // Runs on a handler thread. False when an answer was already given.
     bool Answer(Result result) {
+        basetransport::SessionPtr leading;
         {
             std::lock_guard<std::mutex> lock(mMutex);
             if (mAnswered) {
@@ -75,22 +83,51 @@ class OneShot {
             }
             mResult = std::move(result);
             mAnswered = true;
+            leading = mLeading;
         }
         mChanged.notify_all();
+        if (leading) {
+            leading->WakeLeader();
+        }
         return true;
     }
 
-    // Waits for the answer and hands it out (once).
-    Result Wait() {
+    // Waits for the answer and hands it out (once). With `session`, the one that request `id`
+    // went out on, reads it meanwhile when nothing else does.
+    Result Wait(basetransport::SessionPtr const& session = basetransport::SessionPtr(),
+                std::int64_t id = 0) {
+        mID = id;
+        if (session && !Arrived()) {
+            {
+                std::lock_guard<std::mutex> lock(mMutex);
+                mLeading = session;
+            }
+            session->Lead(*this);
+            std::lock_guard<std::mutex> lock(mMutex);
+            mLeading.reset();
+        }
         std::unique_lock<std::mutex> lock(mMutex);
         mChanged.wait(lock, [this] { return mAnswered; });
         return std::move(mResult);
+    }
+
+    bool Arrived() override {
+        std::lock_guard<std::mutex> lock(mMutex);
+        return mAnswered;
+    }
+
+    bool IsAnswer(boost::json::object const& message) override {
+        boost::json::value const* id = message.if_contains("id");
+        return id != nullptr && !message.contains("method") && id->is_int64() &&
+               id->get_int64() == mID;
     }
 
   private:
     std::mutex mMutex;
     std::condition_variable mChanged;
     bool mAnswered = false;
+    basetransport::SessionPtr mLeading;  // the session the caller leads while it waits
+    std::int64_t mID = 0;                // the request whose answer is awaited (set by Wait)
     Result mResult;
 };
 
@@ -161,7 +198,7 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
     }
     auto outcome = MakeOneShot<Record>(record);
     Record const initial = record;
-    rpc->SendRequest(
+    std::int64_t const id = rpc->SendRequest(
         call,
         [outcome, decode, initial](VariantPtr const& answer, std::int64_t) {
             Record decoded = initial;
@@ -177,7 +214,7 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
             outcome->Answer(initial);
         },
         0);
-    record = outcome->Wait();
+    record = outcome->Wait(rpc->GetSession(), id);
     return true;
 }
 

@@ -31,11 +31,15 @@ void DeliveryMonitor::Unwatch(std::uint64_t id) {
     mWatched.erase(id);
 }
 
-void DeliveryMonitor::NoteHandlerStart() {
-    // Pairs with the check in Main: either the monitor sees this start before it sleeps, or
-    // this sees it asleep and wakes it.
+void DeliveryMonitor::NoteHandlerStart(std::chrono::microseconds grace) {
+    std::int64_t shortest = mShortestGrace.load(std::memory_order_relaxed);
+    while (grace.count() < shortest &&
+           !mShortestGrace.compare_exchange_weak(shortest, grace.count())) {
+    }
+    // Pairs with the disarming in Main: either the monitor sees this start's count after it
+    // disarmed (and looks again), or this sees it disarmed and arms it.
     mStarts.fetch_add(1);
-    if (mAsleep.load()) {
+    if (!mArmed.exchange(true)) {
         std::lock_guard<std::mutex> lock(mMutex);
         mWakeRequested = true;
         mWake.notify_one();
@@ -44,22 +48,18 @@ void DeliveryMonitor::NoteHandlerStart() {
 
 void DeliveryMonitor::Main() {
     pthread_setname_np(pthread_self(), "vireo-monitor");
+    using Clock = std::chrono::steady_clock;
     std::unique_lock<std::mutex> lock(mMutex);
-    int idleTicks = 0;
-    std::uint64_t seenStarts = mStarts.load();
     std::vector<boost::weak_ptr<Monitored>> watched;
+    std::optional<Clock::time_point> next;
     for (;;) {
-        if (idleTicks >= kIdleTicks) {
-            mAsleep.store(true);
-            if (mStarts.load() == seenStarts) {
-                mWake.wait(lock, [this] { return mWakeRequested; });
-            }
-            mWakeRequested = false;
-            mAsleep.store(false);
-            idleTicks = 0;
+        if (next) {
+            mWake.wait_until(lock, *next);
+        } else {
+            mWake.wait(lock, [this] { return mWakeRequested; });
         }
-        mWake.wait_for(lock, kTick);
         mWakeRequested = false;
+        std::uint64_t const starts = mStarts.load();
         watched.clear();
         for (auto it = mWatched.begin(); it != mWatched.end();) {
             if (it->second.expired()) {
@@ -70,18 +70,29 @@ void DeliveryMonitor::Main() {
             }
         }
         lock.unlock();
-        bool running = false;
-        auto const now = std::chrono::steady_clock::now();
+        next.reset();
+        auto const now = Clock::now();
         for (auto const& weak : watched) {
             if (auto item = weak.lock()) {
-                running = item->CheckProgress(now) || running;
+                if (auto const when = item->CheckProgress(now)) {
+                    next = next ? std::min(*next, *when) : *when;
+                }
             }
         }
         watched.clear();
         lock.lock();
-        std::uint64_t const starts = mStarts.load();
-        idleTicks = running || starts != seenStarts ? 0 : idleTicks + 1;
-        seenStarts = starts;
+        auto const shortest = now + std::chrono::microseconds(mShortestGrace.load());
+        if (!next) {
+            mArmed.store(false);
+            if (mStarts.load() == starts) {
+                continue;  // disarmed: nothing runs, and nothing started while looking
+            }
+            // A handler started while looking and may have seen the monitor armed: stay armed.
+            mArmed.store(true);
+            next = shortest;
+        }
+        // A handler that starts from now on is due no earlier than the shortest grace.
+        next = std::min(*next, shortest);
     }
 }
 

@@ -1,10 +1,16 @@
 #pragma once
 // Watches what runs handler code: sessions (whose current handler may have blocked) and worker
-// cores (whose every thread may be inside handlers). Each is asked every kTick while handlers are
-// being started, and moves itself on when something has run past its grace: a session hands its
-// reading and delivery to another runner, a core makes one more thread run its loop. Nothing
-// wakes a thread per message for this: the monitor sleeps once nothing has happened for
-// kIdleTicks, and the next handler start wakes it.
+// cores (whose every thread may be inside handlers), and moves each on when something has run
+// past its grace: a session hands its reading and delivery to another runner, a core makes one
+// more thread run its loop.
+//
+// The monitor is a timer armed only while handler code runs. The first handler start after a
+// quiet spell arms it (one wake of the monitor's thread); while it is armed, handler starts cost
+// an atomic increment and nothing else. When it fires, each watched object says whether it still
+// runs handler code and when it should next be looked at (its handler's start plus its grace);
+// the monitor sleeps until the earliest of those, or disarms when nothing runs. So an idle
+// process costs no wake-ups at all, and a busy one at most one per grace period, however many
+// messages it handles.
 //
 // The monitor's thread is a watchdog: one per process, started with the first watched object
 // and running until the process exits (it must outlive every transport, also those destroyed
@@ -16,29 +22,30 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace basetransport {
 namespace detail {
 
 class Monitored {
   public:
+    using TimePoint = std::chrono::steady_clock::time_point;
     virtual ~Monitored() = default;
-    // Called on the monitor's thread: moves on what has run past its grace. True while handler
-    // code is running (the monitor keeps looking).
-    virtual bool CheckProgress(std::chrono::steady_clock::time_point now) = 0;
+    // Called on the monitor's thread: moves on what has run past its grace. While handler code
+    // of this object runs, returns when it should be looked at again; nothing once none runs.
+    virtual std::optional<TimePoint> CheckProgress(TimePoint now) = 0;
 };
 
 class DeliveryMonitor {
   public:
-    static constexpr std::chrono::microseconds kTick{1000};
-    static constexpr int kIdleTicks = 50;
-
     static DeliveryMonitor& Instance();
 
     std::uint64_t Watch(boost::weak_ptr<Monitored> watched);
     void Unwatch(std::uint64_t id);
-    // Cheap; called each time handler code starts.
-    void NoteHandlerStart();
+    // Called each time handler code starts (after the starter recorded its start time), with
+    // the grace after which that handler counts as blocked; arms the monitor when it is not
+    // armed.
+    void NoteHandlerStart(std::chrono::microseconds grace);
 
   private:
     DeliveryMonitor() = default;
@@ -51,7 +58,10 @@ class DeliveryMonitor {
     bool mStarted = false;
     bool mWakeRequested = false;
     std::atomic<std::uint64_t> mStarts{0};
-    std::atomic<bool> mAsleep{false};
+    std::atomic<bool> mArmed{false};
+    // The shortest grace noted so far: an armed monitor looks at least this often, so a handler
+    // that started after a look is seen by the end of its grace.
+    std::atomic<std::int64_t> mShortestGrace{1000000};
 };
 
 }  // namespace detail

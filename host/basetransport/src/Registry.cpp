@@ -86,6 +86,10 @@ void Session::Post(boost::function<void()> task) {
     PostToProcessWorkers(std::move(task));
 }
 
+void Session::Lead(AwaitedAnswer&) {}
+
+void Session::WakeLeader() {}
+
 std::string Session::GetCloseReason() const {
     return std::string();
 }

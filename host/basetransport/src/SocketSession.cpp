@@ -1,5 +1,7 @@
 #include "SocketSession.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 
 #include "Registry.h"
 #include "basekit/debug/Failure.h"
+#include "basekit/threads/ThreadRole.h"
 #include "basekit/utility/Text.h"
 
 namespace basetransport {
@@ -32,7 +35,8 @@ SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
       mPeerProcessID(peerProcessID),
       mGrace(deliveryGrace),
       mSocket(mCore->Io()),
-      mFD(fd) {
+      mFD(fd),
+      mLeaderWakeFD(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     boost::system::error_code ec;
     mSocket.assign(asio::local::stream_protocol(), fd, ec);
     if (ec) {
@@ -46,6 +50,9 @@ SocketSession::~SocketSession() {
     DeliveryMonitor::Instance().Unwatch(mMonitorID);
     if (!mSocket.is_open()) {
         ::close(mFD);
+    }
+    if (mLeaderWakeFD >= 0) {
+        ::close(mLeaderWakeFD);
     }
 }
 
@@ -250,14 +257,41 @@ void SocketSession::StartRunnerLocked() {
     mCore->PostTask([self = Self(), token] { self->Run(token); });
 }
 
-bool SocketSession::CheckProgress(Clock::time_point now) {
+std::optional<Monitored::TimePoint> SocketSession::CheckProgress(TimePoint now) {
     std::lock_guard<std::mutex> lock(mDeliveryMutex);
     if (!mInHandler) {
-        return false;
+        return std::nullopt;
     }
     if (now - mHandlerStartedAt >= mGrace) {
-        // Taken to be blocked: a new runner goes on with the next message and the reading.
+        // Taken to be blocked: a new runner goes on with the next message and the reading (its
+        // own handlers note their starts again).
         StartRunnerLocked();
+        return std::nullopt;
+    }
+    return mHandlerStartedAt + mGrace;
+}
+
+bool SocketSession::DeliverNext(std::unique_lock<std::mutex>& lock, std::uint64_t token,
+                                bool& end) {
+    Delivery next = std::move(mQueue.front());
+    mQueue.pop_front();
+    end = next.end;
+    mInHandler = true;
+    mHandlerStartedAt = Clock::now();
+    lock.unlock();
+    DeliveryMonitor::Instance().NoteHandlerStart(mGrace);
+    if (next.end) {
+        RunEndHandlers();
+    } else {
+        Deliver(next.message);
+    }
+    lock.lock();
+    if (mRunnerToken != token) {
+        return false;  // taken to be blocked: another runner went on meanwhile
+    }
+    mInHandler = false;
+    if (next.end) {
+        mRunnerToken = 0;
     }
     return true;
 }
@@ -270,24 +304,8 @@ void SocketSession::Run(std::uint64_t token) {
         }
         mParked = false;
         if (!mQueue.empty()) {
-            Delivery next = std::move(mQueue.front());
-            mQueue.pop_front();
-            mInHandler = true;
-            mHandlerStartedAt = Clock::now();
-            lock.unlock();
-            DeliveryMonitor::Instance().NoteHandlerStart();
-            if (next.end) {
-                RunEndHandlers();
-            } else {
-                Deliver(next.message);
-            }
-            lock.lock();
-            if (mRunnerToken != token) {
-                return;
-            }
-            mInHandler = false;
-            if (next.end) {
-                mRunnerToken = 0;
+            bool end = false;
+            if (!DeliverNext(lock, token, end) || end) {
                 return;
             }
             continue;
@@ -307,6 +325,106 @@ void SocketSession::Run(std::uint64_t token) {
         lock.unlock();
         Park(token);
         return;
+    }
+}
+
+// ---- A caller leading ---------------------------------------------------------------------------
+
+void SocketSession::Lead(AwaitedAnswer& awaited) {
+    if (mLeaderWakeFD < 0 || basekit::threads::IsHandlerThread()) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(mDeliveryMutex);
+    if (!mParked || mRunnerToken == 0 || !mQueue.empty() || mEndQueued) {
+        return;  // another thread reads or delivers: the answer comes through it
+    }
+    // The parked wait stays in the event loop; when it completes, its token is stale.
+    std::uint64_t const token = mNextToken++;
+    mRunnerToken = token;
+    mParked = false;
+    for (;;) {
+        if (!mQueue.empty()) {
+            if (mQueue.front().end || !awaited.IsAnswer(mQueue.front().message)) {
+                // Not the caller's answer: a worker delivers it, and the rest in order.
+                StartRunnerLocked();
+                return;
+            }
+            bool end = false;
+            bool kept;
+            {
+                // The answer's handler runs here as on a worker: a blocking call made in it is
+                // refused.
+                basekit::threads::ScopedThreadRole role(basekit::threads::ThreadRole::kDelivery);
+                kept = DeliverNext(lock, token, end);
+            }
+            if (!kept || end) {
+                return;
+            }
+            lock.unlock();
+            bool const arrived = awaited.Arrived();
+            lock.lock();
+            if (mRunnerToken != token) {
+                return;
+            }
+            if (arrived) {
+                break;
+            }
+            continue;
+        }
+        if (mEndQueued) {
+            mRunnerToken = 0;
+            return;
+        }
+        lock.unlock();
+        if (ReadAvailable() == ReadResult::Nothing) {
+            WaitAsLeader(awaited);
+            if (awaited.Arrived()) {
+                lock.lock();
+                if (mRunnerToken != token) {
+                    return;
+                }
+                break;  // answered through another thread (an error, the end of the client)
+            }
+        }
+        lock.lock();
+        if (mRunnerToken != token) {
+            return;
+        }
+    }
+    // The answer has come: the reading goes back to the workers.
+    if (!mQueue.empty() || mEndQueued) {
+        StartRunnerLocked();
+        return;
+    }
+    mParked = true;
+    lock.unlock();
+    Park(token);
+}
+
+void SocketSession::WaitAsLeader(AwaitedAnswer& awaited) {
+    // Pairs with WakeLeader: either the answerer sees this flag and wakes the poll, or the
+    // answer is seen here before polling.
+    mLeaderPolling.store(true);
+    pollfd fds[2] = {{mFD, POLLIN, 0}, {mLeaderWakeFD, POLLIN, 0}};
+    if (!awaited.Arrived()) {
+        // No time limit: the end of the session shuts the socket down, which wakes the poll,
+        // and every other way an answer can come calls WakeLeader.
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+    }
+    mLeaderPolling.store(false);
+    if (fds[1].revents != 0) {
+        std::uint64_t count;
+        while (::read(mLeaderWakeFD, &count, sizeof count) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+void SocketSession::WakeLeader() {
+    if (mLeaderPolling.load()) {
+        std::uint64_t const one = 1;
+        while (::write(mLeaderWakeFD, &one, sizeof one) < 0 && errno == EINTR) {
+        }
     }
 }
 

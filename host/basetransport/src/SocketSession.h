@@ -11,8 +11,11 @@
 // when its handler returns. The end of the session is delivered like a message, after every
 // message read before it.
 //
-// Any thread may hold the runner role while it is parked (the token check makes a stale wake-up
-// harmless), so a caller waiting for an answer could take the role and read its answer itself.
+// Any thread may take the runner role while it is parked (the token check makes the parked
+// wait's later wake-up harmless): a caller waiting for an answer takes it (Lead), reads the
+// socket with poll and recv, delivers its own answer on its own thread and parks the runner
+// again; its answer then costs no thread hand-off. Anything else that comes first it hands on to
+// a worker runner, which delivers it and the rest in order.
 //
 // Writing: SendMessage writes straight from the calling thread when nothing is queued; what the
 // socket does not take at once is queued and written from the event loop as the socket drains.
@@ -23,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,9 +69,11 @@ class SocketSession final : public Session, public Monitored {
     void SetMessageHandler(MessageHandler handler) override;
     void AddCloseHandler(CloseHandler handler) override;
     void Post(boost::function<void()> task) override;
+    void Lead(AwaitedAnswer& awaited) override;
+    void WakeLeader() override;
     std::string GetCloseReason() const override;
 
-    bool CheckProgress(std::chrono::steady_clock::time_point now) override;
+    std::optional<TimePoint> CheckProgress(TimePoint now) override;
 
     // Starts reading. `received` holds bytes that arrived with the handshake.
     void Start(std::string const& received);
@@ -86,6 +92,12 @@ class SocketSession final : public Session, public Monitored {
     void StartRunnerLocked();
     // The runner: delivers what is queued, reads, and parks when there is nothing to read.
     void Run(std::uint64_t token);
+    // Delivers the first queued message as runner `token`; mDeliveryMutex held through `lock`
+    // (released while the handler runs). False when another runner took over meanwhile; `end`
+    // tells whether it was the end of the session.
+    bool DeliverNext(std::unique_lock<std::mutex>& lock, std::uint64_t token, bool& end);
+    // Waits until the socket is readable or WakeLeader is called; for a leading caller.
+    void WaitAsLeader(AwaitedAnswer& awaited);
     // Reads what the socket holds without waiting and queues the complete messages.
     ReadResult ReadAvailable();
     // Parks the runner until the socket is readable (or the session ends).
@@ -119,6 +131,10 @@ class SocketSession final : public Session, public Monitored {
     // Read state: used by the current runner only.
     MessageReader mReader;
     bool mDrained = false;  // the last read emptied the socket
+    // Wakes a leading caller waiting in poll (an eventfd; -1 when none could be made, and then
+    // no caller leads).
+    int const mLeaderWakeFD;
+    std::atomic<bool> mLeaderPolling{false};
 
     // Delivery state.
     std::mutex mDeliveryMutex;

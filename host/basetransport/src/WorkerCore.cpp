@@ -89,13 +89,16 @@ void WorkerCore::Stop(std::chrono::milliseconds grace) {
 }
 
 void WorkerCore::EnterBusy() {
+    std::chrono::microseconds grace;
     {
         std::lock_guard<std::mutex> lock(mMutex);
-        if (++mBusy >= mRunning) {
-            mAllBusySince = Clock::now();
+        if (++mBusy < mRunning) {
+            return;  // a thread is still free to run the loop: nothing to watch yet
         }
+        mAllBusySince = Clock::now();
+        grace = mStallGrace;
     }
-    DeliveryMonitor::Instance().NoteHandlerStart();
+    DeliveryMonitor::Instance().NoteHandlerStart(grace);
 }
 
 void WorkerCore::LeaveBusy() {
@@ -103,17 +106,22 @@ void WorkerCore::LeaveBusy() {
     --mBusy;
 }
 
-bool WorkerCore::CheckProgress(Clock::time_point now) {
+std::optional<Monitored::TimePoint> WorkerCore::CheckProgress(TimePoint now) {
     std::lock_guard<std::mutex> lock(mMutex);
-    if (mBusy == 0) {
-        return false;
+    if (mStopping || mBusy < mRunning) {
+        // A thread is free to run the loop; the next thread to become busy while none is
+        // free notes its start again.
+        return std::nullopt;
     }
-    if (!mStopping && mBusy >= mRunning && now - mAllBusySince >= mStallGrace) {
+    if (now - mAllBusySince >= mStallGrace) {
         // Every thread of the loop is inside a handler that has not returned: one more.
         AddRunnerLocked();
         mAllBusySince = now;
+        if (mBusy < mRunning) {
+            return std::nullopt;
+        }
     }
-    return true;
+    return mAllBusySince + mStallGrace;
 }
 
 void WorkerCore::AddRunnerLocked() {

@@ -76,7 +76,7 @@ class WorkerCore : public Monitored, public boost::enable_shared_from_this<Worke
     // Threads of this core, running the loop or spare.
     int ThreadCount() const;
 
-    bool CheckProgress(std::chrono::steady_clock::time_point now) override;
+    std::optional<TimePoint> CheckProgress(TimePoint now) override;
 
     // Marks the calling thread as running handler code for its lifetime.
     class BusyScope {

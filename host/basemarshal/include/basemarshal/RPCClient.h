@@ -18,10 +18,12 @@ constexpr long kErrorNotSent = -32002;          // the call could not be encoded
 
 class RPCClient {
   public:
-    // Runs on a transport worker thread, never on the sending thread.
+    // Runs where the session delivers its messages (a transport worker, or a caller thread
+    // waiting in Session::Lead), marked ThreadRole::kDelivery; never inside SendRequest.
     using ResultHandler =
         boost::function<void(basekit::serialization::VariantPtr const& result, std::int64_t)>;
-    // Runs on a transport worker thread, never on the sending thread.
+    // Runs where the session delivers its messages (a transport worker, or a caller thread
+    // waiting in Session::Lead), marked ThreadRole::kDelivery; never inside SendRequest.
     using ErrorHandler =
         boost::function<void(long code, basekit::UTF16String const& message, std::int64_t)>;
 

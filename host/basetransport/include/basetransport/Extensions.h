@@ -10,7 +10,9 @@
 namespace basetransport {
 
 // Messages (notifications) whose "method" starts with `methodPrefix` go to `handler` instead of
-// the session's message handler. Runs on a transport worker thread of the receiving session.
+// the session's message handler. Runs on a transport worker thread of the receiving session
+// (marked ThreadRole::kDelivery); never on a caller leading the session (Session::Lead), which
+// hands such messages on.
 using ExtensionHandler = boost::function<void(SessionPtr const&, boost::json::object const&)>;
 void RegisterExtension(std::string const& methodPrefix, ExtensionHandler handler);
 void UnregisterExtension(std::string const& methodPrefix);

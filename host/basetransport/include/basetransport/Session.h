@@ -22,6 +22,17 @@ constexpr std::size_t kMaxMessageBytes = 64u * 1024u * 1024u;
 // Arrays and objects nested deeper than this end the session like an unparsable message.
 constexpr std::size_t kMaxMessageDepth = 512;
 
+// What a caller waits for while it reads its session itself (Session::Lead).
+class AwaitedAnswer {
+  public:
+    virtual ~AwaitedAnswer() = default;
+    // True once the answer has come. Called by the waiting thread, between messages; must not
+    // block.
+    virtual bool Arrived() = 0;
+    // True when `message` is the awaited answer, which the waiting thread then delivers itself.
+    virtual bool IsAnswer(boost::json::object const& message) = 0;
+};
+
 class Session : public boost::enable_shared_from_this<Session> {
   public:
     virtual ~Session() = default;
@@ -43,8 +54,9 @@ class Session : public boost::enable_shared_from_this<Session> {
     virtual std::int64_t GetPeerProcessID() const = 0;
 
     // Receives every message of the session that no extension claims (see Extensions.h).
-    // Runs on a transport worker thread (marked ThreadRole::kDelivery); may block: the transport
-    // keeps another worker reading.
+    // Runs on a transport worker thread, or, for the answer a caller waits for, on that caller's
+    // thread while it leads the session (Lead); marked ThreadRole::kDelivery either way. May block: the
+    // transport keeps another worker reading.
     // Messages of one session are delivered in order, but the handler for a later message may
     // start while an earlier one is still blocked (still running after the transport's delivery
     // grace, see SocketTransport::SetDeliveryGrace). Messages that arrive while no handler is
@@ -63,6 +75,23 @@ class Session : public boost::enable_shared_from_this<Session> {
     // pool for sessions that have none); never on the calling thread before Post returns.
     // An exception escaping the task is swallowed.
     virtual void Post(boost::function<void()> task);
+
+    // For a caller that waits for an answer on this session, so that the answer needs no second
+    // thread: when nothing is reading the session (its runner waits for the socket), the calling
+    // thread takes the runner role and reads the socket itself. When the next message is its
+    // answer (`awaited.IsAnswer`), it delivers it on this thread, as a worker would (marked
+    // ThreadRole::kDelivery while the handler runs). Any other message, and the end of the
+    // session, it hands on: a worker takes the role and delivers them in order, so no handler
+    // but the caller's own answer ever runs on the caller's thread. It returns once its answer
+    // has been delivered or handed on, or `awaited.Arrived()` (an answer given elsewhere); the
+    // reading then goes back to the workers. Returns at once when another thread is reading or
+    // delivering, and on a handler thread. The caller still waits for its answer as usual
+    // afterwards; an answer given elsewhere while the caller leads must be followed by
+    // WakeLeader.
+    virtual void Lead(AwaitedAnswer& awaited);
+    // Makes the thread leading this session (if one waits for the socket) look at its
+    // Arrived() again. Cheap when no thread leads.
+    virtual void WakeLeader();
 
     // Why the session ended (for diagnostics); empty while it is open.
     virtual std::string GetCloseReason() const;

@@ -27,9 +27,6 @@
 
 namespace vireo::bench {
 
-// The one place where the helpers of the whole-system benchmarks are brought in.
-using namespace systembench;
-
 using Clock = std::chrono::steady_clock;
 
 inline double SecondsSince(Clock::time_point start) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "ExportSession.h"
-#include "FFmpegExport.h"
 #include "basekit/debug/Failure.h"
+#include "engine/FFmpegHandles.h"
 #include "export/ExportErrors.h"
 
 namespace vireo::server::exporting {
@@ -78,7 +78,7 @@ struct ExportService::Impl {
 };
 
 ExportService::ExportService(ServiceOptions options) : mImpl(std::make_shared<Impl>(options)) {
-    detail::InitFFmpegLogging();
+    engine::detail::InitFFmpegLogging();
 }
 
 ExportService::~ExportService() {

@@ -30,21 +30,21 @@ std::vector<VideoEncoderEntry> MakeVideoEntries() {
     //   alpha, grey, lossless, even width, even height, minimum and maximum size,
     //   preferred input, Y'CbCr, delta, quality, data rate, reorders, setup,
     //   default quality, default key frame rate
+    // The ProRes profiles differ only in alpha: the 4444 ones take b64a frames, the 422 ones v210.
+    auto prores = [&](const char* code, const char* name, const char* profile, bool alpha) {
+        return VideoEncoderEntry{MakeFourCC(code[0], code[1], code[2], code[3]), name, F::kProRes,
+            "prores_ks", profile, alpha, N, N, N, N, 1, 1, kMax, kMax, alpha ? b64a : kV210,
+            Y, N, N, N, N, Y, 768, 0};
+    };
     return {
         {MakeFourCC("avc1"), "H.264", F::kH264, "libx264", nullptr,
          N, N, N, Y, Y, 2, 2, kMax, kMax, uyvy, Y, Y, Y, Y, Y, Y, 512, 24},
-        {MakeFourCC("apco"), "Apple ProRes 422 Proxy", F::kProRes, "prores_ks", "proxy",
-         N, N, N, N, N, 1, 1, kMax, kMax, kV210, Y, N, N, N, N, Y, 768, 0},
-        {MakeFourCC("apcs"), "Apple ProRes 422 LT", F::kProRes, "prores_ks", "lt",
-         N, N, N, N, N, 1, 1, kMax, kMax, kV210, Y, N, N, N, N, Y, 768, 0},
-        {MakeFourCC("apcn"), "Apple ProRes 422", F::kProRes, "prores_ks", "standard",
-         N, N, N, N, N, 1, 1, kMax, kMax, kV210, Y, N, N, N, N, Y, 768, 0},
-        {MakeFourCC("apch"), "Apple ProRes 422 HQ", F::kProRes, "prores_ks", "hq",
-         N, N, N, N, N, 1, 1, kMax, kMax, kV210, Y, N, N, N, N, Y, 768, 0},
-        {MakeFourCC("ap4h"), "Apple ProRes 4444", F::kProRes, "prores_ks", "4444",
-         Y, N, N, N, N, 1, 1, kMax, kMax, b64a, Y, N, N, N, N, Y, 768, 0},
-        {MakeFourCC("ap4x"), "Apple ProRes 4444 XQ", F::kProRes, "prores_ks", "4444xq",
-         Y, N, N, N, N, 1, 1, kMax, kMax, b64a, Y, N, N, N, N, Y, 768, 0},
+        prores("apco", "Apple ProRes 422 Proxy", "proxy", N),
+        prores("apcs", "Apple ProRes 422 LT", "lt", N),
+        prores("apcn", "Apple ProRes 422", "standard", N),
+        prores("apch", "Apple ProRes 422 HQ", "hq", N),
+        prores("ap4h", "Apple ProRes 4444", "4444", Y),
+        prores("ap4x", "Apple ProRes 4444 XQ", "4444xq", Y),
         {MakeFourCC("AVdn"), "Avid DNxHD", F::kDNxHD, "dnxhd", nullptr,
          N, N, N, Y, N, 1280, 720, 1920, 1080, uyvy, Y, N, N, N, N, Y, 768, 0},
         {MakeFourCC("AVdh"), "Avid DNxHR", F::kDNxHR, "dnxhd", nullptr,

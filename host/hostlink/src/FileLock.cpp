@@ -78,17 +78,23 @@ FileLock::Outcome FileLock::TryTake(std::string const& path, OnRelease onRelease
             return Outcome::kFailed;
         }
         // The file locked must still be the one at the path: a holder that removes its file
-        // deletes it before unlocking.
+        // deletes it before unlocking. Another file there, or none, means starting over; a path
+        // that cannot be looked at any more is an error (starting over could go on for ever).
         struct stat held {};
         struct stat current {};
-        if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &current) == 0 &&
-            held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+        bool const checked = ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &current) == 0;
+        if (checked && held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
             mFd = fd;
             mPath = path;
             mOnRelease = onRelease;
             return Outcome::kTaken;
         }
+        int const checkError = errno;
         ::close(fd);
+        if (!checked && checkError != ENOENT) {
+            error = checkError;
+            return Outcome::kFailed;
+        }
     }
 }
 

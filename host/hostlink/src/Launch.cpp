@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "NameLock.h"
 #include "Spawn.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/utility/Parse.h"
 #include "basekit/utility/Text.h"
 #include "basetransport/LocalFolder.h"
+#include "hostlink/FileLock.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/Registry.h"
 
@@ -241,8 +241,9 @@ void RunConnection(ConnectionRequest const& request, ConnectionCallback const& o
     ServerConnection connection;
     std::string const entryPath = EntryPath(request.registryDir, serverName);
     RemoveLeftovers(request.registryDir);
-    detail::NameLock lock;
-    if (lock.Acquire(LockPath(entryPath), request.announceTimeoutMs + kExtraLockWaitMs)) {
+    FileLock lock;
+    if (lock.Take(LockPath(entryPath), FileLock::OnRelease::kRemove,
+                  request.announceTimeoutMs + kExtraLockWaitMs)) {
         RegistryEntry entry;
         bool ready = FindLiveServer(request.registryDir, entryPath, serverName, entry);
         if (!ready) {

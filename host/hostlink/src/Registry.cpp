@@ -11,10 +11,11 @@
 #include <cstring>
 #include <vector>
 
-#include "NameLock.h"
+#include "WriteAll.h"
 #include "basekit/utility/Parse.h"
 #include "basekit/utility/Process.h"
 #include "basetransport/LocalFolder.h"
+#include "hostlink/FileLock.h"
 #include "hostlink/HostLink.h"
 
 namespace hostlink {
@@ -44,21 +45,6 @@ std::uint64_t Fnv1a64(std::string const& text) {
         hash *= 1099511628211ull;
     }
     return hash;
-}
-
-bool WriteAll(int fd, std::string const& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -182,7 +168,7 @@ bool WriteEntry(std::string const& entryPath, RegistryEntry const& entry) {
     if (fd < 0) {
         return false;
     }
-    bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, text);
+    bool ok = ::fchmod(fd, 0600) == 0 && detail::WriteAllAt(fd, text);
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temp.c_str(), entryPath.c_str()) != 0) {
         ::unlink(temp.c_str());
@@ -213,8 +199,8 @@ bool IsOurs(std::string const& path) {
 // An entry, looked at under its name's lock: removed when its server has gone (or it cannot be
 // read). An entry whose lock is held is in use and left alone.
 void RemoveStaleEntry(std::string const& path) {
-    detail::NameLock lock;
-    if (!lock.Acquire(LockPath(path), 0)) {
+    FileLock lock;
+    if (!lock.Take(LockPath(path), FileLock::OnRelease::kRemove, 0)) {
         return;
     }
     RegistryEntry entry;
@@ -262,8 +248,8 @@ void RemoveLeftovers(std::string const& registryDir) {
         } else if (lockFile) {
             // Taken without waiting: a lock nobody holds is a leftover of a process that died
             // holding it; releasing it removes the file.
-            detail::NameLock lock;
-            if (lock.Acquire(path, 0)) {
+            FileLock lock;
+            if (lock.Take(path, FileLock::OnRelease::kRemove, 0)) {
                 lock.Release();
             }
         } else {

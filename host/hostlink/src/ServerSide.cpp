@@ -9,9 +9,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "NameLock.h"
 #include "basekit/utility/Parse.h"
 #include "basekit/utility/Process.h"
+#include "hostlink/FileLock.h"
 #include "hostlink/Registry.h"
 
 namespace hostlink {
@@ -131,8 +131,9 @@ void Withdraw(LaunchOptions const& options) {
 
 bool WithdrawIfIdle(LaunchOptions const& options, std::function<bool()> const& stillIdle,
                     int timeoutMs) {
-    detail::NameLock lock;
-    if (!lock.Acquire(LockPath(EntryPath(options.registry, options.name)), timeoutMs)) {
+    FileLock lock;
+    if (!lock.Take(LockPath(EntryPath(options.registry, options.name)),
+                   FileLock::OnRelease::kRemove, timeoutMs)) {
         return false;
     }
     if (stillIdle && !stillIdle()) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::engine::detail {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "FFmpegHandles.h"
 #include "GuardedIO.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::engine::detail {
 

@@ -27,7 +27,7 @@
 #include <string>
 #include <utility>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::engine::detail {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 
 extern "C" {
 #include <libavutil/log.h>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::engine::detail {
 

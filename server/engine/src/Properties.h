@@ -2,7 +2,7 @@
 // Reading a movie's properties from an opened container.
 #include <cstdint>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 #include "engine/MovieInfo.h"
 
 namespace vireo::engine::detail {

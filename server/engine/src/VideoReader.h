@@ -10,7 +10,7 @@
 #include <deque>
 #include <string>
 
-#include "FFmpegHandles.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::engine::detail {
 

@@ -152,7 +152,7 @@ std::int32_t AudioEncoder::EncodeQueued(bool all) {
     while (av_audio_fifo_size(mQueue.get()) >= mFrameSize ||
            (all && av_audio_fifo_size(mQueue.get()) > 0)) {
         int const count = std::min(av_audio_fifo_size(mQueue.get()), mFrameSize);
-        FramePtr frame(av_frame_alloc());
+        engine::detail::FramePtr frame(av_frame_alloc());
         if (!frame) {
             return kErrOutOfMemory;
         }

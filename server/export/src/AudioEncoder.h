@@ -5,9 +5,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "FFmpegExport.h"
 #include "MovieWriter.h"
 #include "Plan.h"
+#include "engine/FFmpegHandles.h"
 #include "export/ExportService.h"
 
 namespace vireo::server::exporting::detail {
@@ -43,10 +43,10 @@ class AudioEncoder {
 
     AudioPlan const& mPlan;
     std::atomic<std::int32_t> const& mStop;
-    CodecPtr mContext;
-    SwrPtr mResampler;
-    FifoPtr mQueue;
-    PacketPtr mPacket;
+    engine::detail::CodecPtr mContext;
+    engine::detail::SwrPtr mResampler;
+    engine::detail::FifoPtr mQueue;
+    engine::detail::PacketPtr mPacket;
     MovieWriter* mWriter = nullptr;
     AVStream* mStream = nullptr;
     std::int64_t mPosition = 0;  // next sample frame expected

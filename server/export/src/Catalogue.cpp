@@ -3,7 +3,7 @@
 
 #include "AudioLayouts.h"
 #include "EncoderTable.h"
-#include "FFmpegExport.h"
+#include "engine/FFmpegHandles.h"
 #include "engine/FourCC.h"
 
 namespace vireo::server::exporting {
@@ -79,7 +79,7 @@ std::vector<std::int32_t> ChannelCounts(AVCodec const* codec, AudioEncoderEntry 
                                         int probeRate) {
     std::vector<std::int32_t> counts;
     for (int channels = 1; channels <= entry.maxChannels; ++channels) {
-        detail::CodecPtr context(avcodec_alloc_context3(codec));
+        engine::detail::CodecPtr context(avcodec_alloc_context3(codec));
         if (!context) {
             break;
         }
@@ -118,7 +118,7 @@ AudioCodecInfo MakeAudioInfo(AVCodec const* codec, AudioEncoderEntry const& entr
 
 std::vector<VideoCodecInfo> const& ExportVideoCodecs() {
     static std::vector<VideoCodecInfo> const codecs = [] {
-        detail::InitFFmpegLogging();
+        engine::detail::InitFFmpegLogging();
         std::vector<VideoCodecInfo> out;
         for (auto const& entry : detail::VideoEncoderEntries()) {
             if (UsableEncoder(entry.encoder) != nullptr) {
@@ -132,7 +132,7 @@ std::vector<VideoCodecInfo> const& ExportVideoCodecs() {
 
 std::vector<AudioCodecInfo> const& ExportAudioCodecs() {
     static std::vector<AudioCodecInfo> const codecs = [] {
-        detail::InitFFmpegLogging();
+        engine::detail::InitFFmpegLogging();
         std::vector<AudioCodecInfo> out;
         for (auto const& entry : detail::AudioEncoderEntries()) {
             if (AVCodec const* codec = UsableEncoder(entry.encoder)) {

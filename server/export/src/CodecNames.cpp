@@ -2,7 +2,7 @@
 #include <map>
 
 #include "EncoderTable.h"
-#include "FFmpegExport.h"
+#include "engine/FFmpegHandles.h"
 #include "engine/FourCC.h"
 #include "export/Catalogue.h"
 
@@ -126,7 +126,7 @@ struct Tables {
 };
 
 Tables MakeTables() {
-    detail::InitFFmpegLogging();
+    engine::detail::InitFFmpegLogging();
     Tables tables;
     AVOutputFormat const* mov = av_guess_format("mov", nullptr, nullptr);
     AVCodecTag const* const* movTags = mov != nullptr ? mov->codec_tag : nullptr;

@@ -1,13 +1,4 @@
-#include <cstdlib>
-#include <cstring>
-#include <mutex>
-
-#include "FFmpegExport.h"
 #include "export/ExportErrors.h"
-
-extern "C" {
-#include <libavutil/log.h>
-}
 
 namespace vireo::server::exporting {
 
@@ -109,19 +100,5 @@ const char* ExportResultText(std::int32_t code) noexcept {
             return "unknown export result";
     }
 }
-
-namespace detail {
-
-void InitFFmpegLogging() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // The server runs without a console; VIREO_SERVER_LOG=1 turns FFmpeg's warnings on.
-        const char* log = std::getenv("VIREO_SERVER_LOG");
-        bool const verbose = log != nullptr && std::strcmp(log, "1") == 0;
-        av_log_set_level(verbose ? AV_LOG_WARNING : AV_LOG_QUIET);
-    });
-}
-
-}  // namespace detail
 
 }  // namespace vireo::server::exporting

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "ExportSession.h"
-#include "FFmpegExport.h"
 #include "basekit/debug/Failure.h"
+#include "engine/FFmpegHandles.h"
 #include "export/ExportErrors.h"
 
 namespace vireo::server::exporting {
@@ -56,6 +56,19 @@ struct ExportService::Impl {
         return found->second;
     }
 
+    // The entry of `id` when `owner` started it and it still takes frames and audio; otherwise
+    // `done` is answered why not and nothing is returned.
+    std::optional<Entry> FindTakingData(OwnerKey owner, ExportId const& id, Callback& done) {
+        std::optional<Entry> entry = Find(owner, id);
+        if (!entry) {
+            Answer(std::move(done), kErrUnknownExport);
+        } else if (entry->session->Completing()) {
+            Answer(std::move(done), kErrCompleting);
+            entry.reset();
+        }
+        return entry;
+    }
+
     void Forget(std::shared_ptr<ExportSession> const& session) {
         std::lock_guard<std::mutex> lock(mutex);
         auto found = exports.find(session->Id());
@@ -78,7 +91,7 @@ struct ExportService::Impl {
 };
 
 ExportService::ExportService(ServiceOptions options) : mImpl(std::make_shared<Impl>(options)) {
-    detail::InitFFmpegLogging();
+    engine::detail::InitFFmpegLogging();
 }
 
 ExportService::~ExportService() {
@@ -130,13 +143,8 @@ void ExportService::Start(OwnerKey owner, ExportId const& id, ExportSettings set
 
 void ExportService::SubmitFrame(OwnerKey owner, ExportId const& id, std::uint32_t frameNumber,
                                 VideoFrameView frame, Callback done) {
-    std::optional<Impl::Entry> const entry = mImpl->Find(owner, id);
+    std::optional<Impl::Entry> const entry = mImpl->FindTakingData(owner, id, done);
     if (!entry) {
-        mImpl->Answer(std::move(done), kErrUnknownExport);
-        return;
-    }
-    if (entry->session->Completing()) {
-        mImpl->Answer(std::move(done), kErrCompleting);
         return;
     }
     boost::asio::post(entry->strand, [session = entry->session, frameNumber,
@@ -149,13 +157,8 @@ void ExportService::SubmitFrame(OwnerKey owner, ExportId const& id, std::uint32_
 
 void ExportService::SubmitAudio(OwnerKey owner, ExportId const& id, std::int64_t firstSample,
                                 std::int64_t sampleCount, AudioBlockView block, Callback done) {
-    std::optional<Impl::Entry> const entry = mImpl->Find(owner, id);
+    std::optional<Impl::Entry> const entry = mImpl->FindTakingData(owner, id, done);
     if (!entry) {
-        mImpl->Answer(std::move(done), kErrUnknownExport);
-        return;
-    }
-    if (entry->session->Completing()) {
-        mImpl->Answer(std::move(done), kErrCompleting);
         return;
     }
     boost::asio::post(entry->strand, [session = entry->session, firstSample, sampleCount,

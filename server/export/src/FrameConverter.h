@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "FFmpegExport.h"
 #include "Plan.h"
+#include "engine/FFmpegHandles.h"
 #include "export/ExportService.h"
 
 namespace vireo::server::exporting::detail {

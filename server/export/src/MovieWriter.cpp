@@ -146,7 +146,7 @@ std::int32_t MovieWriter::WriteCaptions() {
         return kExportOK;
     }
     for (auto const& caption : mCaptions) {
-        PacketPtr packet(av_packet_alloc());
+        engine::detail::PacketPtr packet(av_packet_alloc());
         std::size_t const pairs = caption.pairs.size() / 2;
         if (!packet || av_new_packet(packet.get(), int(pairs * 3)) < 0) {
             return kErrOutOfMemory;

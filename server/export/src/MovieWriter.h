@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "FFmpegExport.h"
 #include "Plan.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::server::exporting::detail {
 

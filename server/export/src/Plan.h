@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "EncoderTable.h"
-#include "FFmpegExport.h"
+#include "engine/FFmpegHandles.h"
 #include "export/CodecSettings.h"
 #include "export/ExportSettings.h"
 

@@ -170,7 +170,7 @@ std::int32_t VideoEncoder::WriteSample(std::uint32_t frameNumber, VideoFrameView
     auto* hold = new std::shared_ptr<void const>(frame.hold);
     AVBufferRef* buffer = av_buffer_create(const_cast<std::uint8_t*>(frame.pixels), size,
                                            &ReleaseHold, hold, AV_BUFFER_FLAG_READONLY);
-    PacketPtr sample(av_packet_alloc());
+    engine::detail::PacketPtr sample(av_packet_alloc());
     if (buffer == nullptr || !sample) {
         buffer != nullptr ? av_buffer_unref(&buffer) : delete hold;
         return kErrOutOfMemory;
@@ -204,7 +204,7 @@ std::int32_t VideoEncoder::RepeatUpTo(std::int64_t frameNumber) {
                 return r;
             }
         } else if (mLastPicture) {
-            FramePtr repeat(av_frame_clone(mLastPicture.get()));
+            engine::detail::FramePtr repeat(av_frame_clone(mLastPicture.get()));
             if (!repeat) {
                 return kErrOutOfMemory;
             }
@@ -225,7 +225,7 @@ std::int32_t VideoEncoder::Encode(std::uint32_t frameNumber, VideoFrameView cons
     if (mConverter.IsSample(frame) && std::uint64_t(frame.rowBytes) * frame.height <= INT32_MAX) {
         return WriteSample(frameNumber, frame);
     }
-    FramePtr picture(av_frame_alloc());
+    engine::detail::FramePtr picture(av_frame_alloc());
     if (!picture) {
         return kErrOutOfMemory;
     }

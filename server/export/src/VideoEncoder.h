@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "FFmpegExport.h"
 #include "FrameConverter.h"
 #include "MovieWriter.h"
 #include "Plan.h"
+#include "engine/FFmpegHandles.h"
 
 namespace vireo::server::exporting::detail {
 
@@ -43,13 +43,13 @@ class VideoEncoder {
     VideoPlan const& mPlan;
     std::atomic<std::int32_t> const& mStop;
     FrameConverter mConverter;
-    CodecPtr mContext;
-    PacketPtr mPacket;
+    engine::detail::CodecPtr mContext;
+    engine::detail::PacketPtr mPacket;
     MovieWriter* mWriter = nullptr;
     AVStream* mStream = nullptr;
-    FramePtr mLastPicture;        // the last frame given to the encoder
-    PacketPtr mLastSample;        // or the last frame written as it is
-    std::int64_t mNextFrame = 0;  // the number that follows the last frame
+    engine::detail::FramePtr mLastPicture;  // the last frame given to the encoder
+    engine::detail::PacketPtr mLastSample;  // or the last frame written as it is
+    std::int64_t mNextFrame = 0;            // the number that follows the last frame
 };
 
 }  // namespace vireo::server::exporting::detail

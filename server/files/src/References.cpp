@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "AliasRecord.h"
+#include "MovieFile.h"
 #include "basekit/utility/Text.h"
 #include "engine/Errors.h"
 #include "files/FileErrors.h"
@@ -185,23 +186,6 @@ void ReadTrackReferences(BoxNode const& track, std::vector<DataReference>& refer
     }
 }
 
-std::int32_t OpenError(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return engine::kErrAccessDenied;
-        case ENAMETOOLONG:
-        case ELOOP:
-            return engine::kErrInvalidPath;
-        case EISDIR:
-            return engine::kErrIsDirectory;
-        case ENOMEM:
-            return engine::kErrOutOfMemory;
-        default:
-            return engine::kErrFileNotFound;
-    }
-}
-
 }  // namespace
 
 std::int32_t ReadDataReferences(ByteSource const& source, std::vector<DataReference>& references) {
@@ -273,32 +257,14 @@ std::vector<std::string> ResolveDataReferences(std::string const& movieFolder,
 
 std::int32_t ListExternalReferences(std::string const& moviePath, std::vector<std::string>& paths) {
     paths.clear();
-    if (moviePath.empty() || moviePath.find('\0') != std::string::npos) {
-        return engine::kErrInvalidPath;
-    }
-    struct stat info {};
-    if (::stat(moviePath.c_str(), &info) != 0) {
-        return OpenError(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return engine::kErrIsDirectory;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return engine::kErrNotMedia;  // a pipe or device could block the reader
-    }
-    // O_NONBLOCK: should the path have become a pipe since, opening does not wait for a writer.
-    int const fd = ::open(moviePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return OpenError(errno);
-    }
+    int fd = -1;
     struct stat opened {};
-    std::int32_t result = engine::kOK;
-    std::vector<DataReference> references;
-    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        result = engine::kErrNotMedia;
-    } else {
-        result = ReadDataReferences(FileByteSource(fd), references);
+    std::int32_t result = OpenMovieFile(moviePath, fd, opened);
+    if (result != engine::kOK) {
+        return result;
     }
+    std::vector<DataReference> references;
+    result = ReadDataReferences(FileByteSource(fd), references);
     ::close(fd);
     if (result != engine::kOK) {
         return result;

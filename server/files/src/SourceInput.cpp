@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "MovieFile.h"
 #include "engine/Errors.h"
 
 namespace vireo::server::files {
@@ -29,21 +30,6 @@ bool IsTextArt(AVInputFormat const* format) {
     return false;
 }
 
-std::int32_t PathError(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return engine::kErrAccessDenied;
-        case ENAMETOOLONG:
-        case ELOOP:
-            return engine::kErrInvalidPath;
-        case EISDIR:
-            return engine::kErrIsDirectory;
-        default:
-            return engine::kErrFileNotFound;
-    }
-}
-
 }  // namespace
 
 SourceInput::~SourceInput() {
@@ -54,25 +40,11 @@ SourceInput::~SourceInput() {
 }
 
 std::int32_t SourceInput::OpenFile(std::string const& path) {
-    if (path.empty() || path.find('\0') != std::string::npos) {
-        return engine::kErrInvalidPath;
+    std::int32_t const result = OpenMovieFile(path, mFd, mIdentity);
+    if (result != engine::kOK) {
+        return result;
     }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return PathError(errno);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        return engine::kErrIsDirectory;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return engine::kErrNotMedia;  // a pipe or device could block the reader for ever
-    }
-    // O_NONBLOCK: should the path have become a pipe since, opening does not wait for a writer.
-    mFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (mFd < 0) {
-        return PathError(errno);
-    }
-    if (::fstat(mFd, &mIdentity) != 0 || !S_ISREG(mIdentity.st_mode) || mIdentity.st_size == 0) {
+    if (mIdentity.st_size == 0) {
         return engine::kErrNotMedia;  // an empty file is no movie, whatever its name says
     }
     mPath = path;

@@ -19,7 +19,8 @@ class SourceInput {
     SourceInput& operator=(SourceInput const&) = delete;
 
     // Opens the file at `path` for reading: 0, or kErrInvalidPath, kErrFileNotFound,
-    // kErrIsDirectory, kErrAccessDenied, kErrNotMedia (not a regular file).
+    // kErrIsDirectory, kErrAccessDenied, kErrOutOfMemory, kErrNotMedia (not a regular file, or
+    // an empty one).
     std::int32_t OpenFile(std::string const& path);
     // The opened file's identity (device and inode).
     struct stat const& Identity() const noexcept {

@@ -31,87 +31,76 @@ using basemarshal::Responder;
 using basetransport::SessionPtr;
 namespace wire = ::VireoServer;
 
-// ---- The module's records on the wire ---------------------------------------------------------
+// ---- The module's records on the wire --------------------------------------------------------
+//
+// Components and display modes are the wire records themselves. The outcome and the use of a
+// component are the module's own records: they keep text in UTF-8 and their outcome starts as a
+// failure. Each copy below serves both directions.
 
-wire::QTComponentDescription ToWire(vout::ComponentDescription const& d) {
-    wire::QTComponentDescription w;
-    w.mQTComponentDesc_componentType = d.mQTComponentDesc_componentType;
-    w.mQTComponentDesc_componentSubType = d.mQTComponentDesc_componentSubType;
-    w.mQTComponentDesc_componentManufacturer = d.mQTComponentDesc_componentManufacturer;
-    w.mQTComponentDesc_componentFlags = d.mQTComponentDesc_componentFlags;
-    w.mQTComponentDesc_componentFlagsMask = d.mQTComponentDesc_componentFlagsMask;
-    return w;
+void CopyText(std::string const& from, basekit::UTF16String& to) {
+    to = basekit::utility::UTF8to16(from);
 }
 
-vout::ComponentDescription FromWire(wire::QTComponentDescription const& w) {
-    vout::ComponentDescription d;
-    d.mQTComponentDesc_componentType = w.mQTComponentDesc_componentType;
-    d.mQTComponentDesc_componentSubType = w.mQTComponentDesc_componentSubType;
-    d.mQTComponentDesc_componentManufacturer = w.mQTComponentDesc_componentManufacturer;
-    d.mQTComponentDesc_componentFlags = w.mQTComponentDesc_componentFlags;
-    d.mQTComponentDesc_componentFlagsMask = w.mQTComponentDesc_componentFlagsMask;
-    return d;
+void CopyText(basekit::UTF16String const& from, std::string& to) {
+    to = basekit::utility::UTF16to8(from);
 }
 
-wire::QTVOutDisplayModeInfo ToWire(vout::DisplayModeInfo const& m) {
-    wire::QTVOutDisplayModeInfo w;
-    w.mWidth = m.mWidth;
-    w.mHeight = m.mHeight;
-    w.mResolution_XFixed = m.mResolution_XFixed;
-    w.mResolution_XFloat = m.mResolution_XFloat;
-    w.mResolution_YFixed = m.mResolution_YFixed;
-    w.mResolution_YFloat = m.mResolution_YFloat;
-    w.mRefresh_Fixed = m.mRefresh_Fixed;
-    w.mRefresh_Float = m.mRefresh_Float;
-    w.mQTPixelType = m.mQTPixelType;
-    w.mQTAtomIDForMode = m.mQTAtomIDForMode;
-    w.mDisplayModeID = m.mDisplayModeID;
-    w.mDisplayModeName = m.mDisplayModeName;
-    return w;
+// vout::OperationResult and wire::QTVOutOperationResult.
+template <class From, class To>
+void CopyResult(From const& from, To& to) {
+    to.mOperationResult = from.mOperationResult;
+    CopyText(from.mApplicationUsingComponentName, to.mApplicationUsingComponentName);
+    to.mQTResultCode = from.mQTResultCode;
 }
 
-wire::QTVOutComponent ToWire(vout::Component const& c) {
-    wire::QTVOutComponent w;
-    w.mVOutComponentName = c.mVOutComponentName;
-    w.mQTComponentDescription = ToWire(c.mQTComponentDescription);
-    for (auto const& mode : c.mDisplayModes) {
-        w.mDisplayModes.push_back(ToWire(mode));
-    }
-    return w;
+// vout::UseComponentData and wire::QTVOutUseComponentData.
+template <class From, class To>
+void CopyUse(From const& from, To& to) {
+    to.mQTComponentDescription = from.mQTComponentDescription;
+    to.mQTAtomIDForDisplayMode = from.mQTAtomIDForDisplayMode;
+    to.mDisplayModeID = from.mDisplayModeID;
+    CopyText(from.mApplicationName, to.mApplicationName);
+    CopyResult(from.mVOutOperationResult, to.mVOutOperationResult);
 }
 
-wire::QTVOutOperationResult ToWire(vout::OperationResult const& r) {
-    wire::QTVOutOperationResult w;
-    w.mOperationResult = r.mOperationResult;
-    w.mApplicationUsingComponentName = basekit::utility::UTF8to16(r.mApplicationUsingComponentName);
-    w.mQTResultCode = r.mQTResultCode;
-    return w;
-}
-
-wire::QTVOutUseComponentData ToWire(vout::UseComponentData const& u) {
-    wire::QTVOutUseComponentData w;
-    w.mQTComponentDescription = ToWire(u.mQTComponentDescription);
-    w.mQTAtomIDForDisplayMode = u.mQTAtomIDForDisplayMode;
-    w.mDisplayModeID = u.mDisplayModeID;
-    w.mApplicationName = basekit::utility::UTF8to16(u.mApplicationName);
-    w.mVOutOperationResult = ToWire(u.mVOutOperationResult);
-    return w;
-}
-
-vout::UseComponentData FromWire(wire::QTVOutUseComponentData const& w) {
-    vout::UseComponentData u;
-    u.mQTComponentDescription = FromWire(w.mQTComponentDescription);
-    u.mQTAtomIDForDisplayMode = w.mQTAtomIDForDisplayMode;
-    u.mDisplayModeID = w.mDisplayModeID;
-    u.mApplicationName = basekit::utility::UTF16to8(w.mApplicationName);
-    return u;
+// {"value": value}
+VariantPtr ValueAnswer(boost::any value) {
+    VariantObject answer;
+    answer["value"] = MakeVariant(std::move(value));
+    return MakeVariant(answer);
 }
 
 template <class Record>
-VariantPtr ValueAnswer(Record const& record) {
-    VariantObject answer;
-    answer["value"] = MakeVariant(basekit::serialization::JSONConvert<Record>::ToJSON(record));
-    return MakeVariant(answer);
+VariantPtr RecordAnswer(Record const& record) {
+    return ValueAnswer(basekit::serialization::JSONConvert<Record>::ToJSON(record));
+}
+
+// The answers to the module's results.
+VariantPtr Answer(std::vector<vout::Component> const& components) {
+    VariantObject value;
+    value[wire::wire::kQTVOutComponentsKey] =
+        MakeVariant(basekit::serialization::JSONConvert<std::vector<wire::QTVOutComponent>>::ToJSON(
+            components));
+    return ValueAnswer(value);
+}
+
+VariantPtr Answer(vout::OperationResult const& result) {
+    wire::QTVOutOperationResult record;
+    CopyResult(result, record);
+    return RecordAnswer(record);
+}
+
+VariantPtr Answer(vout::ActiveDisplayModeData const& data) {
+    wire::QTVGetActiveDisplayModeData record;
+    record.mDisplayModeInfo = data.mDisplayModeInfo;
+    CopyResult(data.mOperationResult, record.mOperationResult);
+    return RecordAnswer(record);
+}
+
+VariantPtr Answer(vout::UseComponentData const& use) {
+    wire::QTVOutUseComponentData record;
+    CopyUse(use, record);
+    return RecordAnswer(record);
 }
 
 // The first element of a call's argument array, or nothing.
@@ -163,38 +152,39 @@ struct VoutMethods : std::enable_shared_from_this<VoutMethods> {
         return static_cast<vout::SessionKey>(session->GetID());
     }
 
-    void List(SessionPtr const& session, VariantPtr const&, Responder const& responder) {
+    // Runs `work(*this, session)` on the session's strand and answers with the module's result
+    // it returns.
+    template <class Work>
+    void AnswerOnStrand(SessionPtr const& session, Responder const& responder, Work work) {
         auto self = shared_from_this();
-        OnStrand(session, [self, responder] {
-            basekit::serialization::VariantArray list;
-            for (auto const& component : self->Outputs().GetComponents()) {
-                list.push_back(
-                    MakeVariant(basekit::serialization::JSONConvert<wire::QTVOutComponent>::ToJSON(
-                        ToWire(component))));
-            }
-            VariantObject value;
-            value[wire::wire::kQTVOutComponentsKey] = MakeVariant(list);
-            VariantObject answer;
-            answer["value"] = MakeVariant(value);
-            responder.Reply(MakeVariant(answer));
+        OnStrand(session, [self, session, responder, work = std::move(work)] {
+            responder.Reply(Answer(work(*self, session)));
+        });
+    }
+
+    void List(SessionPtr const& session, VariantPtr const&, Responder const& responder) {
+        AnswerOnStrand(session, responder, [](VoutMethods& self, SessionPtr const&) {
+            return self.Outputs().GetComponents();
         });
     }
 
     void BeginUsing(SessionPtr const& session, VariantPtr const& params,
                     Responder const& responder) {
-        wire::QTVOutUseComponentData request;
+        wire::QTVOutUseComponentData received;
         try {
             VariantPtr const argument = FirstArgument(params);
             if (!argument) {
                 throw boost::bad_any_cast();
             }
-            request = basekit::serialization::JSONConvert<wire::QTVOutUseComponentData>::FromJSON(
+            received = basekit::serialization::JSONConvert<wire::QTVOutUseComponentData>::FromJSON(
                 *argument);
         } catch (boost::bad_any_cast const&) {
             responder.Error(basemarshal::kErrorInvalidParams,
                             "QTVOutBeginUsingComponent takes one QTVOutUseComponentData object");
             return;
         }
+        vout::UseComponentData request;
+        CopyUse(received, request);
         auto self = shared_from_this();
         OnStrand(session, [self, session, request, responder] {
             // A session that ended while this waited would keep the component for ever: its
@@ -203,21 +193,13 @@ struct VoutMethods : std::enable_shared_from_this<VoutMethods> {
                 responder.Error(basemarshal::kErrorInvalidRequest, "the session has ended");
                 return;
             }
-            vout::UseComponentData const answer =
-                self->Outputs().BeginUsingComponent(Key(session), FromWire(request));
-            responder.Reply(ValueAnswer(ToWire(answer)));
+            responder.Reply(Answer(self->Outputs().BeginUsingComponent(Key(session), request)));
         });
     }
 
     void ActiveMode(SessionPtr const& session, VariantPtr const&, Responder const& responder) {
-        auto self = shared_from_this();
-        OnStrand(session, [self, session, responder] {
-            vout::ActiveDisplayModeData const data =
-                self->Outputs().GetActiveDisplayModeData(Key(session));
-            wire::QTVGetActiveDisplayModeData answer;
-            answer.mDisplayModeInfo = ToWire(data.mDisplayModeInfo);
-            answer.mOperationResult = ToWire(data.mOperationResult);
-            responder.Reply(ValueAnswer(answer));
+        AnswerOnStrand(session, responder, [](VoutMethods& self, SessionPtr const& caller) {
+            return self.Outputs().GetActiveDisplayModeData(Key(caller));
         });
     }
 
@@ -233,23 +215,22 @@ struct VoutMethods : std::enable_shared_from_this<VoutMethods> {
                 named = !id.IsNull();
             }
         }
-        auto self = shared_from_this();
-        OnStrand(session, [self, begin, session, id, named, responder] {
-            vout::OperationResult result;
-            InterfaceRef<Kino::IVideoFrame> frame;
-            int const opened = named ? Pix::OpenVideoFrame(session, id, frame) : 0;
-            if (opened < 0) {
-                // The module answers a missing frame with its own outcome; the frame layer's
-                // result says why it is missing.
-                result = self->Blit(begin, session, InterfaceRef<Kino::IVideoFrame>());
-                if (result.mOperationResult == vout::kVOutBadFrame) {
-                    result.mQTResultCode = opened;
-                }
-            } else {
-                result = self->Blit(begin, session, frame);
-            }
-            responder.Reply(ValueAnswer(ToWire(result)));
-        });
+        AnswerOnStrand(session, responder,
+                       [begin, id, named](VoutMethods& self, SessionPtr const& caller) {
+                           InterfaceRef<Kino::IVideoFrame> frame;
+                           int const opened = named ? Pix::OpenVideoFrame(caller, id, frame) : 0;
+                           if (opened >= 0) {
+                               return self.Blit(begin, caller, frame);
+                           }
+                           // The module answers a missing frame with its own outcome; the frame
+                           // layer's result says why it is missing.
+                           vout::OperationResult result =
+                               self.Blit(begin, caller, InterfaceRef<Kino::IVideoFrame>());
+                           if (result.mOperationResult == vout::kVOutBadFrame) {
+                               result.mQTResultCode = opened;
+                           }
+                           return result;
+                       });
     }
 
     vout::OperationResult Blit(bool begin, SessionPtr const& session,
@@ -259,16 +240,14 @@ struct VoutMethods : std::enable_shared_from_this<VoutMethods> {
     }
 
     void EndBlitting(SessionPtr const& session, VariantPtr const&, Responder const& responder) {
-        auto self = shared_from_this();
-        OnStrand(session, [self, session, responder] {
-            responder.Reply(ValueAnswer(ToWire(self->Outputs().EndBlitting(Key(session)))));
+        AnswerOnStrand(session, responder, [](VoutMethods& self, SessionPtr const& caller) {
+            return self.Outputs().EndBlitting(Key(caller));
         });
     }
 
     void EndUsing(SessionPtr const& session, VariantPtr const&, Responder const& responder) {
-        auto self = shared_from_this();
-        OnStrand(session, [self, session, responder] {
-            responder.Reply(ValueAnswer(ToWire(self->Outputs().EndUsingComponent(Key(session)))));
+        AnswerOnStrand(session, responder, [](VoutMethods& self, SessionPtr const& caller) {
+            return self.Outputs().EndUsingComponent(Key(caller));
         });
     }
 

@@ -1,7 +1,6 @@
 #include "ComponentLock.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "basekit/utility/Process.h"
 #include "basekit/utility/Text.h"
 #include "hostlink/Registry.h"
+#include "vout/VideoOutputs.h"
 
 namespace vireo::server::vout {
 namespace {
@@ -25,25 +25,9 @@ constexpr std::size_t kMaxNameBytes = 1024;
 constexpr int kReadAttempts = 40;
 constexpr auto kReadPause = std::chrono::milliseconds(5);
 
-bool WriteAll(int fd, std::string const& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t const n =
-            ::pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Reads "pid <pid>\n<name>" from the start of `fd`. False when the text is not complete or its
 // writer is no longer alive.
-bool ReadHolder(int fd, std::string& name) {
+bool ReadHolderText(int fd, std::string& name) {
     char buffer[kMaxNameBytes + 64];
     ssize_t n;
     do {
@@ -69,21 +53,32 @@ bool ReadHolder(int fd, std::string& name) {
     return true;
 }
 
+// The application name of the live holder of the lock file at `path`; empty when it cannot be
+// told.
+void ReadHolder(std::string const& path, std::string& name) {
+    int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        return;
+    }
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (ReadHolderText(fd, name)) {
+            break;
+        }
+        std::this_thread::sleep_for(kReadPause);
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 ComponentLock::~ComponentLock() {
     Release();
 }
 
-ComponentLock::ComponentLock(ComponentLock&& other) noexcept : mFd(other.mFd) {
-    other.mFd = -1;
-}
-
 ComponentLock& ComponentLock::operator=(ComponentLock&& other) noexcept {
     if (this != &other) {
         Release();
-        mFd = other.mFd;
-        other.mFd = -1;
+        mLock = std::move(other.mLock);
     }
     return *this;
 }
@@ -103,52 +98,32 @@ ComponentLock::Outcome ComponentLock::Take(std::string const& directory, std::st
         return Outcome::kFailed;
     }
     std::string const path = directory + "/" + key + ".lock";
-    int const fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = errno;
-        return Outcome::kFailed;
-    }
-    int locked;
-    do {
-        locked = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        int const lockError = errno;
-        if (lockError != EWOULDBLOCK) {
-            ::close(fd);
-            error = lockError;
+    switch (mLock.TryTake(path, hostlink::FileLock::OnRelease::kKeep, error)) {
+        case hostlink::FileLock::Outcome::kTaken:
+            break;
+        case hostlink::FileLock::Outcome::kFailed:
             return Outcome::kFailed;
-        }
-        for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
-            if (ReadHolder(fd, holder)) {
-                break;
-            }
-            std::this_thread::sleep_for(kReadPause);
-        }
-        ::close(fd);
-        return Outcome::kHeld;
+        case hostlink::FileLock::Outcome::kBusy:
+            ReadHolder(path, holder);
+            return Outcome::kHeld;
     }
-    std::string name = application.substr(0, kMaxNameBytes);
-    std::string const text = "pid " + std::to_string(::getpid()) + "\n" + name;
-    if (::ftruncate(fd, 0) != 0 || !WriteAll(fd, text)) {
+    std::string const name = application.substr(0, kMaxNameBytes);
+    if (!mLock.Replace("pid " + std::to_string(::getpid()) + "\n" + name)) {
         error = errno;
-        ::close(fd);
+        mLock.Release();
         return Outcome::kFailed;
     }
-    mFd = fd;
     return Outcome::kTaken;
 }
 
 void ComponentLock::Release() noexcept {
-    if (mFd < 0) {
+    if (!mLock.IsHeld()) {
         return;
     }
-    // Emptied first, so that no later reader takes this holder's name for a new holder's.
-    if (::ftruncate(mFd, 0) != 0) {
-        // The lock still goes; a reader checks the pid it finds.
-    }
-    ::close(mFd);  // drops the flock
-    mFd = -1;
+    // Emptied first, so that no later reader takes this holder's name for a new holder's. Should
+    // that fail, the lock still goes: a reader checks the pid it finds.
+    mLock.Replace(std::string());
+    mLock.Release();
 }
 
 std::string DefaultLockDirectory() {

@@ -9,6 +9,8 @@
 // name).
 #include <string>
 
+#include "hostlink/FileLock.h"
+
 namespace vireo::server::vout {
 
 class ComponentLock {
@@ -21,7 +23,7 @@ class ComponentLock {
 
     ComponentLock() = default;
     ~ComponentLock();  // Release()
-    ComponentLock(ComponentLock&& other) noexcept;
+    ComponentLock(ComponentLock&& other) noexcept = default;
     ComponentLock& operator=(ComponentLock&& other) noexcept;
     ComponentLock(ComponentLock const&) = delete;
     ComponentLock& operator=(ComponentLock const&) = delete;
@@ -34,15 +36,11 @@ class ComponentLock {
 
     // Empties the file and drops the lock. Nothing when not held.
     void Release() noexcept;
-    bool IsHeld() const noexcept { return mFd >= 0; }
+    bool IsHeld() const noexcept { return mLock.IsHeld(); }
 
   private:
-    int mFd = -1;
+    hostlink::FileLock mLock;
 };
-
-// The lock directory used when none is configured: $XDG_RUNTIME_DIR/vireo-vout, or
-// ${TMPDIR:-/tmp}/vireo-vout-<uid>.
-std::string DefaultLockDirectory();
 
 // Makes `dir` and its missing parents (each new one 0700), then checks that `dir` is a real
 // directory (no symbolic link). False with an errno value otherwise.

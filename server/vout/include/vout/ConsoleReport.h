@@ -3,10 +3,10 @@
 // their display modes, in the order given.
 //
 // Header-only so that the library's console command and the server-side tests print the same
-// text. `Components` is any sequence of records with the fields of the wire records
-// (VireoServer::QTVOutComponent or vout::Component): mVOutComponentName (UTF-8) and
-// mDisplayModes, whose elements have mDisplayModeName (UTF-8), mWidth, mHeight,
-// mResolution_XFloat, mResolution_YFloat, mRefresh_Float and mQTPixelType.
+// text. `Components` is any sequence of VireoServer::QTVOutComponent (vout::Component); the
+// report reads mVOutComponentName (UTF-8) and mDisplayModes, whose elements give
+// mDisplayModeName (UTF-8), mWidth, mHeight, mResolution_XFloat, mResolution_YFloat,
+// mRefresh_Float and mQTPixelType.
 //
 // Floats use the stream's own float settings: with the defaults, general notation with six
 // significant digits (59.94, 60).

@@ -1,12 +1,15 @@
 #pragma once
 // The video-output records as the server side fills them, and every outcome code.
 //
-// The field names are those of the wire records (VireoServer::QTVOutComponent and its kin), so
-// that code written against one set of names (the console report, ConsoleReport.h) works with
-// both. Text is UTF-8 here, as it travels on the wire.
+// Component descriptions, display modes and components are the wire records themselves
+// (VireoServer/VideoOutputRecords.h). The outcome and the use of a component are records of
+// their own with the field names of the wire records: their text is UTF-8, and an outcome starts
+// as kVOutOperationFailed.
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "VireoServer/VideoOutputRecords.h"
 
 namespace vireo::server::vout {
 
@@ -47,34 +50,9 @@ constexpr std::int32_t kResultDisplayTimeout = -2;  // the display did not answe
 
 // Identifies one component. Zero in type, subtype or manufacturer matches any value; the flags
 // match where the mask has bits set.
-struct ComponentDescription {
-    std::uint32_t mQTComponentDesc_componentType = 0;
-    std::uint32_t mQTComponentDesc_componentSubType = 0;
-    std::uint32_t mQTComponentDesc_componentManufacturer = 0;
-    std::uint32_t mQTComponentDesc_componentFlags = 0;
-    std::uint32_t mQTComponentDesc_componentFlagsMask = 0;
-};
-
-struct DisplayModeInfo {
-    std::int32_t mWidth = 0;
-    std::int32_t mHeight = 0;
-    std::int32_t mResolution_XFixed = 0;  // signed 16.16 fixed point bit pattern
-    float mResolution_XFloat = 0.0f;
-    std::int32_t mResolution_YFixed = 0;
-    float mResolution_YFloat = 0.0f;
-    std::int32_t mRefresh_Fixed = 0;
-    float mRefresh_Float = 0.0f;
-    std::int32_t mQTPixelType = 0;
-    std::int32_t mQTAtomIDForMode = 0;
-    std::int32_t mDisplayModeID = 0;
-    std::string mDisplayModeName;
-};
-
-struct Component {
-    std::string mVOutComponentName;
-    ComponentDescription mQTComponentDescription;
-    std::vector<DisplayModeInfo> mDisplayModes;
-};
+using ComponentDescription = ::VireoServer::QTComponentDescription;
+using DisplayModeInfo = ::VireoServer::QTVOutDisplayModeInfo;
+using Component = ::VireoServer::QTVOutComponent;
 
 struct OperationResult {
     std::int32_t mOperationResult = kVOutOperationFailed;

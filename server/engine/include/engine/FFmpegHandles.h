@@ -1,10 +1,12 @@
 #pragma once
-// Owning handles for FFmpeg objects, so every path frees what it made.
+// Owning handles for FFmpeg objects, so every path frees what it made: for the engine and for
+// the export engine. Only code that links FFmpeg includes this header.
 #include <memory>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -30,6 +32,9 @@ struct SwsFreer {
 struct SwrFreer {
     void operator()(SwrContext* context) const noexcept { swr_free(&context); }
 };
+struct FifoFreer {
+    void operator()(AVAudioFifo* fifo) const noexcept { av_audio_fifo_free(fifo); }
+};
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
@@ -37,6 +42,7 @@ using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
 
 // Makes FFmpeg quiet unless VIREO_SERVER_LOG=1 asks for its warnings. Safe to call often.
 void InitFFmpegLogging();

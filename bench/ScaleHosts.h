@@ -40,23 +40,6 @@ inline double ProcessCpuSeconds() {
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-// Reads one 64-bit word of every 64-byte cache line of every row, as bench_import_frames does,
-// so that no variant wins by not reading its pixels.
-inline std::uint64_t Checksum(void const* pixels, std::size_t rowBytes, std::size_t usedBytes,
-                              std::uint32_t height) {
-    auto const* base = static_cast<unsigned char const*>(pixels);
-    std::uint64_t sum = 0;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        unsigned char const* row = base + y * rowBytes;
-        for (std::size_t x = 0; x + 8 <= usedBytes; x += 64) {
-            std::uint64_t word;
-            std::memcpy(&word, row + x, sizeof word);
-            sum = (sum << 1 | sum >> 63) ^ word;
-        }
-    }
-    return sum;
-}
-
 // One 64-bit digest of the checksums of a movie's frames (FNV-1a over the words), so that
 // processes can compare whole movies in one line.
 inline std::uint64_t Digest(std::vector<std::uint64_t> const& sums) {
@@ -105,8 +88,8 @@ class EngineMovies {
                 "in-process frame " + std::to_string(frame) + ": error " + std::to_string(result);
             return false;
         }
-        sum = Checksum(mBuffer.get(), rowBytes, std::size_t{4} * std::size_t(video.width),
-                       static_cast<std::uint32_t>(video.height));
+        sum = PixelChecksum(mBuffer.get(), rowBytes, std::size_t{4} * std::size_t(video.width),
+                            static_cast<std::uint32_t>(video.height));
         return true;
     }
 
@@ -159,8 +142,8 @@ class LibraryMovies {
             error = "frame " + std::to_string(frame) + ": error " + std::to_string(result);
             return false;
         }
-        sum = Checksum(pixels->GetPixels(), pixels->GetRowBytes(),
-                       std::size_t{4} * pixels->GetWidth(), pixels->GetHeight());
+        sum = PixelChecksum(pixels->GetPixels(), pixels->GetRowBytes(),
+                            std::size_t{4} * pixels->GetWidth(), pixels->GetHeight());
         return true;
     }
 

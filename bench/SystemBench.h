@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -21,6 +22,23 @@
 #include <vector>
 
 namespace vireo::bench {
+
+// Reads one 64-bit word of every 64-byte cache line of every row of a frame's pixels, so that a
+// benchmark variant cannot win by not reading its pixels; the result lets variants compare frames.
+inline std::uint64_t PixelChecksum(void const* pixels, std::size_t rowBytes, std::size_t usedBytes,
+                                   std::uint32_t height) {
+    auto const* base = static_cast<unsigned char const*>(pixels);
+    std::uint64_t sum = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        unsigned char const* row = base + y * rowBytes;
+        for (std::size_t x = 0; x + 8 <= usedBytes; x += 64) {
+            std::uint64_t word;
+            std::memcpy(&word, row + x, sizeof word);
+            sum = (sum << 1 | sum >> 63) ^ word;
+        }
+    }
+    return sum;
+}
 
 inline double Median(std::vector<double> values) {
     if (values.empty()) {

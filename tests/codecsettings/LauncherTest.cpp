@@ -221,7 +221,9 @@ TEST_F(LauncherTest, ARaiseReachesTheProgramOnlyOnceItIsReady) {
 }
 
 TEST_F(LauncherTest, OneDialogPerSessionAndABoundOverall) {
-    std::string const waiting = Script("echo ready; while :; do sleep 0.05; done");
+    // A stand-in that shows its "window" until closed; like the real program it takes a raise
+    // (which a second request of its session sends) without ending.
+    std::string const waiting = Script("trap : USR1; echo ready; while :; do sleep 0.05; done");
     cs::LauncherOptions options = TestOptions(waiting, diagnostics);
     options.maxDialogs = 2;
     {
@@ -264,7 +266,9 @@ TEST_F(LauncherTest, OneDialogPerSessionAndABoundOverall) {
 }
 
 TEST_F(LauncherTest, RequestsAfterTheEndAndCallbacksThatThrow) {
-    std::string const waiting = Script("echo ready; while :; do sleep 0.05; done");
+    // A stand-in that shows its "window" until closed; like the real program it takes a raise
+    // (which a second request of its session sends) without ending.
+    std::string const waiting = Script("trap : USR1; echo ready; while :; do sleep 0.05; done");
     pid_t pid = 0;
     {
         cs::DialogLauncher launcher(TestOptions(waiting, diagnostics));

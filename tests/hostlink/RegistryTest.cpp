@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <tuple>
 
@@ -193,6 +194,14 @@ TEST(ServerSide, RetiringWaitsForTheNameLockAndAsksWhetherStillIdle) {
         options, [] { return true; }, 1000));
     EXPECT_EQ(0, registry.CountEntries());
     EXPECT_NE(0, ::access(lockPath.c_str(), F_OK));  // lock files do not pile up
+
+    // A registry folder removed under a running server: it retires once idle, not never.
+    ASSERT_TRUE(::hostlink::server::Announce(options, "127.0.0.1", 4000, "t"));
+    std::filesystem::remove_all(registry.Dir());
+    EXPECT_FALSE(::hostlink::server::WithdrawIfIdle(
+        options, [] { return false; }, 50));
+    EXPECT_TRUE(::hostlink::server::WithdrawIfIdle(
+        options, [] { return true; }, 50));
 }
 
 }  // namespace vireo::test::hostlink

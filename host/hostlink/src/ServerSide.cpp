@@ -2,6 +2,7 @@
 #include "hostlink/ServerSide.h"
 
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -134,7 +135,12 @@ bool WithdrawIfIdle(LaunchOptions const& options, std::function<bool()> const& s
     FileLock lock;
     if (!lock.Take(LockPath(EntryPath(options.registry, options.name)),
                    FileLock::OnRelease::kRemove, timeoutMs)) {
-        return false;
+        // A registry folder removed while the server ran (and its sockets with it): no client can
+        // find or reach this server any more, and nobody holds its lock, so it ends once idle
+        // rather than running on for ever.
+        struct stat folder {};
+        bool const folderGone = ::stat(options.registry.c_str(), &folder) != 0 && errno == ENOENT;
+        return folderGone && (!stillIdle || stillIdle());
     }
     if (stillIdle && !stillIdle()) {
         return false;

@@ -198,6 +198,9 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
     }
     auto outcome = MakeOneShot<Record>(record);
     Record const initial = record;
+    basetransport::SessionPtr const session = rpc->GetSession();
+    // The answer is read by this thread from before the request goes out (see Session::Claim).
+    basetransport::ReadingClaim const claim(session);
     std::int64_t const id = rpc->SendRequest(
         call,
         [outcome, decode, initial](VariantPtr const& answer, std::int64_t) {
@@ -214,7 +217,7 @@ bool Synchronous(RPCClientPtr const& rpc, VariantPtr const& call, Record& record
             outcome->Answer(initial);
         },
         0);
-    record = outcome->Wait(rpc->GetSession(), id);
+    record = outcome->Wait(session, id);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // library's synchronous calls do: its own answer on its own thread, everything else handed on to
 // a worker and delivered once and in order, and every way out still ending the wait.
 #include <atomic>
+#include <optional>
 
 #include "TestSupport.h"
 #include "basekit/threads/Gate.h"
@@ -32,9 +33,14 @@ struct LedOutcome {
 };
 
 // Sends `method` and leads `session` while waiting for its answer; then waits (bounded) as a
-// caller would when it could not lead.
+// caller would when it could not lead. With `claim`, the reading is claimed before the request
+// goes out, as the library's synchronous calls do.
 LedOutcome LeadCall(basemarshal::RPCClient& client, SessionPtr const& session, char const* method,
-                    boost::any const& params) {
+                    boost::any const& params, bool claim = true) {
+    std::optional<basetransport::ReadingClaim> claimed;
+    if (claim) {
+        claimed.emplace(session);
+    }
     auto awaited = std::make_shared<Awaited>();
     auto role = std::make_shared<std::atomic<bool>>(false);
     auto onResult = awaited->outcome->ResultHandler();
@@ -80,7 +86,7 @@ TEST(TransportLead, CallersTakeTheirOwnAnswersAmongOthers) {
             for (int i = 0; i < kCalls; ++i) {
                 std::int64_t const mine = t * 100000 + i;
                 auto const led = LeadCall(client, session, i % 3 == 0 ? "Later" : "Echo",
-                                          VariantArray{MakeVariant(mine)});
+                                          VariantArray{MakeVariant(mine)}, i % 2 == 0);
                 std::lock_guard<std::mutex> lock(led.outcome->mutex);
                 VariantPtr const expected = MakeVariant(
                     VariantObject{{"value", MakeVariant(VariantArray{MakeVariant(mine)})}});
@@ -136,6 +142,39 @@ TEST(TransportLead, NotificationsWhileLeadingAreHandedOnInOrder) {
         }
     }
     basetransport::UnregisterExtension("test.lead.");
+}
+
+TEST(TransportLead, AClaimNobodyLedIsHandedBack) {
+    Loopback loop;
+    std::atomic<int> notes{0};
+    basetransport::RegisterExtension(
+        "test.claim.", [&](SessionPtr const&, boost::json::object const&) { ++notes; });
+    loop.server.AddMethod("Note", [](SessionPtr const& s, VariantPtr const&, Responder const& r) {
+        s->SendMessage(boost::json::object{
+            {"jsonrpc", "2.0"}, {"method", "test.claim.note"}, {"params", boost::json::array()}});
+        r.Reply(MakeVariant(VariantObject()));
+    });
+    SessionPtr const session = loop.Connect();
+    basemarshal::RPCClient client(session, u"test");
+    for (int round = 1; round <= 20; ++round) {
+        {
+            // Claimed, a request sent, and nobody leads (the caller found its answer given):
+            // the workers read the session again, so the notification and the answer come.
+            basetransport::ReadingClaim const claim(session);
+            auto const outcome = std::make_shared<Outcome>();
+            client.SendRequest(BuildCall("Note", VariantArray()), outcome->ResultHandler(),
+                               outcome->ErrorHandler(), 0);
+        }
+        ASSERT_TRUE(Eventually([&] { return notes.load() == round; }));
+    }
+    {
+        // The peer drops the connection while the reading is claimed: the end still comes.
+        basetransport::ReadingClaim const claim(session);
+        loop.ServerSession(0)->Close();
+    }
+    ASSERT_TRUE(Eventually([&] { return session->IsClosed(); }));
+    EXPECT_EQ(Call(client, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
+    basetransport::UnregisterExtension("test.claim.");
 }
 
 TEST(TransportLead, EveryWayOutReleasesTheLeader) {

@@ -88,6 +88,12 @@ void Session::Post(boost::function<void()> task) {
 
 void Session::Lead(AwaitedAnswer&) {}
 
+bool Session::Claim() {
+    return false;
+}
+
+void Session::Unclaim() {}
+
 void Session::WakeLeader() {}
 
 std::string Session::GetCloseReason() const {

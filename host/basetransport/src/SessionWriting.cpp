@@ -1,5 +1,6 @@
 // A session's writing: straight from the sending thread while nothing is queued, otherwise from
 // the event loop as the socket drains.
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -51,7 +52,9 @@ bool SocketSession::SendMessage(json::object const& message) {
                 failure = std::string("write failed: ") + std::strerror(errno);
             } else {
                 mWriteQueued.assign(text, sent > 0 ? static_cast<std::size_t>(sent) : 0);
-                WaitForRoomLocked();
+                if (!WaitForRoomLocked()) {
+                    failure = std::string("cannot wait for the socket: ") + std::strerror(errno);
+                }
             }
         }
     }
@@ -62,17 +65,23 @@ bool SocketSession::SendMessage(json::object const& message) {
     return true;
 }
 
-void SocketSession::WaitForRoomLocked() {
+bool SocketSession::WaitForRoomLocked() {
     if (mWriterWaiting) {
-        return;
+        return true;
     }
-    mWriterWaiting = true;
+    if (!mWriteReady) {
+        mWriteReady = std::make_unique<OneShotReadiness>(mCore->Io(), mFD, EPOLLOUT);
+    }
+    if (!mWriteReady->IsOpen()) {
+        return false;
+    }
     boost::weak_ptr<SocketSession> weak(Self());
-    mSocket.async_wait(Socket::wait_write, [weak](boost::system::error_code const&) {
+    mWriterWaiting = mWriteReady->ArmAndWait([weak](boost::system::error_code const&) {
         if (auto self = weak.lock()) {
             self->WriteQueued();
         }
     });
+    return mWriterWaiting;
 }
 
 void SocketSession::WriteQueued() {
@@ -80,6 +89,7 @@ void SocketSession::WriteQueued() {
     {
         std::lock_guard<std::mutex> lock(mSocketMutex);
         mWriterWaiting = false;
+        mWriteReady->Taken();
         if (mShutDown) {
             mWriteQueued.clear();
             return;
@@ -104,8 +114,8 @@ void SocketSession::WriteQueued() {
             }
         }
         mWriteQueued.erase(0, written);
-        if (failure.empty() && !mWriteQueued.empty()) {
-            WaitForRoomLocked();
+        if (failure.empty() && !mWriteQueued.empty() && !WaitForRoomLocked()) {
+            failure = std::string("cannot wait for the socket: ") + std::strerror(errno);
         }
     }
     if (!failure.empty()) {

@@ -1,6 +1,7 @@
 #include "SocketSession.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +21,6 @@ namespace detail {
 
 namespace {
 
-namespace asio = boost::asio;
 namespace json = boost::json;
 using Clock = std::chrono::steady_clock;
 
@@ -34,12 +34,10 @@ SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
       mID(NextSessionID()),
       mPeerProcessID(peerProcessID),
       mGrace(deliveryGrace),
-      mSocket(mCore->Io()),
       mFD(fd),
+      mReadReady(mCore->Io(), fd, EPOLLIN),
       mLeaderWakeFD(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    boost::system::error_code ec;
-    mSocket.assign(asio::local::stream_protocol(), fd, ec);
-    if (ec) {
+    if (!mReadReady.IsOpen()) {
         // Not in the event loop: the session ends as soon as it starts (see Start).
         mShutDown = true;
         ::shutdown(fd, SHUT_RDWR);
@@ -48,9 +46,7 @@ SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
 
 SocketSession::~SocketSession() {
     DeliveryMonitor::Instance().Unwatch(mMonitorID);
-    if (!mSocket.is_open()) {
-        ::close(mFD);
-    }
+    ::close(mFD);
     if (mLeaderWakeFD >= 0) {
         ::close(mLeaderWakeFD);
     }
@@ -92,7 +88,7 @@ void SocketSession::Start(std::string const& received) {
     bool failedToRegister;
     {
         std::lock_guard<std::mutex> lock(mSocketMutex);
-        failedToRegister = !mSocket.is_open();
+        failedToRegister = !mReadReady.IsOpen();
     }
     if (failedToRegister) {
         End("the socket could not join the event loop");
@@ -126,8 +122,12 @@ void SocketSession::End(std::string const& reason) {
         mShutDown = true;
         ::shutdown(mFD, SHUT_RDWR);
         mWriteQueued.clear();
-        boost::system::error_code ignored;
-        mSocket.cancel(ignored);
+        if (mReadReady.IsOpen()) {
+            mReadReady.Cancel();
+        }
+        if (mWriteReady) {
+            mWriteReady->Cancel();
+        }
     }
     // The end is delivered like a message, after every message read before it.
     std::lock_guard<std::mutex> lock(mDeliveryMutex);
@@ -330,18 +330,69 @@ void SocketSession::Run(std::uint64_t token) {
 
 // ---- A caller leading ---------------------------------------------------------------------------
 
-void SocketSession::Lead(AwaitedAnswer& awaited) {
+std::uint64_t SocketSession::TakeParkedRunnerLocked() {
     if (mLeaderWakeFD < 0 || basekit::threads::IsHandlerThread()) {
-        return;
+        return 0;
     }
-    std::unique_lock<std::mutex> lock(mDeliveryMutex);
     if (!mParked || mRunnerToken == 0 || !mQueue.empty() || mEndQueued) {
-        return;  // another thread reads or delivers: the answer comes through it
+        return 0;  // another thread reads or delivers: the answer comes through it
     }
-    // The parked wait stays in the event loop; when it completes, its token is stale.
+    // The socket leaves the event loop's sight, so that the answer wakes only this caller. The
+    // parked wait stays pending; should it still complete, its token is stale.
+    mReadReady.Disarm();
     std::uint64_t const token = mNextToken++;
     mRunnerToken = token;
     mParked = false;
+    return token;
+}
+
+void SocketSession::HandBackLocked(std::unique_lock<std::mutex>& lock, std::uint64_t token) {
+    if (!mQueue.empty() || mEndQueued) {
+        StartRunnerLocked();
+        return;
+    }
+    mParked = true;
+    lock.unlock();
+    Park(token);
+}
+
+bool SocketSession::Claim() {
+    std::lock_guard<std::mutex> lock(mDeliveryMutex);
+    if (mClaimToken != 0) {
+        return false;
+    }
+    mClaimToken = TakeParkedRunnerLocked();
+    mClaimer = std::this_thread::get_id();
+    return mClaimToken != 0;
+}
+
+void SocketSession::Unclaim() {
+    std::unique_lock<std::mutex> lock(mDeliveryMutex);
+    if (mClaimToken == 0 || mClaimer != std::this_thread::get_id()) {
+        return;
+    }
+    std::uint64_t const token = mClaimToken;
+    mClaimToken = 0;
+    if (mRunnerToken == token) {
+        HandBackLocked(lock, token);
+    }
+}
+
+void SocketSession::Lead(AwaitedAnswer& awaited) {
+    std::unique_lock<std::mutex> lock(mDeliveryMutex);
+    std::uint64_t token;
+    if (mClaimToken != 0 && mClaimer == std::this_thread::get_id()) {
+        token = mClaimToken;  // taken before the request went out
+        mClaimToken = 0;
+        if (mRunnerToken != token) {
+            return;
+        }
+    } else {
+        token = TakeParkedRunnerLocked();
+        if (token == 0) {
+            return;
+        }
+    }
     for (;;) {
         if (!mQueue.empty()) {
             if (mQueue.front().end || !awaited.IsAnswer(mQueue.front().message)) {
@@ -392,13 +443,7 @@ void SocketSession::Lead(AwaitedAnswer& awaited) {
         }
     }
     // The answer has come: the reading goes back to the workers.
-    if (!mQueue.empty() || mEndQueued) {
-        StartRunnerLocked();
-        return;
-    }
-    mParked = true;
-    lock.unlock();
-    Park(token);
+    HandBackLocked(lock, token);
 }
 
 void SocketSession::WaitAsLeader(AwaitedAnswer& awaited) {
@@ -470,19 +515,32 @@ void SocketSession::Park(std::uint64_t token) {
         mCore->PostTask([self = Self(), token] { self->Run(token); });
         return;
     }
+    mParkedToken = token;
     boost::weak_ptr<SocketSession> weak(Self());
-    mSocket.async_wait(Socket::wait_read, [weak, token](boost::system::error_code const&) {
-        // Readable, or cancelled by the end: either way the runner looks (a stale token does
-        // nothing).
+    bool const waiting = mReadReady.ArmAndWait([weak](boost::system::error_code const&) {
+        // Readable, or cancelled by the end: either way the runner parked last looks (a stale
+        // token does nothing).
         if (auto self = weak.lock()) {
+            std::uint64_t parked;
+            {
+                std::lock_guard<std::mutex> socketLock(self->mSocketMutex);
+                self->mReadReady.Taken();
+                parked = self->mParkedToken;
+            }
             WorkerCore::BusyScope busy(*self->mCore);
             try {
-                self->Run(token);
+                self->Run(parked);
             } catch (...) {
                 BASEKIT_REPORT_CAUGHT("reading a session");
             }
         }
     });
+    if (!waiting) {
+        int const error = errno;
+        lock.unlock();
+        End(std::string("cannot wait for the socket: ") + std::strerror(error));
+        mCore->PostTask([self = Self(), token] { self->Run(token); });
+    }
 }
 
 void SocketSession::QueueMessages(std::vector<json::object>& messages) {

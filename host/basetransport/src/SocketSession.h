@@ -12,26 +12,29 @@
 // message read before it.
 //
 // Any thread may take the runner role while it is parked (the token check makes the parked
-// wait's later wake-up harmless): a caller waiting for an answer takes it (Lead), reads the
-// socket with poll and recv, delivers its own answer on its own thread and parks the runner
-// again; its answer then costs no thread hand-off. Anything else that comes first it hands on to
+// wait's later wake-up harmless): a caller waiting for an answer takes it (Lead), takes the
+// socket out of the event loop's sight, reads it with poll and recv, delivers its own answer on
+// its own thread and parks the runner again; its answer then costs no thread hand-off and wakes
+// no event-loop thread. Anything else that comes first it hands on to
 // a worker runner, which delivers it and the rest in order.
 //
 // Writing: SendMessage writes straight from the calling thread when nothing is queued; what the
 // socket does not take at once is queued and written from the event loop as the socket drains.
 #include <atomic>
-#include <boost/asio/local/stream_protocol.hpp>
 #include <boost/weak_ptr.hpp>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeliveryMonitor.h"
 #include "MessageCodec.h"
+#include "OneShotReadiness.h"
 #include "WorkerCore.h"
 #include "basetransport/Session.h"
 
@@ -49,8 +52,6 @@ class SessionOwner {
 
 class SocketSession final : public Session, public Monitored {
   public:
-    using Socket = boost::asio::local::stream_protocol::socket;
-
     // Messages kept while no message handler is set; older ones are dropped beyond this.
     static constexpr std::size_t kMaxUndelivered = 1024;
     // Bytes queued for a peer that does not read; beyond this the session ends.
@@ -70,6 +71,8 @@ class SocketSession final : public Session, public Monitored {
     void AddCloseHandler(CloseHandler handler) override;
     void Post(boost::function<void()> task) override;
     void Lead(AwaitedAnswer& awaited) override;
+    bool Claim() override;
+    void Unclaim() override;
     void WakeLeader() override;
     std::string GetCloseReason() const override;
 
@@ -96,6 +99,11 @@ class SocketSession final : public Session, public Monitored {
     // (released while the handler runs). False when another runner took over meanwhile; `end`
     // tells whether it was the end of the session.
     bool DeliverNext(std::unique_lock<std::mutex>& lock, std::uint64_t token, bool& end);
+    // Takes the runner role from a parked runner for the calling thread; mDeliveryMutex held.
+    // 0 when the runner is not parked.
+    std::uint64_t TakeParkedRunnerLocked();
+    // Hands the role of runner `token` back: a worker delivers what is queued, or it parks.
+    void HandBackLocked(std::unique_lock<std::mutex>& lock, std::uint64_t token);
     // Waits until the socket is readable or WakeLeader is called; for a leading caller.
     void WaitAsLeader(AwaitedAnswer& awaited);
     // Reads what the socket holds without waiting and queues the complete messages.
@@ -107,7 +115,8 @@ class SocketSession final : public Session, public Monitored {
     void RunEndHandlers();
     // Writes queued bytes as far as the socket takes them; waits for room for the rest.
     void WriteQueued();
-    void WaitForRoomLocked();
+    // Waits in the event loop for room; mSocketMutex held. False when the wait cannot be made.
+    bool WaitForRoomLocked();
 
     boost::shared_ptr<WorkerCore> const mCore;
     boost::weak_ptr<SessionOwner> const mOwner;
@@ -118,12 +127,15 @@ class SocketSession final : public Session, public Monitored {
     std::uint64_t mMonitorID = 0;
 
     // The socket. It stays open (shut down after the end) until the session is destroyed, so
-    // its descriptor is never reused under a read or write of another thread. Asynchronous
-    // operations on it are started and cancelled under mSocketMutex; reads and writes use the
-    // descriptor directly.
+    // its descriptor is never reused under a read or write of another thread. Reads and writes
+    // use the descriptor directly; the event loop sees it only while a runner is parked
+    // (mReadReady) or bytes wait for room (mWriteReady, made at the first such wait). Waits are
+    // started and cancelled under mSocketMutex.
     std::mutex mSocketMutex;
-    Socket mSocket;
     int const mFD;
+    OneShotReadiness mReadReady;
+    std::unique_ptr<OneShotReadiness> mWriteReady;
+    std::uint64_t mParkedToken = 0;  // the runner the next report of mReadReady goes on with
     bool mShutDown = false;
     bool mWriterWaiting = false;  // bytes are queued and a wait for room is pending
     std::string mWriteQueued;
@@ -144,6 +156,8 @@ class SocketSession final : public Session, public Monitored {
     bool mInHandler = false;  // the current runner is running a handler
     bool mParked = false;     // the current runner waits for the socket in the event loop
     bool mEndQueued = false;
+    std::uint64_t mClaimToken = 0;  // the runner role a caller claimed before sending (Claim)
+    std::thread::id mClaimer;
     std::chrono::steady_clock::time_point mHandlerStartedAt;
 
     // Handlers.

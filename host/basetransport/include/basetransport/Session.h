@@ -55,12 +55,12 @@ class Session : public boost::enable_shared_from_this<Session> {
 
     // Receives every message of the session that no extension claims (see Extensions.h).
     // Runs on a transport worker thread, or, for the answer a caller waits for, on that caller's
-    // thread while it leads the session (Lead); marked ThreadRole::kDelivery either way. May block: the
-    // transport keeps another worker reading.
-    // Messages of one session are delivered in order, but the handler for a later message may
-    // start while an earlier one is still blocked (still running after the transport's delivery
-    // grace, see SocketTransport::SetDeliveryGrace). Messages that arrive while no handler is
-    // set are kept (the latest 1024) and delivered once one is.
+    // thread while it leads the session (Lead); marked ThreadRole::kDelivery either way. May block:
+    // the transport keeps another worker reading. Messages of one session are delivered in order,
+    // but the handler for a later message may start while an earlier one is still blocked (still
+    // running after the transport's delivery grace, see SocketTransport::SetDeliveryGrace).
+    // Messages that arrive while no handler is set are kept (the latest 1024) and delivered once
+    // one is.
     using MessageHandler =
         boost::function<void(boost::shared_ptr<Session> const&, boost::json::object&)>;
     virtual void SetMessageHandler(MessageHandler handler) = 0;
@@ -89,6 +89,14 @@ class Session : public boost::enable_shared_from_this<Session> {
     // afterwards; an answer given elsewhere while the caller leads must be followed by
     // WakeLeader.
     virtual void Lead(AwaitedAnswer& awaited);
+    // Before sending a request whose answer this thread will then wait for with Lead: takes the
+    // reading over at once when nothing reads the session, so that an answer that comes before
+    // Lead is called wakes no other thread either. True when it did; the claim is then Lead's
+    // (called on this thread), or is handed back by Unclaim (ReadingClaim does it). Nothing is
+    // read while the claim is held, so the thread must send and then lead or unclaim at once.
+    virtual bool Claim();
+    // Hands a claim that Lead did not take back to the workers. Nothing without one.
+    virtual void Unclaim();
     // Makes the thread leading this session (if one waits for the socket) look at its
     // Arrived() again. Cheap when no thread leads.
     virtual void WakeLeader();
@@ -98,6 +106,27 @@ class Session : public boost::enable_shared_from_this<Session> {
 };
 
 using SessionPtr = boost::shared_ptr<Session>;
+
+// A Session::Claim for the scope of one request and the wait for its answer: unclaimed at the
+// end of the scope unless Lead took it.
+class ReadingClaim {
+  public:
+    explicit ReadingClaim(SessionPtr session) : mSession(std::move(session)) {
+        if (mSession && !mSession->Claim()) {
+            mSession.reset();
+        }
+    }
+    ~ReadingClaim() {
+        if (mSession) {
+            mSession->Unclaim();
+        }
+    }
+    ReadingClaim(ReadingClaim const&) = delete;
+    ReadingClaim& operator=(ReadingClaim const&) = delete;
+
+  private:
+    SessionPtr mSession;
+};
 
 // The session on which the calling thread last sent a message, taken (cleared) by the call.
 // The shared-data layer uses it to learn which session a data request went out on.

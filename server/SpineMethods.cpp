@@ -5,6 +5,7 @@
 
 #include <boost/any.hpp>
 
+#include "Answers.h"
 #include "Log.h"
 #include "MethodGroups.h"
 #include "basekit/serialization/JSONConvert.h"
@@ -19,25 +20,6 @@ using basekit::serialization::VariantArray;
 using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
 
-// {"value": value}: the library reads every single result under "value".
-VariantPtr ValueResult(boost::any value) {
-    VariantObject result;
-    result["value"] = MakeVariant(std::move(value));
-    return MakeVariant(result);
-}
-
-// The first element of an argument array, or an empty pointer.
-VariantPtr FirstArgument(VariantPtr const& params) {
-    if (!params) {
-        return VariantPtr();
-    }
-    auto const* array = boost::any_cast<VariantArray>(params.get());
-    if (!array || array->empty()) {
-        return VariantPtr();
-    }
-    return array->front();
-}
-
 }  // namespace
 
 void RegisterSpineMethods(ServerContext& context) {
@@ -47,12 +29,12 @@ void RegisterSpineMethods(ServerContext& context) {
     rpc.AddMethod("IsQuicktimePresent",
                   [present](basetransport::SessionPtr const&, VariantPtr const&,
                             basemarshal::Responder const& responder) {
-                      responder.Reply(ValueResult(present));
+                      responder.Reply(ValueAnswer(present));
                   });
 
     rpc.AddMethod("GetQTServerProcessID", [](basetransport::SessionPtr const&, VariantPtr const&,
                                              basemarshal::Responder const& responder) {
-        responder.Reply(ValueResult(static_cast<std::uint64_t>(::getpid())));
+        responder.Reply(ValueAnswer(static_cast<std::uint64_t>(::getpid())));
     });
 
     // The client's preferred interval for flushing what an export has written. Stored for the

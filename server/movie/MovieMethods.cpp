@@ -7,6 +7,7 @@
 // publishes nothing. Requests refused by a limit are answered before any work is done.
 #include <memory>
 
+#include "Answers.h"
 #include "Delivery.h"
 #include "Log.h"
 #include "MethodGroups.h"
@@ -29,9 +30,9 @@ using basemarshal::Responder;
 using basetransport::SessionPtr;
 using movie::OpenMoviePtr;
 // The wire forms of arguments, answers and properties.
+using vireo::server::ValueAnswer;
 using vireo::server::movie::Arguments;
 using vireo::server::movie::MoviePropertiesToVariant;
-using vireo::server::movie::ValueAnswer;
 namespace engine = vireo::engine;
 
 constexpr int kFramesAhead = 2;  // decoded beyond the last frame asked for

@@ -4,6 +4,7 @@
 #include <limits>
 #include <numeric>
 
+#include "Answers.h"
 #include "VireoRecords/MovieRecordsWire.h"
 
 namespace vireo::server::movie {
@@ -101,12 +102,6 @@ VariantPtr OpenMovieAnswer(basekit::utility::Guid const& movieId, std::int32_t e
         result.MovieProperties = MovieRecord(*info);
     }
     return ValueAnswer(JSONConvert<VireoServer::OpenMovieFromFileResult>::ToJSON(result));
-}
-
-VariantPtr ValueAnswer(boost::any value) {
-    VariantObject answer;
-    answer["value"] = MakeVariant(std::move(value));
-    return MakeVariant(answer);
 }
 
 Arguments::Arguments(VariantPtr const& params) {

@@ -28,9 +28,6 @@ basekit::serialization::VariantPtr OpenMovieAnswer(basekit::utility::Guid const&
                                                    std::int32_t error,
                                                    vireo::engine::MovieInfo const* info);
 
-// {"value": value}
-basekit::serialization::VariantPtr ValueAnswer(boost::any value);
-
 // Reads positional arguments of a call. A missing or ill-typed argument sets Failed().
 class Arguments {
   public:

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 
+#include "Answers.h"
 #include "Log.h"
 #include "MethodGroups.h"
 #include "VireoRecords/FileRecordsWire.h"
@@ -33,22 +34,6 @@ using basekit::serialization::VariantObject;
 using basekit::serialization::VariantPtr;
 using basemarshal::Responder;
 using basetransport::SessionPtr;
-
-// {"value": value}
-VariantPtr ValueAnswer(boost::any value) {
-    VariantObject result;
-    result["value"] = MakeVariant(std::move(value));
-    return MakeVariant(result);
-}
-
-// The first element of an argument array, or an empty pointer.
-VariantPtr FirstArgument(VariantPtr const& params) {
-    auto const* array = params ? boost::any_cast<VariantArray>(params.get()) : nullptr;
-    if (!array || array->empty()) {
-        return VariantPtr();
-    }
-    return array->front();
-}
 
 // The cancel flags of the trims running for each session.
 class RunningTrims {
@@ -137,8 +122,6 @@ void RegisterFileMethods(ServerContext& context) {
     using basekit::serialization::VariantPtr;
     using basemarshal::Responder;
     using basetransport::SessionPtr;
-    using files::FirstArgument;
-    using files::ValueAnswer;
     auto& rpc = context.Rpc();
     auto running = std::make_shared<files::RunningTrims>();
     ServerContext* const shared = &context;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 
+#include "Answers.h"
 #include "Log.h"
 #include "MethodGroups.h"
 #include "Pix/Pix.h"
@@ -63,13 +64,6 @@ void CopyUse(From const& from, To& to) {
     CopyResult(from.mVOutOperationResult, to.mVOutOperationResult);
 }
 
-// {"value": value}
-VariantPtr ValueAnswer(boost::any value) {
-    VariantObject answer;
-    answer["value"] = MakeVariant(std::move(value));
-    return MakeVariant(answer);
-}
-
 template <class Record>
 VariantPtr RecordAnswer(Record const& record) {
     return ValueAnswer(basekit::serialization::JSONConvert<Record>::ToJSON(record));
@@ -101,18 +95,6 @@ VariantPtr Answer(vout::UseComponentData const& use) {
     wire::QTVOutUseComponentData record;
     CopyUse(use, record);
     return RecordAnswer(record);
-}
-
-// The first element of a call's argument array, or nothing.
-VariantPtr FirstArgument(VariantPtr const& params) {
-    if (!params) {
-        return VariantPtr();
-    }
-    auto const* array = boost::any_cast<basekit::serialization::VariantArray>(params.get());
-    if (!array || array->empty()) {
-        return VariantPtr();
-    }
-    return (*array)[0];
 }
 
 struct VoutMethods : std::enable_shared_from_this<VoutMethods> {

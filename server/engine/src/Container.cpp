@@ -14,24 +14,6 @@ namespace {
 
 constexpr std::size_t kProbeBytes = 1 << 20;
 
-std::int32_t FromErrno(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return kErrAccessDenied;
-        case ENAMETOOLONG:
-        case ELOOP:
-        case EINVAL:
-            return kErrInvalidPath;
-        case EISDIR:
-            return kErrIsDirectory;
-        case ENOMEM:
-            return kErrOutOfMemory;
-        default:
-            return kErrFileNotFound;
-    }
-}
-
 std::int32_t CheckPath(std::string const& path) {
     if (path.empty() || path.find('\0') != std::string::npos)
         return kErrInvalidPath;
@@ -58,7 +40,7 @@ std::int32_t Probe(std::string const& path, const AVInputFormat*& format) {
     if (fd == -EPERM && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
         return kErrNotMedia;  // a pipe, device or socket, refused without opening it
     if (fd < 0)
-        return FromErrno(-fd);
+        return PathError(-fd);
     std::vector<unsigned char> buffer(kProbeBytes + AVPROBE_PADDING_SIZE, 0);
     std::size_t filled = 0;
     while (filled < kProbeBytes) {

@@ -9,28 +9,6 @@
 
 namespace vireo::server::files {
 
-namespace {
-
-// The result code for the errno of a failed stat() or open().
-std::int32_t PathError(int error) noexcept {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return engine::kErrAccessDenied;
-        case ENAMETOOLONG:
-        case ELOOP:
-            return engine::kErrInvalidPath;
-        case EISDIR:
-            return engine::kErrIsDirectory;
-        case ENOMEM:
-            return engine::kErrOutOfMemory;
-        default:
-            return engine::kErrFileNotFound;
-    }
-}
-
-}  // namespace
-
 std::int32_t OpenMovieFile(std::string const& path, int& fd, struct stat& identity) {
     fd = -1;
     if (path.empty() || path.find('\0') != std::string::npos) {
@@ -38,7 +16,7 @@ std::int32_t OpenMovieFile(std::string const& path, int& fd, struct stat& identi
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        return PathError(errno);
+        return engine::PathError(errno);
     }
     if (S_ISDIR(info.st_mode)) {
         return engine::kErrIsDirectory;
@@ -49,7 +27,7 @@ std::int32_t OpenMovieFile(std::string const& path, int& fd, struct stat& identi
     // O_NONBLOCK: should the path have become a pipe since, opening does not wait for a writer.
     int const opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (opened < 0) {
-        return PathError(errno);
+        return engine::PathError(errno);
     }
     if (::fstat(opened, &identity) != 0 || !S_ISREG(identity.st_mode)) {
         ::close(opened);

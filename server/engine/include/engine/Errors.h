@@ -2,6 +2,7 @@
 // Result codes of the media engine. 0 is success; every failure is a distinct negative value in
 // the range -2101 .. -2199, chosen so that it never collides with the library's own codes (-1 for
 // a transport error, -6 for a withdrawn request, 3 and 5 for calls that got no answer).
+#include <cerrno>
 #include <cstdint>
 
 namespace vireo::engine {
@@ -49,5 +50,25 @@ enum ErrorCode : std::int32_t {
 
 // A short English description of a code ("unknown error" for codes not listed above).
 const char* ErrorText(std::int32_t code) noexcept;
+
+// The code for the errno of a failed stat() or open() of a movie's path. Inline: the file
+// readers that use it do not link the engine.
+inline std::int32_t PathError(int error) noexcept {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return kErrAccessDenied;
+        case ENAMETOOLONG:
+        case ELOOP:
+        case EINVAL:
+            return kErrInvalidPath;
+        case EISDIR:
+            return kErrIsDirectory;
+        case ENOMEM:
+            return kErrOutOfMemory;
+        default:
+            return kErrFileNotFound;
+    }
+}
 
 }  // namespace vireo::engine

@@ -157,15 +157,17 @@ TEST(TransportLead, AClaimNobodyLedIsHandedBack) {
     SessionPtr const session = loop.Connect();
     basemarshal::RPCClient client(session, u"test");
     for (int round = 1; round <= 20; ++round) {
+        auto const outcome = std::make_shared<Outcome>();  // its handlers point into it
         {
             // Claimed, a request sent, and nobody leads (the caller found its answer given):
             // the workers read the session again, so the notification and the answer come.
             basetransport::ReadingClaim const claim(session);
-            auto const outcome = std::make_shared<Outcome>();
             client.SendRequest(BuildCall("Note", VariantArray()), outcome->ResultHandler(),
                                outcome->ErrorHandler(), 0);
         }
         ASSERT_TRUE(Eventually([&] { return notes.load() == round; }));
+        ASSERT_TRUE(outcome->Wait());
+        EXPECT_EQ(outcome->results, 1);
     }
     {
         // The peer drops the connection while the reading is claimed: the end still comes.

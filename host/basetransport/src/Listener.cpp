@@ -232,7 +232,7 @@ void ServerHandshake::OnRead(boost::system::error_code const& ec, std::size_t by
 }
 
 void ServerHandshake::Accepted(int fd) {
-    auto session = mState->AddSession(fd, mPeer.pid);
+    auto session = mState->AddSession(fd, mPeer.pid, false);
     if (!session) {
         return;
     }

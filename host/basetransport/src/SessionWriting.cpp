@@ -1,6 +1,5 @@
 // A session's writing: straight from the sending thread while nothing is queued, otherwise from
 // the event loop as the socket drains.
-#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -69,18 +68,17 @@ bool SocketSession::WaitForRoomLocked() {
     if (mWriterWaiting) {
         return true;
     }
-    if (!mWriteReady) {
-        mWriteReady = std::make_unique<OneShotReadiness>(mCore->Io(), mFD, EPOLLOUT);
-    }
-    if (!mWriteReady->IsOpen()) {
+    if (!mWaits.IsOpen()) {
+        errno = EBADF;
         return false;
     }
     boost::weak_ptr<SocketSession> weak(Self());
-    mWriterWaiting = mWriteReady->ArmAndWait([weak](boost::system::error_code const&) {
-        if (auto self = weak.lock()) {
-            self->WriteQueued();
-        }
-    });
+    mWriterWaiting =
+        mWaits.ArmAndWait(SocketWaits::kWrite, [weak](boost::system::error_code const&) {
+            if (auto self = weak.lock()) {
+                self->WriteQueued();
+            }
+        });
     return mWriterWaiting;
 }
 
@@ -89,7 +87,7 @@ void SocketSession::WriteQueued() {
     {
         std::lock_guard<std::mutex> lock(mSocketMutex);
         mWriterWaiting = false;
-        mWriteReady->Taken();
+        mWaits.Taken(SocketWaits::kWrite);
         if (mShutDown) {
             mWriteQueued.clear();
             return;

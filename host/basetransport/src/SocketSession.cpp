@@ -28,16 +28,17 @@ using Clock = std::chrono::steady_clock;
 
 SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
                              boost::weak_ptr<SessionOwner> owner, std::int64_t peerProcessID,
-                             std::chrono::microseconds deliveryGrace)
+                             std::chrono::microseconds deliveryGrace, bool callersLead)
     : mCore(std::move(core)),
       mOwner(std::move(owner)),
       mID(NextSessionID()),
       mPeerProcessID(peerProcessID),
       mGrace(deliveryGrace),
       mFD(fd),
-      mReadReady(mCore->Io(), fd, EPOLLIN),
+      mWaits(mCore->Io(), fd,
+             callersLead ? SocketWaits::Mode::kOneShot : SocketWaits::Mode::kDirect),
       mLeaderWakeFD(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (!mReadReady.IsOpen()) {
+    if (!mWaits.IsOpen()) {
         // Not in the event loop: the session ends as soon as it starts (see Start).
         mShutDown = true;
         ::shutdown(fd, SHUT_RDWR);
@@ -46,7 +47,6 @@ SocketSession::SocketSession(boost::shared_ptr<WorkerCore> core, int fd,
 
 SocketSession::~SocketSession() {
     DeliveryMonitor::Instance().Unwatch(mMonitorID);
-    ::close(mFD);
     if (mLeaderWakeFD >= 0) {
         ::close(mLeaderWakeFD);
     }
@@ -88,7 +88,7 @@ void SocketSession::Start(std::string const& received) {
     bool failedToRegister;
     {
         std::lock_guard<std::mutex> lock(mSocketMutex);
-        failedToRegister = !mReadReady.IsOpen();
+        failedToRegister = !mWaits.IsOpen();
     }
     if (failedToRegister) {
         End("the socket could not join the event loop");
@@ -122,11 +122,8 @@ void SocketSession::End(std::string const& reason) {
         mShutDown = true;
         ::shutdown(mFD, SHUT_RDWR);
         mWriteQueued.clear();
-        if (mReadReady.IsOpen()) {
-            mReadReady.Cancel();
-        }
-        if (mWriteReady) {
-            mWriteReady->Cancel();
+        if (mWaits.IsOpen()) {
+            mWaits.Cancel();
         }
     }
     // The end is delivered like a message, after every message read before it.
@@ -339,7 +336,7 @@ std::uint64_t SocketSession::TakeParkedRunnerLocked() {
     }
     // The socket leaves the event loop's sight, so that the answer wakes only this caller. The
     // parked wait stays pending; should it still complete, its token is stale.
-    mReadReady.Disarm();
+    mWaits.Disarm();
     std::uint64_t const token = mNextToken++;
     mRunnerToken = token;
     mParked = false;
@@ -517,24 +514,25 @@ void SocketSession::Park(std::uint64_t token) {
     }
     mParkedToken = token;
     boost::weak_ptr<SocketSession> weak(Self());
-    bool const waiting = mReadReady.ArmAndWait([weak](boost::system::error_code const&) {
-        // Readable, or cancelled by the end: either way the runner parked last looks (a stale
-        // token does nothing).
-        if (auto self = weak.lock()) {
-            std::uint64_t parked;
-            {
-                std::lock_guard<std::mutex> socketLock(self->mSocketMutex);
-                self->mReadReady.Taken();
-                parked = self->mParkedToken;
+    bool const waiting =
+        mWaits.ArmAndWait(SocketWaits::kRead, [weak](boost::system::error_code const&) {
+            // Readable, or cancelled by the end: either way the runner parked last looks (a stale
+            // token does nothing).
+            if (auto self = weak.lock()) {
+                std::uint64_t parked;
+                {
+                    std::lock_guard<std::mutex> socketLock(self->mSocketMutex);
+                    self->mWaits.Taken(SocketWaits::kRead);
+                    parked = self->mParkedToken;
+                }
+                WorkerCore::BusyScope busy(*self->mCore);
+                try {
+                    self->Run(parked);
+                } catch (...) {
+                    BASEKIT_REPORT_CAUGHT("reading a session");
+                }
             }
-            WorkerCore::BusyScope busy(*self->mCore);
-            try {
-                self->Run(parked);
-            } catch (...) {
-                BASEKIT_REPORT_CAUGHT("reading a session");
-            }
-        }
-    });
+        });
     if (!waiting) {
         int const error = errno;
         lock.unlock();

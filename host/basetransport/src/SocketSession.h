@@ -34,7 +34,7 @@
 
 #include "DeliveryMonitor.h"
 #include "MessageCodec.h"
-#include "OneShotReadiness.h"
+#include "SocketWaits.h"
 #include "WorkerCore.h"
 #include "basetransport/Session.h"
 
@@ -58,8 +58,11 @@ class SocketSession final : public Session, public Monitored {
     static constexpr std::size_t kMaxWriteBacklog = 4 * kMaxMessageBytes;
 
     // `fd` is a connected socket in non-blocking mode; the session owns it from here on.
+    // `callersLead`: callers of this process may read the socket themselves (Lead, Claim);
+    // sessions accepted by a listener are read by workers only (see SocketWaits::Mode).
     SocketSession(boost::shared_ptr<WorkerCore> core, int fd, boost::weak_ptr<SessionOwner> owner,
-                  std::int64_t peerProcessID, std::chrono::microseconds deliveryGrace);
+                  std::int64_t peerProcessID, std::chrono::microseconds deliveryGrace,
+                  bool callersLead);
     ~SocketSession() override;
 
     bool IsClosed() const override;
@@ -127,15 +130,14 @@ class SocketSession final : public Session, public Monitored {
     std::uint64_t mMonitorID = 0;
 
     // The socket. It stays open (shut down after the end) until the session is destroyed, so
-    // its descriptor is never reused under a read or write of another thread. Reads and writes
-    // use the descriptor directly; the event loop sees it only while a runner is parked
-    // (mReadReady) or bytes wait for room (mWriteReady, made at the first such wait). Waits are
-    // started and cancelled under mSocketMutex.
+    // its descriptor is never reused under a read or write of another thread; mWaits owns and
+    // closes it. Reads and writes use the descriptor directly; the event loop waits for it while
+    // a runner is parked or bytes wait for room. Waits are started and cancelled under
+    // mSocketMutex.
     std::mutex mSocketMutex;
     int const mFD;
-    OneShotReadiness mReadReady;
-    std::unique_ptr<OneShotReadiness> mWriteReady;
-    std::uint64_t mParkedToken = 0;  // the runner the next report of mReadReady goes on with
+    SocketWaits mWaits;
+    std::uint64_t mParkedToken = 0;  // the runner the next read report goes on with
     bool mShutDown = false;
     bool mWriterWaiting = false;  // bytes are queued and a wait for room is pending
     std::string mWriteQueued;

@@ -76,7 +76,7 @@ class SocketTransportImpl final : public SocketTransport {
             ::close(fd);
             return SessionPtr();
         }
-        auto session = mState->AddSession(fd, server.pid);
+        auto session = mState->AddSession(fd, server.pid, true);
         if (!session) {
             return SessionPtr();
         }

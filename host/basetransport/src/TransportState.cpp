@@ -13,15 +13,16 @@ namespace detail {
 
 TransportState::TransportState(boost::shared_ptr<WorkerCore> core) : mCore(std::move(core)) {}
 
-boost::shared_ptr<SocketSession> TransportState::AddSession(int fd, std::int64_t peerProcessID) {
+boost::shared_ptr<SocketSession> TransportState::AddSession(int fd, std::int64_t peerProcessID,
+                                                            bool callersLead) {
     std::lock_guard<std::mutex> lock(mMutex);
     if (mFinal) {
         ::close(fd);
         return boost::shared_ptr<SocketSession>();
     }
     auto session = boost::make_shared<SocketSession>(
-        mCore, fd, boost::weak_ptr<SessionOwner>(shared_from_this()), peerProcessID,
-        mDeliveryGrace);
+        mCore, fd, boost::weak_ptr<SessionOwner>(shared_from_this()), peerProcessID, mDeliveryGrace,
+        callersLead);
     mSessions.emplace(session->GetID(), session);
     return session;
 }

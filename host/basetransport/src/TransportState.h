@@ -33,7 +33,10 @@ class TransportState : public SessionOwner, public boost::enable_shared_from_thi
 
     // Makes and registers a session for a connected socket (which it owns from here on); empty
     // (socket closed) once shut down.
-    boost::shared_ptr<SocketSession> AddSession(int fd, std::int64_t peerProcessID);
+    // `callersLead`: a session this process connected, whose callers may read it themselves;
+    // false for one a listener accepted.
+    boost::shared_ptr<SocketSession> AddSession(int fd, std::int64_t peerProcessID,
+                                                bool callersLead);
     void OnSessionEnded(SessionPtr const& session) override;
 
     SessionHandlerID AddSessionHandler(boost::function<TransportError(SessionPtr)> handler);

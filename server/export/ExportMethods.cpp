@@ -42,11 +42,11 @@ using basetransport::SessionPtr;
 namespace ex = vireo::server::exporting;
 using ex::Params;
 using ex::ToSettings;
-using ex::ValueResult;
+using vireo::server::ValueAnswer;
 
 template <class Record>
 VariantPtr RecordResult(Record const& record) {
-    return ValueResult(JSONConvert<Record>::ToJSON(record));
+    return ValueAnswer(JSONConvert<Record>::ToJSON(record));
 }
 
 using Handler = boost::function<void(SessionPtr const&, VariantPtr const&, Responder const&)>;
@@ -97,17 +97,17 @@ struct ExportMethods {
             settings = ToSettings(args.Get<VireoServer::StartExportData>(1));
         } catch (...) {
             BASEKIT_REPORT_CAUGHT("reading the arguments of StartExport");
-            responder.Reply(ValueResult(std::int64_t(ex::kErrBadRequest)));
+            responder.Reply(ValueAnswer(std::int64_t(ex::kErrBadRequest)));
             return;
         }
         if (session->IsClosed()) {
             // Nobody would complete or abandon it: the session's exports were abandoned already.
-            responder.Reply(ValueResult(std::int64_t(ex::kErrAbandoned)));
+            responder.Reply(ValueAnswer(std::int64_t(ex::kErrAbandoned)));
             return;
         }
         Log("export %s: start %s", id.AsUTF8String().c_str(), settings.mFilePath.c_str());
         service->Start(session->GetID(), id, std::move(settings), [responder](std::int32_t code) {
-            responder.Reply(ValueResult(std::int64_t(code)));
+            responder.Reply(ValueAnswer(std::int64_t(code)));
         });
     }
 
@@ -205,7 +205,7 @@ struct ExportMethods {
         } catch (...) {
             BASEKIT_REPORT_CAUGHT("reading the arguments of ExportServerProgressPulse");
         }
-        responder.Reply(ValueResult(std::int64_t(progress)));
+        responder.Reply(ValueAnswer(std::int64_t(progress)));
     }
 
     // ---- ExportServerShouldCancel(exporterId): a notification --------------------------------

@@ -131,7 +131,7 @@ void RegisterCatalogueMethods(ServerContext& context) {
     auto& rpc = context.Rpc();
     rpc.AddMethod("GetQuicktimeImportCodecs",
                   [](SessionPtr const&, VariantPtr const&, Responder const& responder) {
-                      responder.Reply(ValueResult(
+                      responder.Reply(ValueAnswer(
                           JSONConvert<std::vector<std::uint32_t>>::ToJSON(ImportCodecs())));
                   });
     rpc.AddMethod("GetQuicktimeExportVideoCodecs",
@@ -140,7 +140,7 @@ void RegisterCatalogueMethods(ServerContext& context) {
                       for (auto const& info : ExportVideoCodecs()) {
                           codecs.push_back(ToRecord(info));
                       }
-                      responder.Reply(ValueResult(
+                      responder.Reply(ValueAnswer(
                           JSONConvert<std::vector<VireoServer::CodecData>>::ToJSON(codecs)));
                   });
     rpc.AddMethod("GetQuicktimeExportAudioCodecs",
@@ -149,7 +149,7 @@ void RegisterCatalogueMethods(ServerContext& context) {
                       for (auto const& info : ExportAudioCodecs()) {
                           codecs.push_back(ToRecord(info));
                       }
-                      responder.Reply(ValueResult(
+                      responder.Reply(ValueAnswer(
                           JSONConvert<std::vector<VireoServer::AudioCodecData>>::ToJSON(codecs)));
                   });
     // The name of any FourCC the engine knows; the empty string for others.
@@ -161,7 +161,7 @@ void RegisterCatalogueMethods(ServerContext& context) {
                       } catch (...) {
                           BASEKIT_REPORT_CAUGHT("reading the argument of GetQuicktimeCodecName");
                       }
-                      responder.Reply(ValueResult(name));
+                      responder.Reply(ValueAnswer(name));
                   });
 }
 

@@ -3,6 +3,7 @@
 // record as the engine's settings, and the catalogue methods answered from the engine.
 #include <boost/any.hpp>
 
+#include "Answers.h"
 #include "ServerContext.h"
 #include "VireoServer/ExportRecords.h"
 #include "basekit/serialization/JSONConvert.h"
@@ -10,13 +11,6 @@
 #include "export/ExportSettings.h"
 
 namespace vireo::server::exporting {
-
-// {"value": value}: the library reads every single result under "value".
-inline basekit::serialization::VariantPtr ValueResult(boost::any value) {
-    basekit::serialization::VariantObject result;
-    result["value"] = basekit::serialization::MakeVariant(std::move(value));
-    return basekit::serialization::MakeVariant(result);
-}
 
 // The positional arguments of a call; Get throws boost::bad_any_cast for a missing argument or
 // one of the wrong kind.

@@ -6,9 +6,13 @@ namespace basekit {
 namespace serialization {
 
 VariantPtr BuildCall(const char* method, boost::any const& params) {
+    return BuildCall(method, boost::any(params));
+}
+
+VariantPtr BuildCall(const char* method, boost::any&& params) {
     VariantObject call;
-    call["method"] = MakeVariant(UTF8String(method));
-    call["params"] = MakeVariant(params);
+    call.emplace_hint(call.end(), "method", MakeVariant(UTF8String(method)));
+    call.emplace_hint(call.end(), "params", MakeVariant(std::move(params)));
     return MakeVariant(std::move(call));
 }
 
@@ -16,8 +20,16 @@ void AddToObject(boost::any& object, const char* key, boost::any const& value) {
     boost::any_cast<VariantObject&>(object)[key] = MakeVariant(value);
 }
 
+void AddToObject(boost::any& object, const char* key, boost::any&& value) {
+    boost::any_cast<VariantObject&>(object)[key] = MakeVariant(std::move(value));
+}
+
 void AppendToArray(boost::any& array, boost::any const& value) {
     boost::any_cast<VariantArray&>(array).push_back(MakeVariant(value));
+}
+
+void AppendToArray(boost::any& array, boost::any&& value) {
+    boost::any_cast<VariantArray&>(array).push_back(MakeVariant(std::move(value)));
 }
 
 VariantPtr GetVariantInObject(VariantObject const& object, const char* key) {

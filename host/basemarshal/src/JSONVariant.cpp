@@ -25,22 +25,22 @@ VariantPtr Node(T&& value) {
     return boost::make_shared<boost::any>(std::forward<T>(value));
 }
 
-json::value Real(double value) {
+json::value Real(double value, json::storage_ptr const& sp) {
     if (!std::isfinite(value)) {
         throw std::invalid_argument("a real that is not finite cannot be written as JSON");
     }
-    return json::value(value);
+    return json::value(value, sp);
 }
 
-json::value Write(boost::any const& variant, std::size_t depth);
+json::value Write(boost::any const& variant, std::size_t depth, json::storage_ptr const& sp);
 
-json::value WritePtr(VariantPtr const& member, std::size_t depth) {
-    return member ? Write(*member, depth) : json::value(nullptr);
+json::value WritePtr(VariantPtr const& member, std::size_t depth, json::storage_ptr const& sp) {
+    return member ? Write(*member, depth, sp) : json::value(nullptr, sp);
 }
 
-json::value Write(boost::any const& variant, std::size_t depth) {
+json::value Write(boost::any const& variant, std::size_t depth, json::storage_ptr const& sp) {
     if (variant.empty()) {
-        return json::value(nullptr);
+        return json::value(nullptr, sp);
     }
     std::type_info const& type = variant.type();
     if (type == typeid(VariantObject) || type == typeid(VariantArray)) {
@@ -48,63 +48,63 @@ json::value Write(boost::any const& variant, std::size_t depth) {
             throw std::invalid_argument("the variant is nested too deeply to be written as JSON");
         }
         if (auto const* object = boost::any_cast<VariantObject>(&variant)) {
-            json::object out;
+            json::object out(sp);
             out.reserve(object->size());
             for (auto const& member : *object) {
-                out.emplace(member.first, WritePtr(member.second, depth + 1));
+                out.emplace(member.first, WritePtr(member.second, depth + 1, sp));
             }
             return json::value(std::move(out));
         }
         auto const& array = *boost::any_cast<VariantArray>(&variant);
-        json::array out;
+        json::array out(sp);
         out.reserve(array.size());
         for (auto const& element : array) {
-            out.push_back(WritePtr(element, depth + 1));
+            out.push_back(WritePtr(element, depth + 1, sp));
         }
         return json::value(std::move(out));
     }
     if (auto const* text = boost::any_cast<UTF8String>(&variant)) {
-        return json::value(json::string_view(*text));
+        return json::value(json::string_view(*text), sp);
     }
     if (auto const* i = boost::any_cast<std::int64_t>(&variant)) {
-        return json::value(*i);
+        return json::value(*i, sp);
     }
     if (auto const* u = boost::any_cast<std::uint64_t>(&variant)) {
-        return json::value(*u);
+        return json::value(*u, sp);
     }
     if (auto const* d = boost::any_cast<double>(&variant)) {
-        return Real(*d);
+        return Real(*d, sp);
     }
     if (auto const* b = boost::any_cast<bool>(&variant)) {
-        return json::value(*b);
+        return json::value(*b, sp);
     }
     // Narrower or differently spelled C++ types, accepted for convenience.
     if (auto const* v = boost::any_cast<int>(&variant)) {
-        return json::value(static_cast<std::int64_t>(*v));
+        return json::value(static_cast<std::int64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<unsigned>(&variant)) {
-        return json::value(static_cast<std::uint64_t>(*v));
+        return json::value(static_cast<std::uint64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<long long>(&variant)) {
-        return json::value(static_cast<std::int64_t>(*v));
+        return json::value(static_cast<std::int64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<unsigned long long>(&variant)) {
-        return json::value(static_cast<std::uint64_t>(*v));
+        return json::value(static_cast<std::uint64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<short>(&variant)) {
-        return json::value(static_cast<std::int64_t>(*v));
+        return json::value(static_cast<std::int64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<unsigned short>(&variant)) {
-        return json::value(static_cast<std::uint64_t>(*v));
+        return json::value(static_cast<std::uint64_t>(*v), sp);
     }
     if (auto const* v = boost::any_cast<float>(&variant)) {
-        return Real(static_cast<double>(*v));
+        return Real(static_cast<double>(*v), sp);
     }
     if (auto const* v = boost::any_cast<char const*>(&variant)) {
         if (*v == nullptr) {
             throw std::invalid_argument("a null text pointer cannot be written as JSON");
         }
-        return json::value(json::string_view(*v));
+        return json::value(json::string_view(*v), sp);
     }
     throw std::invalid_argument(std::string("a variant holding ") + type.name() +
                                 " cannot be written as JSON");
@@ -151,8 +151,8 @@ VariantPtr Read(json::value const& value, std::size_t depth) {
 
 }  // namespace
 
-json::value ToJSON(boost::any const& variant) {
-    return Write(variant, 0);
+json::value ToJSON(boost::any const& variant, json::storage_ptr const& storage) {
+    return Write(variant, 0, storage);
 }
 
 VariantPtr FromJSON(json::value const& json) {

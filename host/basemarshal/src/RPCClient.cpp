@@ -3,6 +3,7 @@
 #include <atomic>
 #include <boost/bind/bind.hpp>
 #include <boost/enable_shared_from_this.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
@@ -51,8 +52,9 @@ std::int64_t NextRequestID() {
     return sNext.fetch_add(1);
 }
 
-// {"jsonrpc":"2.0","method":..,"params":..} from a call built by BuildCall.
-json::object EncodeCall(VariantPtr const& call) {
+// {"jsonrpc":"2.0","method":..,"params":..} from a call built by BuildCall, its memory from
+// `storage`.
+json::object EncodeCall(VariantPtr const& call, json::storage_ptr const& storage) {
     if (!call) {
         throw std::invalid_argument("the call is empty");
     }
@@ -67,16 +69,17 @@ json::object EncodeCall(VariantPtr const& call) {
     if (name == nullptr) {
         throw std::invalid_argument("the call has no method name");
     }
-    json::object message;
+    json::object message(storage);
+    message.reserve(4);
     message["jsonrpc"] = "2.0";
     message["method"] = json::string_view(*name);
     auto const params = object->find("params");
     if (params == object->end() || !params->second) {
         message["params"] = json::array();
     } else {
-        json::value encoded = ToJSON(*params->second);
+        json::value encoded = ToJSON(*params->second, storage);
         if (encoded.is_null()) {
-            encoded = json::array();  // no arguments
+            encoded = json::array(storage);  // no arguments
         }
         if (!encoded.is_array() && !encoded.is_object()) {
             throw std::invalid_argument("the call's params are neither an array nor an object");
@@ -85,6 +88,18 @@ json::object EncodeCall(VariantPtr const& call) {
     }
     return message;
 }
+
+// A request's message is built, sent and dropped within one call: its memory comes from the
+// caller's stack, and from the heap only for a message too large for that.
+class MessageArena {
+  public:
+    MessageArena() : mResource(mBuffer, sizeof mBuffer) {}
+    json::storage_ptr Storage() { return json::storage_ptr(&mResource); }
+
+  private:
+    unsigned char mBuffer[2048];
+    json::monotonic_resource mResource;
+};
 
 }  // namespace
 
@@ -263,9 +278,10 @@ std::int64_t RPCClient::SendRequest(VariantPtr const& call, ResultHandler onResu
                                     ErrorHandler onError, std::int64_t arg) {
     std::int64_t const id = NextRequestID();
     Impl::Pending request{std::move(onResult), std::move(onError), arg};
-    json::object message;
+    MessageArena arena;
+    json::object message(arena.Storage());
     try {
-        message = EncodeCall(call);
+        message = EncodeCall(call, arena.Storage());
     } catch (...) {
         // Nothing went out on any session from here.
         basetransport::TakeLastSessionSentOnThisThread();
@@ -303,9 +319,10 @@ std::int64_t RPCClient::SendRequest(VariantPtr const& call, ResultHandler onResu
 }
 
 void RPCClient::SendNotification(VariantPtr const& call) {
-    json::object message;
+    MessageArena arena;
+    json::object message(arena.Storage());
     try {
-        message = EncodeCall(call);
+        message = EncodeCall(call, arena.Storage());
     } catch (...) {
         // A notification has no handler to pass the failure to.
         basetransport::TakeLastSessionSentOnThisThread();

@@ -2,12 +2,15 @@
 
 #include <atomic>
 #include <boost/bind/bind.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
 #include <exception>
 #include <map>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "basekit/debug/Failure.h"
@@ -84,9 +87,15 @@ void Responder::Reply(VariantPtr const& result) const {
     if (!mState || !mState->Claim()) {
         return;
     }
-    json::object answer;
+    // The answer is built, sent and dropped here: its memory comes from this stack, and from the
+    // heap only for an answer too large for that.
+    unsigned char buffer[2048];
+    json::monotonic_resource arena(buffer, sizeof buffer);
+    json::storage_ptr const storage(&arena);
+    json::object answer(storage);
     try {
-        json::value encoded = result ? ToJSON(*result) : json::value(nullptr);
+        json::value encoded = result ? ToJSON(*result, storage) : json::value(nullptr);
+        answer.reserve(3);
         answer["jsonrpc"] = "2.0";
         answer["id"] = mState->id;
         answer["result"] = std::move(encoded);
@@ -111,7 +120,7 @@ struct RPCServer::Impl {
     static void OnSessionMessage(boost::weak_ptr<Impl> const& weak,
                                  basetransport::SessionPtr const& session, json::object& message);
     void Dispatch(basetransport::SessionPtr const& session, json::object& message);
-    boost::shared_ptr<Handler const> Find(std::string const& name);
+    boost::shared_ptr<Handler const> Find(std::string_view name);
 
     std::mutex mutex;
     std::map<std::string, boost::shared_ptr<Handler const>, std::less<>> methods;
@@ -131,7 +140,7 @@ void RPCServer::Impl::OnSessionMessage(boost::weak_ptr<Impl> const& weak,
     }
 }
 
-boost::shared_ptr<RPCServer::Handler const> RPCServer::Impl::Find(std::string const& name) {
+boost::shared_ptr<RPCServer::Handler const> RPCServer::Impl::Find(std::string_view name) {
     std::lock_guard<std::mutex> lock(mutex);
     auto const it = methods.find(name);
     return it == methods.end() ? boost::shared_ptr<Handler const>() : it->second;
@@ -169,17 +178,19 @@ void RPCServer::Impl::Dispatch(basetransport::SessionPtr const& session, json::o
         invalid("the params must be an array or an object");
         return;
     }
-    std::string const name(method->get_string());
-    auto const handler = Find(name);
+    json::string_view const name = method->get_string();
+    auto const handler = Find(std::string_view(name.data(), name.size()));
     if (!handler) {
         if (!notification) {
             session->SendMessage(
-                ErrorAnswer(*id, kErrorMethodNotFound, "method not found: " + name));
+                ErrorAnswer(*id, kErrorMethodNotFound, "method not found: " + std::string(name)));
         }
         return;
     }
+    // The id is copied out of the request's own memory, which the answer need not keep.
     Responder const responder(boost::make_shared<Responder::State>(
-        session, notification ? json::value() : *id, notification));
+        session, notification ? json::value() : json::value(*id, json::storage_ptr()),
+        notification));
     try {
         VariantPtr const arguments =
             params != nullptr ? FromJSON(*params) : MakeVariant(VariantArray());

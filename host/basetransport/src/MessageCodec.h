@@ -11,9 +11,10 @@
 namespace basetransport {
 namespace detail {
 
-// Parses one message. Unlike boost::json::parse it reads every real number exactly (the nearest
-// double to its text), so a double survives the trip through text bit for bit. Accepts invalid
-// UTF-8 inside strings (they carry bytes) and nesting up to kMaxMessageDepth. One parser is
+// Parses one message into memory of its own, one allocation for a short message, which goes with
+// the message's last value. Unlike boost::json::parse it reads every real number exactly (the
+// nearest double to its text), so a double survives the trip through text bit for bit. Accepts
+// invalid UTF-8 inside strings (they carry bytes) and nesting up to kMaxMessageDepth. One parser is
 // used by one thread at a time.
 class MessageParser {
   public:
@@ -30,7 +31,9 @@ class MessageParser {
     std::unique_ptr<Impl> mImpl;
 };
 
-// The message's text followed by a line feed.
+// The message's text followed by a line feed. The first form writes it over `text`, whose memory
+// it reuses.
+void SerializeMessage(boost::json::object const& message, std::string& text);
 std::string SerializeMessage(boost::json::object const& message);
 
 // Splits the bytes of a session into lines and parses each into a message. Bytes are received

@@ -17,6 +17,30 @@ namespace json = boost::json;
 
 // Compacts the write queue once this much of it has been sent.
 constexpr std::size_t kCompactWritten = 64 * 1024;
+// A sending thread keeps the memory of its last message's text up to this size.
+constexpr std::size_t kKeepText = 64 * 1024;
+
+// The text of the message being sent. Each thread reuses its own, so a message's text costs no
+// allocation; the memory of an unusually long one is given back when its sending ends.
+class SendText {
+  public:
+    SendText() : mText(Reused()) {}
+    ~SendText() {
+        if (mText.capacity() > kKeepText) {
+            std::string().swap(mText);
+        }
+    }
+    SendText(SendText const&) = delete;
+    SendText& operator=(SendText const&) = delete;
+    std::string& Text() { return mText; }
+
+  private:
+    static std::string& Reused() {
+        thread_local std::string text;
+        return text;
+    }
+    std::string& mText;
+};
 
 }  // namespace
 
@@ -25,7 +49,9 @@ bool SocketSession::SendMessage(json::object const& message) {
     if (mClosed.load()) {
         return false;
     }
-    std::string text = SerializeMessage(message);
+    SendText send;
+    std::string& text = send.Text();
+    SerializeMessage(message, text);
     std::string failure;
     {
         std::lock_guard<std::mutex> lock(mSocketMutex);

@@ -32,7 +32,10 @@ namespace basemarshal {
 
 constexpr std::size_t kMaxVariantDepth = 256;
 
-boost::json::value ToJSON(boost::any const& variant);
+// The JSON value's memory comes from `storage` (the default resource when empty): a message
+// built on a short-lived arena costs no allocation of its own.
+boost::json::value ToJSON(boost::any const& variant,
+                          boost::json::storage_ptr const& storage = boost::json::storage_ptr());
 basekit::serialization::VariantPtr FromJSON(boost::json::value const& json);
 
 }  // namespace basemarshal

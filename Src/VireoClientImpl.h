@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "Orb/InterfaceRef.h"
@@ -139,7 +140,8 @@ class VireoClient : public IVireoClient {
     basekit::threads::Gate mFileTypesGate{false};
     basekit::threads::RecursiveMutex mRequestMutex;
     std::map<basekit::utility::Guid, FrameCallback> mPendingVideoRequests;
-    std::map<std::uint32_t, basekit::UTF16String> mCodecNames;
+    // Looked up on every codec name request: hashed, so a long list costs no more than a short one.
+    std::unordered_map<std::uint32_t, basekit::UTF16String> mCodecNames;
     basekit::threads::RecursiveMutex mCodecNamesMutex;
     std::atomic<std::int32_t> mFlushInterval{0};
     basekit::threads::RecursiveMutex mListsMutex;

@@ -80,11 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
     for (auto const& text : whole.messages) {
         Require(!text.empty() && text.back() == '\n');
         Require(text.find('\n') == text.size() - 1);
-        json::value again;
         std::string error;
-        Require(parser.Parse(std::string_view(text.data(), text.size() - 1), again, error));
-        Require(again.is_object());
-        Require(SerializeMessage(again.get_object()) == text);
+        auto const again = parser.Parse(std::string_view(text.data(), text.size() - 1), error);
+        Require(again && again->is_object());
+        Require(SerializeMessage(again->get_object()) == text);
     }
     return 0;
 }

@@ -90,13 +90,13 @@ json::object ErrorAnswer(json::value id, std::int64_t code, std::string const& m
 
 HelloVerdict JudgeHello(std::string_view line, std::string const& token, MessageParser& parser) {
     HelloVerdict verdict;
-    json::value message;
     std::string error;
-    if (!parser.Parse(line, message, error)) {
+    std::optional<json::value> const message = parser.Parse(line, error);
+    if (!message) {
         verdict.answer = ErrorAnswer(nullptr, -32700, "parse error: " + error);
         return verdict;
     }
-    json::object const* object = message.if_object();
+    json::object const* object = message->if_object();
     json::value const* method = object ? object->if_contains("method") : nullptr;
     json::value const* id = object ? object->if_contains("id") : nullptr;
     json::value const* params = object ? object->if_contains("params") : nullptr;
@@ -214,17 +214,17 @@ GreetResult Greet(int fd, std::string const& token, Clock::time_point deadline) 
     }
 
     MessageParser parser;
-    json::value answer;
     std::string error;
     std::string_view line(received.data(), lineEnd);
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
-    if (!parser.Parse(line, answer, error)) {
+    std::optional<json::value> const answer = parser.Parse(line, error);
+    if (!answer) {
         result.error = "unparsable handshake answer: " + error;
         return result;
     }
-    json::object const* object = answer.if_object();
+    json::object const* object = answer->if_object();
     if (object == nullptr) {
         result.error = "the handshake answer is not an object";
         return result;

@@ -157,7 +157,7 @@ MessageParser::MessageParser() : mImpl(new Impl()) {}
 
 MessageParser::~MessageParser() = default;
 
-bool MessageParser::Parse(std::string_view text, json::value& out, std::string& error) {
+std::optional<json::value> MessageParser::Parse(std::string_view text, std::string& error) {
     auto& parser = mImpl->parser;
     parser.reset();
     parser.handler().st.reset(json::make_shared_resource<MessageStorage>());
@@ -172,10 +172,10 @@ bool MessageParser::Parse(std::string_view text, json::value& out, std::string& 
     }
     if (ec) {
         error = ec.message();
-        return false;
+        return std::nullopt;
     }
-    out = parser.handler().st.release();
-    return true;
+    // Constructed, not assigned: assigning to a value with other memory would copy the tree.
+    return std::optional<json::value>(parser.handler().st.release());
 }
 
 void SerializeMessage(json::object const& message, std::string& text) {
@@ -243,19 +243,19 @@ bool MessageReader::Commit(std::size_t bytes, std::vector<json::object>& out,
                 mFailed = true;
                 return false;
             }
-            json::value value;
             std::string error;
-            if (!mParser.Parse(line, value, error)) {
+            std::optional<json::value> value = mParser.Parse(line, error);
+            if (!value) {
                 failure = "unparsable message: " + error;
                 mFailed = true;
                 return false;
             }
-            if (!value.is_object()) {
+            if (!value->is_object()) {
                 failure = "a message is not a JSON object";
                 mFailed = true;
                 return false;
             }
-            out.push_back(std::move(value.get_object()));
+            out.push_back(std::move(value->get_object()));
         }
         std::memmove(data, data + end, mUsed - end);
         mUsed -= end;

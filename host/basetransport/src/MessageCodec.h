@@ -4,6 +4,7 @@
 #include <boost/json/value.hpp>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,8 +24,8 @@ class MessageParser {
     MessageParser(MessageParser const&) = delete;
     MessageParser& operator=(MessageParser const&) = delete;
 
-    // True with the value in `out`; false with a description in `error`.
-    bool Parse(std::string_view text, boost::json::value& out, std::string& error);
+    // The value, or nothing with a description in `error`.
+    std::optional<boost::json::value> Parse(std::string_view text, std::string& error);
 
   private:
     struct Impl;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/serializer.hpp>
 #include <boost/json/value_stack.hpp>
 #include <charconv>
@@ -117,28 +116,6 @@ constexpr std::size_t kShrinkAbove = 256 * 1024;
 // The longest incomplete line held: a message of kMaxMessageBytes and its carriage return.
 constexpr std::size_t kMaxPending = kMaxMessageBytes + 1;
 
-// The memory of one received message: its values are laid out in a block that comes in the same
-// allocation as the message's count, and larger messages go on in growing blocks. Nothing is
-// given back before the last value of the message is gone, which suits a message that is read
-// once and dropped.
-class MessageStorage final : public json::memory_resource {
-  public:
-    MessageStorage() : mArena(mInline, sizeof mInline) {}
-
-  private:
-    void* do_allocate(std::size_t bytes, std::size_t align) override {
-        return mArena.allocate(bytes, align);
-    }
-    void do_deallocate(void*, std::size_t, std::size_t) override {}
-    bool do_is_equal(json::memory_resource const& other) const noexcept override {
-        return this == &other;
-    }
-
-    // With the count and the arena, the whole stays within the allocator's per-thread cache.
-    alignas(std::max_align_t) unsigned char mInline[768];
-    json::monotonic_resource mArena;
-};
-
 json::parse_options MessageOptions() {
     json::parse_options options;
     options.max_depth = kMaxMessageDepth;
@@ -160,7 +137,7 @@ MessageParser::~MessageParser() = default;
 std::optional<json::value> MessageParser::Parse(std::string_view text, std::string& error) {
     auto& parser = mImpl->parser;
     parser.reset();
-    parser.handler().st.reset(json::make_shared_resource<MessageStorage>());
+    parser.handler().st.reset();
     parser.handler().number.clear();
     json::error_code ec;
     std::size_t const used = parser.write_some(false, text.data(), text.size(), ec);
@@ -174,7 +151,6 @@ std::optional<json::value> MessageParser::Parse(std::string_view text, std::stri
         error = ec.message();
         return std::nullopt;
     }
-    // Constructed, not assigned: assigning to a value with other memory would copy the tree.
     return std::optional<json::value>(parser.handler().st.release());
 }
 

@@ -12,8 +12,7 @@
 namespace basetransport {
 namespace detail {
 
-// Parses one message into memory of its own, one allocation for a short message, which goes with
-// the message's last value. Unlike boost::json::parse it reads every real number exactly (the
+// Parses one message. Unlike boost::json::parse it reads every real number exactly (the
 // nearest double to its text), so a double survives the trip through text bit for bit. Accepts
 // invalid UTF-8 inside strings (they carry bytes) and nesting up to kMaxMessageDepth. One parser is
 // used by one thread at a time.

@@ -512,6 +512,13 @@ void SocketSession::Park(std::uint64_t token) {
         mCore->PostTask([self = Self(), token] { self->Run(token); });
         return;
     }
+    if (token < mParkedToken) {
+        // Overtaken on the way here: a caller took the reading over after this runner had
+        // decided to park, led, and parked a newer runner. The pending wait is that one's;
+        // arming it for this stale token would make its report go nowhere, and the socket
+        // would be out of everybody's sight.
+        return;
+    }
     mParkedToken = token;
     boost::weak_ptr<SocketSession> weak(Self());
     bool const waiting =

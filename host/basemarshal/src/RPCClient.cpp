@@ -3,7 +3,6 @@
 #include <atomic>
 #include <boost/bind/bind.hpp>
 #include <boost/enable_shared_from_this.hpp>
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
@@ -15,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "MessageArena.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/utility/Text.h"
 #include "basemarshal/JSONVariant.h"
@@ -88,18 +88,6 @@ json::object EncodeCall(VariantPtr const& call, json::storage_ptr const& storage
     }
     return message;
 }
-
-// A request's message is built, sent and dropped within one call: its memory comes from the
-// caller's stack, and from the heap only for a message too large for that.
-class MessageArena {
-  public:
-    MessageArena() : mResource(mBuffer, sizeof mBuffer) {}
-    json::storage_ptr Storage() { return json::storage_ptr(&mResource); }
-
-  private:
-    unsigned char mBuffer[2048];
-    json::monotonic_resource mResource;
-};
 
 }  // namespace
 
@@ -278,7 +266,7 @@ std::int64_t RPCClient::SendRequest(VariantPtr const& call, ResultHandler onResu
                                     ErrorHandler onError, std::int64_t arg) {
     std::int64_t const id = NextRequestID();
     Impl::Pending request{std::move(onResult), std::move(onError), arg};
-    MessageArena arena;
+    detail::MessageArena arena;
     json::object message(arena.Storage());
     try {
         message = EncodeCall(call, arena.Storage());
@@ -319,7 +307,7 @@ std::int64_t RPCClient::SendRequest(VariantPtr const& call, ResultHandler onResu
 }
 
 void RPCClient::SendNotification(VariantPtr const& call) {
-    MessageArena arena;
+    detail::MessageArena arena;
     json::object message(arena.Storage());
     try {
         message = EncodeCall(call, arena.Storage());

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <boost/bind/bind.hpp>
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/object.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/weak_ptr.hpp>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "MessageArena.h"
 #include "basekit/debug/Failure.h"
 #include "basekit/utility/Text.h"
 #include "basemarshal/JSONVariant.h"
@@ -87,11 +87,8 @@ void Responder::Reply(VariantPtr const& result) const {
     if (!mState || !mState->Claim()) {
         return;
     }
-    // The answer is built, sent and dropped here: its memory comes from this stack, and from the
-    // heap only for an answer too large for that.
-    unsigned char buffer[2048];
-    json::monotonic_resource arena(buffer, sizeof buffer);
-    json::storage_ptr const storage(&arena);
+    detail::MessageArena arena;
+    json::storage_ptr const storage = arena.Storage();
     json::object answer(storage);
     try {
         json::value encoded = result ? ToJSON(*result, storage) : json::value(nullptr);

@@ -24,6 +24,11 @@ TEST(TransportConcurrency, BlockedServerHandlersStopNeitherTheirSessionNorOthers
         r.Reply(MakeVariant(true));
     });
     basemarshal::RPCClient client(loop.Connect(), u"test");
+    // Calls in quick succession first, so that the handlers below block while the delivery
+    // monitor stays armed from those calls rather than being armed by them.
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(Call(client, "Echo", VariantArray())->results, 1);
+    }
     // Enough blocked handlers that the worker pool has to grow well past its start.
     constexpr int kBlocked = 24;
     std::vector<std::shared_ptr<Outcome>> waits;

@@ -8,9 +8,11 @@
 // quiet spell arms it (one wake of the monitor's thread); while it is armed, handler starts cost
 // an atomic increment and nothing else. When it fires, each watched object says whether it still
 // runs handler code and when it should next be looked at (its handler's start plus its grace);
-// the monitor sleeps until the earliest of those, or disarms when nothing runs. So an idle
-// process costs no wake-ups at all, and a busy one at most one per grace period, however many
-// messages it handles.
+// the monitor sleeps until the earliest of those. When nothing runs it disarms, unless handlers
+// came faster than one a grace period since its last look: then it stays armed for another
+// period, since arming it again for each of them would wake its thread each time. So an idle
+// process costs no wake-ups at all (after one period at most), and a busy one at most one per
+// grace period, however many messages it handles.
 //
 // The monitor's thread is a watchdog: one per process, started with the first watched object
 // and running until the process exits (it must outlive every transport, also those destroyed

@@ -128,7 +128,7 @@ void ReadVideoInfo(AVFormatContext const* container, int index, VideoInfo& info)
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
         info.duration = av_rescale_q(stream->duration, stream->time_base, unit);
     } else if (container->duration != AV_NOPTS_VALUE && container->duration > 0) {
-        info.duration = av_rescale_q(container->duration, AV_TIME_BASE_Q, unit);
+        info.duration = av_rescale_q(container->duration, AVRational{1, AV_TIME_BASE}, unit);
     } else if (stream->nb_frames > 0) {
         info.duration =
             stream->nb_frames > INT64_MAX / sampleSize ? INT64_MAX : stream->nb_frames * sampleSize;
@@ -181,7 +181,7 @@ void ReadAudioInfo(AVFormatContext const* container, int index, int audioStreams
         info.duration = stream->nb_frames;
         exactDuration = true;
     } else if (container->duration != AV_NOPTS_VALUE && container->duration > 0) {
-        info.duration = av_rescale_q(container->duration, AV_TIME_BASE_Q, perSample);
+        info.duration = av_rescale_q(container->duration, AVRational{1, AV_TIME_BASE}, perSample);
     }
 }
 

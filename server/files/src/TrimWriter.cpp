@@ -128,7 +128,8 @@ void TrimWriter::SetStreamTimes() {
             plan->declaredEnd = start + stream->duration;
         } else if (input->duration != AV_NOPTS_VALUE && input->duration > 0) {
             std::int64_t const start = input->start_time != AV_NOPTS_VALUE ? input->start_time : 0;
-            plan->declaredEnd = av_rescale_q(start + input->duration, AV_TIME_BASE_Q, plan->tb);
+            plan->declaredEnd =
+                av_rescale_q(start + input->duration, AVRational{1, AV_TIME_BASE}, plan->tb);
         }
         if (plan->role == Role::kVideo && stream->avg_frame_rate.num > 0 &&
             stream->avg_frame_rate.den > 0) {

@@ -1,7 +1,10 @@
 // Corvid Vireo Server: the process that runs the media engine for VireoClient.
 //   --name <server name> --registry <dir> --instance <instance> --parent-pid <pid> [--idle-ms <ms>]
 
+#include <malloc.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include "Lifetime.h"
@@ -12,9 +15,31 @@
 #include "crossprocess/CrossProcess.h"
 #include "hostlink/ServerSide.h"
 
+namespace {
+
+// The server decodes many movies for hours. glibc's allocator would keep the freed memory of
+// their large buffers (decoders' frames of megabytes) inside its arenas, and once the first
+// such buffer is freed it raises the size above which a buffer is mapped on its own, so the
+// resident size creeps up long after the memory in use stopped growing. A fixed threshold keeps
+// every large buffer mapped on its own and returned to the system when freed; the decoders
+// reuse their frames from pools, so this costs few mappings. VIREO_SERVER_MMAP_THRESHOLD (bytes,
+// 0: glibc's own adaptive threshold) overrides it, for measuring.
+void BoundTheAllocator() {
+    long threshold = 256 * 1024;
+    if (char const* text = std::getenv("VIREO_SERVER_MMAP_THRESHOLD")) {
+        threshold = std::strtol(text, nullptr, 10);
+    }
+    if (threshold > 0) {
+        mallopt(M_MMAP_THRESHOLD, static_cast<int>(threshold));
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // Before any thread exists, so that the server's signalfd receives them.
     vireo::server::BlockTerminationSignals();
+    BoundTheAllocator();
 
     hostlink::server::LaunchOptions options;
     std::string error;

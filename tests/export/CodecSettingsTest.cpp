@@ -37,21 +37,6 @@ std::string AsText(std::vector<std::uint8_t> const& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(CodecSettings, WhatIsWrittenReadsBackForEveryCodec) {
-    for (auto const& codec : ex::ExportVideoCodecs()) {
-        ex::CodecSettings const defaults = ex::DefaultCodecSettings(codec.subType);
-        std::vector<std::uint8_t> const bytes = ex::WriteCodecSettings(defaults);
-        ex::CodecSettings read;
-        std::string why;
-        ASSERT_EQ(ex::ReadCodecSettings(bytes.data(), bytes.size(), codec.subType, read, why), 0)
-            << codec.name << ": " << why;
-        EXPECT_EQ(read.options.size(), ex::CodecOptions(codec.subType).size());
-        EXPECT_EQ(ex::WriteCodecSettings(read), bytes);
-        // A codec with a settings dialog has options to show in it.
-        EXPECT_EQ(codec.hasSetup, !ex::CodecOptions(codec.subType).empty()) << codec.name;
-    }
-}
-
 TEST(CodecSettings, WrittenFormIsCompactAndOrdered) {
     ex::CodecSettings settings;
     settings.codec = kAvc1;

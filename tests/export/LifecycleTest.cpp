@@ -30,6 +30,10 @@ void WriteFile(std::string const& path, std::string const& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
+TestFrame Frame(int index, std::uint32_t width = 32) {
+    return MakeFrame(kBGRA, width, 16, index);
+}
+
 class Lifecycle : public testing::Test {
   protected:
     void SetUp() override { WriteFile(mExisting, "a movie that must survive"); }
@@ -50,19 +54,18 @@ class Lifecycle : public testing::Test {
 
 TEST_F(Lifecycle, CancelStopsQueuedWorkAnswersEachSubmissionOnceAndLeavesNothing) {
     ASSERT_EQ(StartExport(mService, 1, mId, Settings(26)), 0);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, Frame(0)), 0);
     EXPECT_EQ(mService.Progress(1, mId), 1);
     Answers answers;
     for (int i = 1; i < 25; ++i) {
-        mService.SubmitFrame(1, mId, std::uint32_t(i), MakeFrame(kBGRA, 32, 16, i).View(),
-                             answers.Next());
+        mService.SubmitFrame(1, mId, std::uint32_t(i), Frame(i).View(), answers.Next());
     }
     mService.Cancel(1, mId);
     EXPECT_EQ(mService.Progress(1, mId), ex::kErrCancelled);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 25, MakeFrame(kBGRA, 32, 16, 25)), ex::kErrCancelled);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 25, Frame(25)), ex::kErrCancelled);
     EXPECT_EQ(CompleteExport(mService, 1, mId), ex::kErrCancelled);
     // Completion comes after every earlier submission: all have their answer by now.
-    ASSERT_EQ(answers.Count(), 24u);
+    ASSERT_EQ(answers.Results().size(), 24u);
     bool cancelled = false;
     for (std::int32_t result : answers.Results()) {
         EXPECT_TRUE(result == 0 || result == ex::kErrCancelled) << result;
@@ -92,9 +95,8 @@ TEST_F(Lifecycle, CancelEndsLongRepeatsAndSilences) {
         Answers answers;
         auto silence = std::make_shared<std::vector<std::uint8_t>>(40);
         if (video) {
-            ASSERT_EQ(SubmitFrame(mService, 1, id, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
-            mService.SubmitFrame(1, id, 3999999999u, MakeFrame(kBGRA, 32, 16, 1).View(),
-                                 answers.Next());
+            ASSERT_EQ(SubmitFrame(mService, 1, id, 0, Frame(0)), 0);
+            mService.SubmitFrame(1, id, 3999999999u, Frame(1).View(), answers.Next());
         } else {
             ASSERT_EQ(SubmitAudio(mService, 1, id, 0, 10, *silence), 0);
             mService.SubmitAudio(1, id, 100000000000, 10, {silence->data(), 40, silence},
@@ -112,14 +114,14 @@ TEST_F(Lifecycle, CancelEndsLongRepeatsAndSilences) {
 // all end without touching the destination.
 TEST_F(Lifecycle, FailedCompletionsLeaveTheDestinationAsItWas) {
     ASSERT_EQ(StartExport(mService, 1, mId, Settings()), 0);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, Frame(0)), 0);
     EXPECT_EQ(CompleteExport(mService, 1, mId, -5), ex::kErrAbandoned);
     ASSERT_EQ(StartExport(mService, 1, mId, Settings()), 0);
     EXPECT_EQ(CompleteExport(mService, 1, mId), ex::kErrNothingWritten);
     ASSERT_EQ(
         StartExport(mService, 1, mId, AudioSettings(mExisting, MakeFourCC("sowt"), 48000, 1, 100)),
         0);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), ex::kErrNoVideoTrack);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 0, Frame(0)), ex::kErrNoVideoTrack);
     EXPECT_EQ(CompleteExport(mService, 1, mId), ex::kErrNothingWritten);
     ExpectOnlyTheExistingFile();
 }
@@ -131,50 +133,36 @@ TEST_F(Lifecycle, AbandonedOwnerLosesItsExportsOnly) {
     ASSERT_EQ(StartExport(mService, 8, other,
                           VideoSettings(otherDir.File("kept.mov"), MakeFourCC("png "), 32, 16, 2)),
               0);
-    ASSERT_EQ(SubmitFrame(mService, 7, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
-    ASSERT_EQ(SubmitFrame(mService, 8, other, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 7, mId, 0, Frame(0)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 8, other, 0, Frame(0)), 0);
     Answers pending;
-    mService.SubmitFrame(7, mId, 1, MakeFrame(kBGRA, 32, 16, 1).View(), pending.Next());
+    mService.SubmitFrame(7, mId, 1, Frame(1).View(), pending.Next());
     mService.AbandonOwner(7);
     ASSERT_TRUE(pending.WaitFor(1));
     EXPECT_TRUE(pending.Results()[0] == 0 || pending.Results()[0] == ex::kErrAbandoned);
-    EXPECT_EQ(SubmitFrame(mService, 7, mId, 2, MakeFrame(kBGRA, 32, 16, 2)), ex::kErrUnknownExport);
+    EXPECT_EQ(SubmitFrame(mService, 7, mId, 2, Frame(2)), ex::kErrUnknownExport);
     EXPECT_EQ(mService.Progress(7, mId), ex::kErrUnknownExport);
     // Removal happens on a service thread.
     EXPECT_TRUE(Eventually([&] { return mDir.Names() == std::vector<std::string>{"out.mov"}; },
                            std::chrono::seconds(30)));
     ExpectOnlyTheExistingFile();
     // The other owner's export goes on.
-    ASSERT_EQ(SubmitFrame(mService, 8, other, 1, MakeFrame(kBGRA, 32, 16, 1)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 8, other, 1, Frame(1)), 0);
     EXPECT_EQ(CompleteExport(mService, 8, other), 0);
     EXPECT_EQ(otherDir.Names(), std::vector<std::string>{"kept.mov"});
 }
 
-TEST_F(Lifecycle, AnotherOwnerCannotReachAnExportAndCompletionReplacesTheDestination) {
+TEST_F(Lifecycle, OnlyItsOwnerReachesAnExportAndCompletionTakesNoMoreSubmissions) {
     ASSERT_EQ(StartExport(mService, 1, mId, Settings(2)), 0);
-    EXPECT_EQ(SubmitFrame(mService, 2, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), ex::kErrUnknownExport);
+    EXPECT_EQ(SubmitFrame(mService, 2, mId, 0, Frame(0)), ex::kErrUnknownExport);
     EXPECT_EQ(mService.Progress(2, mId), ex::kErrUnknownExport);
     EXPECT_EQ(CompleteExport(mService, 2, mId), ex::kErrUnknownExport);
     mService.Cancel(2, mId);
     EXPECT_EQ(StartExport(mService, 2, mId, Settings(2)), ex::kErrExportExists);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
-    EXPECT_EQ(CompleteExport(mService, 1, mId), 0);
-    EXPECT_EQ(mDir.Names(), std::vector<std::string>{"out.mov"});
-    EXPECT_NE(Contents(mExisting), "a movie that must survive");
-    EXPECT_EQ(mService.ExportCount(), 0u);
-    // A completed export is forgotten; its identifier may start a new one.
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 1, MakeFrame(kBGRA, 32, 16, 1)), ex::kErrUnknownExport);
-    EXPECT_EQ(StartExport(mService, 1, mId, Settings(2)), 0);
-    EXPECT_EQ(CompleteExport(mService, 1, mId, 1), ex::kErrAbandoned);
-}
-
-TEST_F(Lifecycle, CompletingExportTakesNoMoreSubmissions) {
-    ASSERT_EQ(StartExport(mService, 1, mId, Settings(2)), 0);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), 0);
-    Answers completion;
+    ASSERT_EQ(SubmitFrame(mService, 1, mId, 0, Frame(0)), 0);
+    Answers completion, late;
     mService.Complete(1, mId, 0, completion.Next());
-    Answers late;
-    mService.SubmitFrame(1, mId, 1, MakeFrame(kBGRA, 32, 16, 1).View(), late.Next());
+    mService.SubmitFrame(1, mId, 1, Frame(1).View(), late.Next());
     mService.Complete(1, mId, 0, late.Next());
     ASSERT_TRUE(completion.WaitFor(1));
     ASSERT_TRUE(late.WaitFor(2));
@@ -182,28 +170,35 @@ TEST_F(Lifecycle, CompletingExportTakesNoMoreSubmissions) {
     for (std::int32_t result : late.Results()) {
         EXPECT_TRUE(result == ex::kErrCompleting || result == ex::kErrUnknownExport) << result;
     }
+    EXPECT_EQ(mDir.Names(), std::vector<std::string>{"out.mov"});
+    EXPECT_NE(Contents(mExisting), "a movie that must survive");
+    EXPECT_EQ(mService.ExportCount(), 0u);
+    // A completed export is forgotten; its identifier may start a new one.
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 1, Frame(1)), ex::kErrUnknownExport);
+    EXPECT_EQ(StartExport(mService, 1, mId, Settings(2)), 0);
+    EXPECT_EQ(CompleteExport(mService, 1, mId, 1), ex::kErrAbandoned);
 }
 
 TEST_F(Lifecycle, RefusedSubmissionsDoNotEndTheExport) {
     ex::ExportSettings settings = Settings(4);
     ASSERT_EQ(StartExport(mService, 1, mId, settings), 0);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 1, MakeFrame(kBGRA, 32, 16, 1)), 0);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 1, MakeFrame(kBGRA, 32, 16, 1)), ex::kErrFrameNumber);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 0, MakeFrame(kBGRA, 32, 16, 0)), ex::kErrFrameNumber);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 4, MakeFrame(kBGRA, 32, 16, 4)), ex::kErrFrameNumber);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 2, MakeFrame(kBGRA, 30, 16, 2)), ex::kErrFrameMismatch);
-    TestFrame odd = MakeFrame(kBGRA, 32, 16, 2);
+    ASSERT_EQ(SubmitFrame(mService, 1, mId, 1, Frame(1)), 0);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 1, Frame(1)), ex::kErrFrameNumber);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 0, Frame(0)), ex::kErrFrameNumber);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 4, Frame(4)), ex::kErrFrameNumber);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 2, Frame(2, 30)), ex::kErrFrameMismatch);
+    TestFrame odd = Frame(2);
     odd.fourcc = MakeFourCC("RGBA");
     EXPECT_EQ(SubmitFrame(mService, 1, mId, 2, odd), ex::kErrFrameFormat);
-    TestFrame narrow = MakeFrame(kBGRA, 32, 16, 2);
+    TestFrame narrow = Frame(2);
     narrow.rowBytes = 100;
     EXPECT_EQ(SubmitFrame(mService, 1, mId, 2, narrow), ex::kErrFrameFormat);
-    TestFrame shortData = MakeFrame(kBGRA, 32, 16, 2);
+    TestFrame shortData = Frame(2);
     shortData.bytes->resize(shortData.bytes->size() - 1);
     EXPECT_EQ(SubmitFrame(mService, 1, mId, 2, shortData), ex::kErrFrameFormat);
     EXPECT_EQ(SubmitAudio(mService, 1, mId, 0, 10, std::vector<std::uint8_t>(80)),
               ex::kErrNoAudioTrack);
-    ASSERT_EQ(SubmitFrame(mService, 1, mId, 3, MakeFrame(kBGRA, 32, 16, 3)), 0);
+    ASSERT_EQ(SubmitFrame(mService, 1, mId, 3, Frame(3)), 0);
     EXPECT_EQ(mService.Progress(1, mId), 2);
     ASSERT_EQ(CompleteExport(mService, 1, mId), 0);
     std::int32_t error = 0;
@@ -228,13 +223,11 @@ TEST_F(Lifecycle, WriteFailureIsReportedAndLeavesNothing) {
     ASSERT_EQ(StartExport(mService, 1, mId, settings), 0);
     std::int32_t failure = 0;
     for (int i = 0; i < 10 && failure == 0; ++i) {
-        failure = SubmitFrame(mService, 1, mId, std::uint32_t(i),
-                              MakeFrame(MakeFourCC("BGRA"), 640, 480, i));
+        failure = SubmitFrame(mService, 1, mId, std::uint32_t(i), MakeFrame(kBGRA, 640, 480, i));
     }
     EXPECT_EQ(failure, ex::kErrWriteFailed);
     EXPECT_EQ(mService.Progress(1, mId), ex::kErrWriteFailed);
-    EXPECT_EQ(SubmitFrame(mService, 1, mId, 9, MakeFrame(MakeFourCC("BGRA"), 640, 480, 9)),
-              ex::kErrWriteFailed);
+    EXPECT_EQ(SubmitFrame(mService, 1, mId, 9, MakeFrame(kBGRA, 640, 480, 9)), ex::kErrWriteFailed);
     EXPECT_EQ(CompleteExport(mService, 1, mId), ex::kErrWriteFailed);
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
@@ -302,12 +295,11 @@ TEST(Concurrency, StoppingTheServiceAbandonsRunningExports) {
                               VideoSettings(dir.File("a.mov"), MakeFourCC("png "), 32, 16, 20)),
                   0);
         for (int i = 0; i < 20; ++i) {
-            service.SubmitFrame(1, id, std::uint32_t(i), MakeFrame(kBGRA, 32, 16, i).View(),
-                                answers.Next());
+            service.SubmitFrame(1, id, std::uint32_t(i), Frame(i).View(), answers.Next());
         }
     }
     // Every submission was answered before the service was gone, and nothing is left.
-    EXPECT_EQ(answers.Count(), 20u);
+    EXPECT_EQ(answers.Results().size(), 20u);
     for (std::int32_t result : answers.Results()) {
         EXPECT_TRUE(result == 0 || result == ex::kErrShuttingDown) << result;
     }

@@ -31,23 +31,11 @@ struct Case {
     bool deep = false;
 };
 
-std::string CaseName(testing::TestParamInfo<Case> const& info) {
-    std::string name;
-    for (std::string part :
-         {std::string(info.param.codec), engine::FourCCToString(info.param.input),
-          std::to_string(info.param.depth)}) {
-        for (char c : part) {
-            name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-        }
-        name += '_';
-    }
-    return name + std::to_string(info.index);
-}
-
 class VideoRoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(VideoRoundTrip, ReadsBackWhatWasSubmitted) {
     Case const& c = GetParam();
+    SCOPED_TRACE(c.codec);
     ScratchDirectory dir;
     std::string const path = dir.File("out.mov");
     std::uint32_t const codec = MakeFourCC(c.codec[0], c.codec[1], c.codec[2], c.codec[3]);
@@ -95,25 +83,26 @@ TEST_P(VideoRoundTrip, ReadsBackWhatWasSubmitted) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCodec, VideoRoundTrip,
-    testing::Values(
-        Case{"avc1", kBGRA, kBGRA, 64, 48, 6, false},
-        Case{"avc1", k2vuy, k2vuy, 64, 48, 4, false, 24, 1, 1, 1},
-        Case{"apco", kBGRA, kBGRA, 64, 48, 3, false}, Case{"apcs", kBGRA, kBGRA, 64, 48, 3, false},
-        Case{"apcn", kBGRA, kBGRA, 72, 48, 3, false, 24, 10, 11, 1},
-        Case{"apch", kV210, k2vuy, 64, 48, 3, false, 24, 1, 1, 2},
-        Case{"ap4h", kB64a, kB64a, 64, 48, 3, false, 32},
-        Case{"ap4x", kBGRA, kBGRA, 64, 48, 2, false},
-        Case{"AVdn", kBGRA, kBGRA, 1280, 720, 2, false},
-        Case{"AVdn", k2vuy, k2vuy, 1440, 1080, 2, false, 24, 4, 3, 1},
-        Case{"AVdh", kBGRA, kBGRA, 256, 120, 3, false},
-        Case{"jpeg", kBGRA, kBGRA, 64, 48, 3, false}, Case{"png ", kBGRA, kBGRA, 33, 17, 3, true},
-        Case{"png ", kBGRA, kBGRA, 32, 16, 2, true, 32},
-        Case{"png ", kB64a, kB64a, 20, 10, 2, true, 32, 1, 1, 0, true},
-        Case{"rle ", kBGRA, kBGRA, 33, 17, 4, true},
-        Case{"rle ", kBGRA, kBGRA, 32, 16, 3, true, 32, 1, 1, 2},
-        Case{"2vuy", k2vuy, k2vuy, 40, 30, 3, true, 24, 1, 1, 2},
-        Case{"2vuy", kBGRA, kBGRA, 40, 30, 2, false}, Case{"v210", kBGRA, kBGRA, 48, 30, 2, false}),
-    CaseName);
+    testing::Values(Case{"avc1", kBGRA, kBGRA, 64, 48, 6, false},
+                    Case{"avc1", k2vuy, k2vuy, 64, 48, 4, false, 24, 1, 1, 1},
+                    Case{"apco", kBGRA, kBGRA, 64, 48, 3, false},
+                    Case{"apcs", kBGRA, kBGRA, 64, 48, 3, false},
+                    Case{"apcn", kBGRA, kBGRA, 72, 48, 3, false, 24, 10, 11, 1},
+                    Case{"apch", kV210, k2vuy, 64, 48, 3, false, 24, 1, 1, 2},
+                    Case{"ap4h", kB64a, kB64a, 64, 48, 3, false, 32},
+                    Case{"ap4x", kBGRA, kBGRA, 64, 48, 2, false},
+                    Case{"AVdn", kBGRA, kBGRA, 1280, 720, 2, false},
+                    Case{"AVdn", k2vuy, k2vuy, 1440, 1080, 2, false, 24, 4, 3, 1},
+                    Case{"AVdh", kBGRA, kBGRA, 256, 120, 3, false},
+                    Case{"jpeg", kBGRA, kBGRA, 64, 48, 3, false},
+                    Case{"png ", kBGRA, kBGRA, 33, 17, 3, true},
+                    Case{"png ", kBGRA, kBGRA, 32, 16, 2, true, 32},
+                    Case{"png ", kB64a, kB64a, 20, 10, 2, true, 32, 1, 1, 0, true},
+                    Case{"rle ", kBGRA, kBGRA, 33, 17, 4, true},
+                    Case{"rle ", kBGRA, kBGRA, 32, 16, 3, true, 32, 1, 1, 2},
+                    Case{"2vuy", k2vuy, k2vuy, 40, 30, 3, true, 24, 1, 1, 2},
+                    Case{"2vuy", kBGRA, kBGRA, 40, 30, 2, false},
+                    Case{"v210", kBGRA, kBGRA, 48, 30, 2, false}));
 
 // Frames whose bytes are already the codec's samples go into the file unchanged.
 TEST(VideoSamples, UncompressedFramesAreStoredAsSubmitted) {

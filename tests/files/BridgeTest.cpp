@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
+#include <future>
 #include <set>
 
 #include "FilesTestSupport.h"
@@ -19,30 +19,6 @@ using basekit::utility::UTF16to8;
 using basekit::utility::UTF8to16;
 using library::ClientRef;
 using library::LibraryTest;
-
-// The list a reference request handed to its callback (empty until then).
-class OneShotList {
-  public:
-    void Set(std::vector<basekit::UTF16String> const& list) {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mList = list;
-        ++mCalls;
-    }
-    std::vector<basekit::UTF16String> Get() {
-        EXPECT_TRUE(WaitUntil([this] { return Calls() > 0; }, Scaled(10000ms)));
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mList;
-    }
-    int Calls() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mCalls;
-    }
-
-  private:
-    std::mutex mMutex;  // guards the two members below
-    std::vector<basekit::UTF16String> mList;
-    int mCalls = 0;
-};
 
 constexpr int kFrames = kSourceFrames;
 
@@ -142,12 +118,15 @@ TEST_F(BridgeTest, ReferenceMovieListsItsMediaFileAndSelfContainedNone) {
         << error;
     ClientRef client = VireoClient::Create();
 
+    // The list handed to the callback.
     auto ask = [&](std::string const& path) {
-        auto result = std::make_shared<OneShotList>();
+        auto answer = std::make_shared<std::promise<std::vector<basekit::UTF16String>>>();
+        auto list = answer->get_future();
         EXPECT_TRUE(client->GetExternalReferencesList(
-            UTF8to16(path),
-            [result](std::vector<basekit::UTF16String> const& list) { result->Set(list); }));
-        return result->Get();
+            UTF8to16(path), [answer](auto const& paths) { answer->set_value(paths); }));
+        bool const answered = list.wait_for(Scaled(10000ms)) == std::future_status::ready;
+        EXPECT_TRUE(answered);
+        return answered ? list.get() : std::vector<basekit::UTF16String>{u"no answer"};
     };
     EXPECT_EQ(ask(movie), std::vector<basekit::UTF16String>{UTF8to16(sSource->path)});
     EXPECT_TRUE(ask(sSource->path).empty());

@@ -18,9 +18,9 @@ extern "C" {
 
 #include "FilesTestSupport.h"
 #include "TimeScale.h"
+#include "TrimRequests.h"
 #include "engine/Errors.h"
 #include "files/FileErrors.h"
-#include "files/Trim.h"
 
 namespace vireo::test::files {
 namespace {
@@ -53,14 +53,7 @@ class TrimFailureTest : public ::testing::Test {
     }
 
     TrimRequest Request() const {
-        TrimRequest request;
-        request.trimIn = 5;
-        request.duration = 10;
-        request.scale = 25;
-        request.sampleSize = 1;
-        request.source = sSource;
-        request.destination = mFolder.File("existing.mov");
-        return request;
+        return Range(sSource, mFolder.File("existing.mov"), 5, 10, 25, 1);
     }
 
     static TempFolder* sSourceFolder;
@@ -92,19 +85,13 @@ TEST_F(TrimFailureTest, BadNumbersAreRefusedWithTheirCodes) {
              Case{"far beyond", 0, 2147483647, 1, 0, kErrTrimOutOfRange},
              Case{"nothing left once rounded", 700, 10, 1000, 40, kErrTrimBadDuration},
          }) {
-        TrimRequest request = Request();
-        request.trimIn = c.trimIn;
-        request.duration = c.duration;
-        request.scale = c.scale;
-        request.sampleSize = c.sampleSize;
-        EXPECT_EQ(TrimMovie(request), c.code) << c.what;
+        EXPECT_EQ(TrimMovie(Range(sSource, mFolder.File("existing.mov"), c.trimIn, c.duration,
+                                  c.scale, c.sampleSize)),
+                  c.code)
+            << c.what;
     }
     // The last moment of the movie is inside it.
-    TrimRequest request = Request();
-    request.destination = mFolder.File("last.mov");
-    request.trimIn = kFrames - 1;
-    request.duration = 1;
-    EXPECT_EQ(TrimMovie(request), 0);
+    EXPECT_EQ(TrimMovie(Range(sSource, mFolder.File("last.mov"), kFrames - 1, 1, 25, 1)), 0);
     mBefore.push_back("last.mov");
     std::sort(mBefore.begin(), mBefore.end());
 }
@@ -265,10 +252,8 @@ TEST_F(TrimFailureTest, CancelledTrimLeavesNothing) {
             cancel = true;
         }
     };
-    TrimRequest request = Request();
-    request.trimIn = 0;
-    request.duration = kFrames;
-    EXPECT_EQ(TrimMovie(request, control), kErrTrimCancelled);
+    EXPECT_EQ(TrimMovie(Range(sSource, mFolder.File("existing.mov"), 0, kFrames, 25), control),
+              kErrTrimCancelled);
 
     // Cancelled before it starts.
     TrimControl already;
@@ -287,10 +272,8 @@ TEST_F(TrimFailureTest, WriteFailureLeavesNothing) {
     limit.rlim_cur = 64 * 1024;
     limit.rlim_max = saved.rlim_max;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    TrimRequest request = Request();
-    request.trimIn = 0;
-    request.duration = kFrames;
-    std::int32_t const result = TrimMovie(request);
+    std::int32_t const result =
+        TrimMovie(Range(sSource, mFolder.File("existing.mov"), 0, kFrames, 25));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::sigaction(SIGXFSZ, &previous, nullptr);
     EXPECT_EQ(result, kErrTrimWriteFailed);

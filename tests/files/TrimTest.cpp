@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FilesTestSupport.h"
+#include "TrimRequests.h"
 #include "files/FileErrors.h"
-#include "files/Trim.h"
 
 namespace vireo::test::files {
 namespace {
@@ -29,14 +29,7 @@ class TrimTest : public ::testing::Test {
     }
 
     static TrimRequest Frames(int first, int count, std::string const& destination) {
-        TrimRequest request;
-        request.trimIn = first;
-        request.duration = count;
-        request.scale = 25;
-        request.sampleSize = 1;
-        request.source = sSource->path;
-        request.destination = destination;
-        return request;
+        return Range(sSource->path, destination, first, count, 25, 1);
     }
     static void ExpectRange(std::string const& path, int first, int count) {
         files::ExpectRange(*sSource, path, first, count);
@@ -71,21 +64,11 @@ TEST_F(TrimTest, RangesOnAndBetweenKeyFramesKeepExactlyTheirFramesAudioAndTimeco
 
 TEST_F(TrimTest, RangeInOtherUnitsIsRoundedToWholeFramesBySampleSize) {
     // Milliseconds: 690 ms rounds to 680 (frame 17), 690 + 790 = 1480 ms is frame 37.
-    TrimRequest request = Frames(0, 0, mOut.File("ms.mov"));
-    request.scale = 1000;
-    request.sampleSize = 40;
-    request.trimIn = 690;
-    request.duration = 790;
-    ASSERT_EQ(TrimMovie(request), 0);
-    ExpectRange(request.destination, 17, 20);
-
+    ASSERT_EQ(TrimMovie(Range(sSource->path, mOut.File("ms.mov"), 690, 790, 1000, 40)), 0);
+    ExpectRange(mOut.File("ms.mov"), 17, 20);
     // Without a sample size the range is taken as given: here it is whole frames already.
-    request.destination = mOut.File("exact.mov");
-    request.sampleSize = 0;
-    request.trimIn = 680;
-    request.duration = 800;
-    ASSERT_EQ(TrimMovie(request), 0);
-    ExpectRange(request.destination, 17, 20);
+    ASSERT_EQ(TrimMovie(Range(sSource->path, mOut.File("exact.mov"), 680, 800, 1000)), 0);
+    ExpectRange(mOut.File("exact.mov"), 17, 20);
 }
 
 TEST_F(TrimTest, DropFrameTimecodeCountsOnFromTheSource) {
@@ -93,16 +76,10 @@ TEST_F(TrimTest, DropFrameTimecodeCountsOnFromTheSource) {
     std::string const source =
         WriteMovie(TestMovie("ntsc.mov", 30000, 1001, 45, "01:00:00;00"), folder.Path());
     std::uint64_t const checksum = FileChecksum(source);
-    TrimRequest request;
-    request.scale = 30000;
-    request.sampleSize = 1001;
-    request.trimIn = 20 * 1001;
-    request.duration = 16 * 1001;
-    request.source = source;
-    request.destination = folder.File("ntsc-trimmed.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
+    std::string const cut = folder.File("ntsc-trimmed.mov");
+    ASSERT_EQ(TrimMovie(Range(source, cut, 20 * 1001, 16 * 1001, 30000, 1001)), 0);
     DecodedMovie const original = Decode(source);
-    DecodedMovie const trimmed = Decode(request.destination);
+    DecodedMovie const trimmed = Decode(cut);
     ASSERT_EQ(trimmed.error, 0);
     EXPECT_EQ(trimmed.info.timecode.start, "01:00:00;20");
     EXPECT_TRUE(trimmed.info.timecode.dropFrame);

@@ -10,13 +10,12 @@ extern "C" {
 }
 
 #include "FilesTestSupport.h"
-#include "files/Trim.h"
+#include "TrimRequests.h"
 
 namespace vireo::test::files {
 namespace {
 
 using server::files::TrimMovie;
-using server::files::TrimRequest;
 
 // What Remux changes on the way.
 struct Changes {
@@ -134,29 +133,20 @@ TEST(TrimTracksTest, ChaptersAndCaptionsAreCutToTheRangeAndMetadataKept) {
     Changes changes;
     changes.chapters = {{0, 1, "One"}, {1, 2, "Two"}, {2, 2.4, "Three"}};
     changes.texts = {{0.2, 0.9, "alpha"}, {1.0, 1.6, "beta"}, {1.8, 2.3, "gamma"}};
-    Remux(plain, source, changes);
-    if (HasFatalFailure()) {
-        return;
-    }
+    ASSERT_NO_FATAL_FAILURE(Remux(plain, source, changes));
     ASSERT_EQ(ReadChapters(source).size(), 3u);
     ASSERT_EQ(ReadSubtitles(source).size(), 3u);
     std::uint64_t const checksum = FileChecksum(source);
 
     // Frames 20 to 46: 0.8 s to 1.88 s.
-    TrimRequest request;
-    request.trimIn = 800;
-    request.duration = 1080;
-    request.scale = 1000;
-    request.source = source;
-    request.destination = folder.File("cut.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
-    ExpectTimedTexts(ReadChapters(request.destination), {{0, 0.2, "One"}, {0.2, 1.08, "Two"}});
-    ExpectTimedTexts(ReadSubtitles(request.destination),
+    std::string const cut = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(Range(source, cut, 800, 1080, 1000)), 0);
+    ExpectTimedTexts(ReadChapters(cut), {{0, 0.2, "One"}, {0.2, 1.08, "Two"}});
+    ExpectTimedTexts(ReadSubtitles(cut),
                      {{0, 0.1, "alpha"}, {0.2, 0.8, "beta"}, {1.0, 1.08, "gamma"}});
-    EXPECT_EQ(ReadMetadata(request.destination, "title"), "Vireo sample");
-    EXPECT_EQ(ReadMetadata(request.destination, "creation_time"),
-              ReadMetadata(source, "creation_time"));
-    DecodedMovie const trimmed = Decode(request.destination);
+    EXPECT_EQ(ReadMetadata(cut, "title"), "Vireo sample");
+    EXPECT_EQ(ReadMetadata(cut, "creation_time"), ReadMetadata(source, "creation_time"));
+    DecodedMovie const trimmed = Decode(cut);
     ExpectSameFrames(trimmed, Decode(source), 20, 27);
     EXPECT_EQ(trimmed.info.timecode.start, "00:59:59:20");
     EXPECT_EQ(FileChecksum(source), checksum);
@@ -166,15 +156,8 @@ TEST(TrimTracksTest, AviSourceBecomesAQuickTimeMovieFrameForFrame) {
     TempFolder folder;
     std::string const source = WriteMovie(samples::FindSample("mjpeg_pcm.avi"), folder.Path());
     DecodedMovie const original = Decode(source);
-    TrimRequest request;
-    request.trimIn = 7;
-    request.duration = 10;
-    request.scale = 15;
-    request.sampleSize = 1;
-    request.source = source;
-    request.destination = folder.File("cut.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
-    DecodedMovie const trimmed = Decode(request.destination);
+    ASSERT_EQ(TrimMovie(Range(source, folder.File("cut.mov"), 7, 10, 15, 1)), 0);
+    DecodedMovie const trimmed = Decode(folder.File("cut.mov"));
     ExpectSameFrames(trimmed, original, 7, 10);
     EXPECT_EQ(trimmed.info.video.codecFourCC, original.info.video.codecFourCC);
     // 44.1 kHz mono at 15 fps: 2940 samples a frame.
@@ -187,14 +170,8 @@ TEST(TrimTracksTest, SoundOnlySourceIsCutSampleForSample) {
     TempFolder folder;
     std::string const source = WriteMovie(samples::FindSample("audio.wav"), folder.Path());
     DecodedMovie const original = Decode(source);
-    TrimRequest request;
-    request.trimIn = 1001;
-    request.duration = 30011;
-    request.scale = 48000;
-    request.source = source;
-    request.destination = folder.File("cut.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
-    DecodedMovie const trimmed = Decode(request.destination);
+    ASSERT_EQ(TrimMovie(Range(source, folder.File("cut.mov"), 1001, 30011, 48000)), 0);
+    DecodedMovie const trimmed = Decode(folder.File("cut.mov"));
     ASSERT_EQ(trimmed.error, 0);
     EXPECT_FALSE(trimmed.info.video.present);
     EXPECT_EQ(trimmed.info.audio.duration, 30011);
@@ -209,15 +186,9 @@ TEST(TrimTracksTest, CompressedAudioKeepsItsSamplesAfterTheDecodersWarmUp) {
     TempFolder folder;
     std::string const source = WriteMovie(samples::FindSample("h264_aac_tc.mov"), folder.Path());
     DecodedMovie const original = Decode(source);
-    TrimRequest request;
-    request.trimIn = 13 * 1001;
-    request.duration = 20 * 1001;
-    request.scale = 30000;
-    request.sampleSize = 1001;
-    request.source = source;
-    request.destination = folder.File("cut.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
-    DecodedMovie const trimmed = Decode(request.destination);
+    ASSERT_EQ(TrimMovie(Range(source, folder.File("cut.mov"), 13 * 1001, 20 * 1001, 30000, 1001)),
+              0);
+    DecodedMovie const trimmed = Decode(folder.File("cut.mov"));
     ExpectSameFrames(trimmed, original, 13, 20);
     EXPECT_EQ(trimmed.info.timecode.start, "01:00:00;13");
     // 1601.6 samples a frame: from 20820.8 -> 20821, 20 frames of 1601.6 samples.
@@ -239,14 +210,8 @@ TEST(TrimTracksTest, TimesCountFromTheFirstFrameOfATransportStream) {
     DecodedMovie const original = Decode(source);
     for (int const trimIn : {27, 3}) {
         SCOPED_TRACE("from frame " + std::to_string(trimIn));
-        TrimRequest request;
-        request.trimIn = trimIn;
-        request.duration = 10;
-        request.scale = 25;
-        request.source = source;
-        request.destination = folder.File("cut.mov");
-        ASSERT_EQ(TrimMovie(request), 0);
-        ExpectSameFrames(Decode(request.destination), original, trimIn, 10);
+        ASSERT_EQ(TrimMovie(Range(source, folder.File("cut.mov"), trimIn, 10, 25)), 0);
+        ExpectSameFrames(Decode(folder.File("cut.mov")), original, trimIn, 10);
     }
 }
 
@@ -288,13 +253,8 @@ TEST(TrimTracksTest, VariableFrameRateKeepsEveryFrameAtItsTime) {
     };
     for (Case const c : {Case{9, 12}, Case{0, 5}, Case{21, 9}}) {
         SCOPED_TRACE("from " + std::to_string(c.trimIn) + "/25 s");
-        TrimRequest request;
-        request.trimIn = c.trimIn;
-        request.duration = c.duration;
-        request.scale = 25;
-        request.source = source;
-        request.destination = folder.File("cut.mov");
-        ASSERT_EQ(TrimMovie(request), 0);
+        std::string const cut = folder.File("cut.mov");
+        ASSERT_EQ(TrimMovie(Range(source, cut, c.trimIn, c.duration, 25)), 0);
         double const in = c.trimIn / 25.0, end = (c.trimIn + c.duration) / 25.0;
         std::vector<std::pair<double, std::vector<std::uint8_t>>> expected;
         for (auto const& [time, data] : all) {
@@ -302,13 +262,13 @@ TEST(TrimTracksTest, VariableFrameRateKeepsEveryFrameAtItsTime) {
                 expected.emplace_back(time - in, data);
             }
         }
-        auto const kept = PresentedFrames(request.destination);
+        auto const kept = PresentedFrames(cut);
         ASSERT_EQ(kept.size(), expected.size());
         for (std::size_t i = 0; i < kept.size(); ++i) {
             EXPECT_NEAR(kept[i].first, expected[i].first, 1e-6) << "frame " << i;
             EXPECT_TRUE(kept[i].second == expected[i].second) << "frame " << i;
         }
-        engine::VideoInfo const trimmed = Decode(request.destination).info.video;
+        engine::VideoInfo const trimmed = Decode(cut).info.video;
         EXPECT_EQ(av_rescale(trimmed.duration, 25, trimmed.timeScale), c.duration);
     }
 }
@@ -322,27 +282,18 @@ TEST(TrimTracksTest, TrackStartingAfterTheRangeStartsLateInTheTrimmedMovie) {
     std::string const source = folder.File("late.mov");
     Changes changes;
     changes.audioDelay = 1.6;
-    Remux(plain, source, changes);
-    if (HasFatalFailure()) {
-        return;
-    }
+    ASSERT_NO_FATAL_FAILURE(Remux(plain, source, changes));
     DecodedMovie const original = Decode(source);
     ASSERT_EQ(original.error, 0);
-    TrimRequest request;
-    request.trimIn = 30;
-    request.duration = 25;
-    request.scale = 25;
-    request.sampleSize = 1;
-    request.source = source;
-    request.destination = folder.File("cut.mov");
-    ASSERT_EQ(TrimMovie(request), 0);
-    DecodedMovie const trimmed = Decode(request.destination);
+    std::string const cut = folder.File("cut.mov");
+    ASSERT_EQ(TrimMovie(Range(source, cut, 30, 25, 25, 1)), 0);
+    DecodedMovie const trimmed = Decode(cut);
     ExpectSameFrames(trimmed, original, 30, 25);
     // 0.6 s of audio, from its first sample.
     ASSERT_EQ(trimmed.audio.size(), 28800u * 2);
     EXPECT_TRUE(std::equal(trimmed.audio.begin(), trimmed.audio.end(), original.audio.begin()));
     AVFormatContext* input = nullptr;
-    ASSERT_GE(avformat_open_input(&input, request.destination.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_open_input(&input, cut.c_str(), nullptr, nullptr), 0);
     avformat_find_stream_info(input, nullptr);
     int const audio = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     ASSERT_GE(audio, 0);

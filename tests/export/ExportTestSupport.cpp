@@ -274,11 +274,6 @@ std::vector<std::int32_t> Answers::Results() const {
     return mState->results;
 }
 
-std::size_t Answers::Count() const {
-    std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->results.size();
-}
-
 std::int32_t ExportFrames(ex::ExportService& service, ex::ExportSettings const& settings,
                           std::uint32_t fourcc, int frames, bool alpha) {
     ex::ExportId const id = NewId();
@@ -336,6 +331,8 @@ DemuxedMovie Demux(std::string const& path) {
             unsigned const tag = p->codec_tag;
             movie.videoTag = ((tag & 0xFFu) << 24) | ((tag & 0xFF00u) << 8) |
                              ((tag >> 8) & 0xFF00u) | (tag >> 24);
+            movie.videoProfile = p->profile;
+            movie.videoPixelFormat = p->format;
         }
     }
     AVPacket* packet = av_packet_alloc();
@@ -359,6 +356,21 @@ DemuxedMovie Demux(std::string const& path) {
     av_packet_free(&packet);
     avformat_close_input(&context);
     return movie;
+}
+
+Written ExportAndDemux(ex::ExportSettings settings, int frames, bool still) {
+    ScratchDirectory dir;
+    settings.mFilePath = dir.File("out.mov");
+    ex::ExportService service;
+    ex::ExportId const id = NewId();
+    EXPECT_EQ(StartExport(service, 1, id, settings), 0);
+    for (int i = 0; i < frames; ++i) {
+        TestFrame const frame = MakeFrame(engine::MakeFourCC("BGRA"), settings.mVideoFrameWidth,
+                                          settings.mVideoFrameHeight, still ? 0 : i);
+        EXPECT_EQ(SubmitFrame(service, 1, id, std::uint32_t(i), frame), 0);
+    }
+    EXPECT_EQ(CompleteExport(service, 1, id), 0);
+    return {Demux(settings.mFilePath), std::filesystem::file_size(settings.mFilePath)};
 }
 
 double PosterTime(std::string const& path) {

@@ -69,7 +69,6 @@ class Answers {
     // Waits until `count` answers came; false on time-out.
     bool WaitFor(std::size_t count);
     std::vector<std::int32_t> Results() const;
-    std::size_t Count() const;
 
   private:
     struct State;
@@ -101,8 +100,19 @@ struct DemuxedMovie {
     std::vector<bool> videoKeyFrames;  // per packet, in file order
     int reorderedPackets = 0;          // packets whose presentation time is not their decoding time
     std::uint32_t videoTag = 0;        // the video sample description's FourCC
+    int videoProfile = -1;             // FFmpeg's profile of the video stream
+    int videoPixelFormat = -1;         // FFmpeg's pixel format of the video stream
 };
 DemuxedMovie Demux(std::string const& path);
+
+// A movie of `frames` BGRA test pictures (frame 0 over and over when `still`, which gives an
+// encoder no reason for key frames of its own) exported with `settings` into a scratch directory:
+// what the demuxer finds in it, and its size in bytes.
+struct Written {
+    DemuxedMovie movie;
+    std::uintmax_t bytes = 0;
+};
+Written ExportAndDemux(ex::ExportSettings settings, int frames, bool still = false);
 
 // The movie header's poster time, in seconds; -1 when it cannot be read.
 double PosterTime(std::string const& path);

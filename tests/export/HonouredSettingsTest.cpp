@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "ExportTestSupport.h"
 #include "engine/FourCC.h"
@@ -17,28 +16,6 @@ using engine::MakeFourCC;
 
 constexpr std::uint32_t kBGRA = MakeFourCC("BGRA");
 
-struct Written {
-    DemuxedMovie movie;
-    std::uintmax_t bytes = 0;
-};
-
-// Exports `frames` frames: the moving test pictures, or frame 0 over and over (`still`), which
-// gives an encoder no reason for key frames of its own.
-Written Export(ex::ExportSettings settings, int frames, bool still = false) {
-    ScratchDirectory dir;
-    settings.mFilePath = dir.File("out.mov");
-    ex::ExportService service;
-    ex::ExportId const id = NewId();
-    EXPECT_EQ(StartExport(service, 1, id, settings), 0);
-    for (int i = 0; i < frames; ++i) {
-        TestFrame const frame =
-            MakeFrame(kBGRA, settings.mVideoFrameWidth, settings.mVideoFrameHeight, still ? 0 : i);
-        EXPECT_EQ(SubmitFrame(service, 1, id, std::uint32_t(i), frame), 0);
-    }
-    EXPECT_EQ(CompleteExport(service, 1, id), 0);
-    return {Demux(settings.mFilePath), std::filesystem::file_size(settings.mFilePath)};
-}
-
 int KeyFrames(DemuxedMovie const& movie) {
     return int(std::count(movie.videoKeyFrames.begin(), movie.videoKeyFrames.end(), true));
 }
@@ -49,34 +26,34 @@ TEST(HonouredSettings, KeyFrameIntervalAndReordering) {
             VideoSettings("", MakeFourCC(code[0], code[1], code[2], code[3]), 64, 48, 12);
         s.mDoKeyframes = true;
         s.mKeyframeEveryNFrames = 5;
-        Written const every5 = Export(s, 12, true);
+        Written const every5 = ExportAndDemux(s, 12, true);
         EXPECT_EQ(every5.movie.videoKeyFrames,
                   (std::vector<bool>{true, false, false, false, false, true, false, false, false,
                                      false, true, false}))
             << code;
         EXPECT_EQ(every5.movie.reorderedPackets, 0) << code;
         s.mKeyframeEveryNFrames = 1;
-        EXPECT_EQ(KeyFrames(Export(s, 12, true).movie), 12) << code;
+        EXPECT_EQ(KeyFrames(ExportAndDemux(s, 12, true).movie), 12) << code;
     }
     ex::ExportSettings s = VideoSettings("", MakeFourCC("avc1"), 64, 48, 12);
-    EXPECT_EQ(Export(s, 12).movie.reorderedPackets, 0);
+    EXPECT_EQ(ExportAndDemux(s, 12).movie.reorderedPackets, 0);
     s.mReorderFrames = true;
-    EXPECT_GT(Export(s, 12).movie.reorderedPackets, 0);
+    EXPECT_GT(ExportAndDemux(s, 12).movie.reorderedPackets, 0);
 }
 
 TEST(HonouredSettings, DataRateLimitAndQuality) {
     ex::ExportSettings s = VideoSettings("", MakeFourCC("avc1"), 256, 120, 10);
-    std::uintmax_t const free = Export(s, 10).bytes;
+    std::uintmax_t const free = ExportAndDemux(s, 10).bytes;
     s.mDoBitrate = true;
     s.mMaxBitrate = 0.05;  // 50 kbit/s: 250 bytes a frame at 25 fps
-    std::uintmax_t const limited = Export(s, 10).bytes;
+    std::uintmax_t const limited = ExportAndDemux(s, 10).bytes;
     EXPECT_LT(limited * 2, free);
 
     ex::ExportSettings jpeg = VideoSettings("", MakeFourCC("jpeg"), 256, 120, 2);
     jpeg.mVideoCodecQuality = 100;
-    std::uintmax_t const low = Export(jpeg, 2).bytes;
+    std::uintmax_t const low = ExportAndDemux(jpeg, 2).bytes;
     jpeg.mVideoCodecQuality = 1000;
-    EXPECT_GT(Export(jpeg, 2).bytes, low * 3 / 2);
+    EXPECT_GT(ExportAndDemux(jpeg, 2).bytes, low * 3 / 2);
 }
 
 TEST(HonouredSettings, GreyAndInvertedAlpha) {

@@ -85,9 +85,15 @@ TEST(Cleanup, DeadServersMoviesGoAtTheNextStartOrTheNextExportIntoTheirDirectory
     EXPECT_EQ(text, "existing");
 }
 
-TEST(Cleanup, RecordsOfLiveServersAreKept) {
+// A live server's record and its movie stay; a damaged record goes without removing the file it
+// names.
+TEST(Cleanup, RecordsOfLiveServersStayAndDamagedRecordsRemoveNothingElse) {
     ScratchDirectory dir;
     ScratchDirectory journal;
+    std::ofstream(dir.File("victim.mov")) << "keep";
+    // A record of a dead process whose content names some other file.
+    std::ofstream(journal.File("1-2-0123456789abcdef.export")) << dir.File("victim.mov") << "\n";
+    std::ofstream(journal.File("not-a-record.export")) << dir.File("victim.mov") << "\n";
     ex::ServiceOptions options;
     options.journalDirectory = journal.Path();
     ex::ExportService service(options);
@@ -97,25 +103,13 @@ TEST(Cleanup, RecordsOfLiveServersAreKept) {
               0);
     ex::CleanupResult const result = ex::RemoveAbandonedExports(journal.Path());
     EXPECT_EQ(result.kept, 1u);
-    EXPECT_EQ(result.removed, 0u);
-    EXPECT_EQ(dir.Names().size(), 1u);  // the running export's temporary movie
+    EXPECT_EQ(result.removed, 1u);
+    EXPECT_EQ(dir.Names().size(), 2u);      // the running export's temporary movie, and the victim
+    EXPECT_EQ(journal.Names().size(), 2u);  // the live record and the foreign file
     ASSERT_EQ(SubmitFrame(service, 1, id, 0, MakeFrame(MakeFourCC("BGRA"), 32, 16, 0)), 0);
     ASSERT_EQ(CompleteExport(service, 1, id), 0);
-    EXPECT_TRUE(journal.Names().empty());
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"live.mov"});
-}
-
-TEST(Cleanup, DamagedRecordsRemoveNothingElse) {
-    ScratchDirectory dir;
-    ScratchDirectory journal;
-    std::ofstream(dir.File("victim.mov")) << "keep";
-    // A record of a dead process whose content names some other file.
-    std::ofstream(journal.File("1-2-0123456789abcdef.export")) << dir.File("victim.mov") << "\n";
-    std::ofstream(journal.File("not-a-record.export")) << dir.File("victim.mov") << "\n";
-    ex::CleanupResult const result = ex::RemoveAbandonedExports(journal.Path());
-    EXPECT_EQ(result.removed, 1u);
-    EXPECT_EQ(dir.Names(), std::vector<std::string>{"victim.mov"});
     EXPECT_EQ(journal.Names(), std::vector<std::string>{"not-a-record.export"});
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"live.mov", "victim.mov"}));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "FilesTestSupport.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,14 +36,8 @@ TempFolder::~TempFolder() {
 
 std::vector<std::string> TempFolder::Entries() const {
     std::vector<std::string> names;
-    if (DIR* listing = ::opendir(mPath.c_str())) {
-        while (dirent* item = ::readdir(listing)) {
-            std::string const name = item->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        ::closedir(listing);
+    for (auto const& entry : std::filesystem::directory_iterator(mPath)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;

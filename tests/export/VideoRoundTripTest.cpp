@@ -81,16 +81,15 @@ TEST_P(VideoRoundTrip, ReadsBackWhatWasSubmitted) {
     }
 }
 
+// One case of each codec family and of each path a submitted format takes into it; the ProRes
+// profiles and the other codecs' smallest sizes export in the catalogue limit test.
 INSTANTIATE_TEST_SUITE_P(
     EveryCodec, VideoRoundTrip,
     testing::Values(Case{"avc1", kBGRA, kBGRA, 64, 48, 6, false},
                     Case{"avc1", k2vuy, k2vuy, 64, 48, 4, false, 24, 1, 1, 1},
-                    Case{"apco", kBGRA, kBGRA, 64, 48, 3, false},
-                    Case{"apcs", kBGRA, kBGRA, 64, 48, 3, false},
                     Case{"apcn", kBGRA, kBGRA, 72, 48, 3, false, 24, 10, 11, 1},
                     Case{"apch", kV210, k2vuy, 64, 48, 3, false, 24, 1, 1, 2},
                     Case{"ap4h", kB64a, kB64a, 64, 48, 3, false, 32},
-                    Case{"ap4x", kBGRA, kBGRA, 64, 48, 2, false},
                     Case{"AVdn", kBGRA, kBGRA, 1280, 720, 2, false},
                     Case{"AVdn", k2vuy, k2vuy, 1440, 1080, 2, false, 24, 4, 3, 1},
                     Case{"AVdh", kBGRA, kBGRA, 256, 120, 3, false},

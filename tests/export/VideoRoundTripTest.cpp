@@ -3,6 +3,8 @@
 // ones: exactly for the lossless codecs, within 40 dB PSNR otherwise.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "ExportTestSupport.h"
 #include "engine/FourCC.h"
 #include "engine/Movie.h"
@@ -31,11 +33,19 @@ struct Case {
     bool deep = false;
 };
 
+std::string CaseName(testing::TestParamInfo<Case> const& info) {
+    std::string name = std::string(info.param.codec) + "_" +
+                       engine::FourCCToString(info.param.input) + "_" + std::to_string(info.index);
+    std::replace_if(
+        name.begin(), name.end(),
+        [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+    return name;
+}
+
 class VideoRoundTrip : public testing::TestWithParam<Case> {};
 
 TEST_P(VideoRoundTrip, ReadsBackWhatWasSubmitted) {
     Case const& c = GetParam();
-    SCOPED_TRACE(c.codec);
     ScratchDirectory dir;
     std::string const path = dir.File("out.mov");
     std::uint32_t const codec = MakeFourCC(c.codec[0], c.codec[1], c.codec[2], c.codec[3]);
@@ -101,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"rle ", kBGRA, kBGRA, 32, 16, 3, true, 32, 1, 1, 2},
                     Case{"2vuy", k2vuy, k2vuy, 40, 30, 3, true, 24, 1, 1, 2},
                     Case{"2vuy", kBGRA, kBGRA, 40, 30, 2, false},
-                    Case{"v210", kBGRA, kBGRA, 48, 30, 2, false}));
+                    Case{"v210", kBGRA, kBGRA, 48, 30, 2, false}),
+    CaseName);
 
 // Frames whose bytes are already the codec's samples go into the file unchanged.
 TEST(VideoSamples, UncompressedFramesAreStoredAsSubmitted) {

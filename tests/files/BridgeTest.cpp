@@ -20,8 +20,6 @@ using basekit::utility::UTF8to16;
 using library::ClientRef;
 using library::LibraryTest;
 
-constexpr int kFrames = kSourceFrames;
-
 class BridgeTest : public LibraryTest {
   protected:
     static void SetUpTestSuite() { sSource = new SourceMovie(""); }
@@ -88,17 +86,13 @@ TEST_F(BridgeTest, BadTrimRequestsGiveTheirCodesAndLeaveNothing) {
         return params;
     };
     using P = VireoServer::TrimMovieParams;
+    // One case for each field of the request; what the trim does with them is tested in-process.
     std::vector<Case> const cases{
         {"scale 0", with([](P& p) { p.Scale = 0; }), -2160},
         {"negative duration", with([](P& p) { p.Duration = -1; }), -2161},
         {"negative sample size", with([](P& p) { p.SampleSize = -1; }), -2162},
         {"negative start", with([](P& p) { p.TrimIn = -1; }), -2163},
-        {"past the end", with([](P& p) { p.TrimIn = kFrames - 5; }), -2163},
-        {"empty source", with([](P& p) { p.Source.clear(); }), -2107},
         {"missing source", with([&](P& p) { p.Source = UTF8to16(mOut.File("none.mov")); }), -2101},
-        {"empty destination", with([](P& p) { p.Destination.clear(); }), -2165},
-        {"destination folder missing",
-         with([&](P& p) { p.Destination = UTF8to16(mOut.File("no/such.mov")); }), -2165},
         {"destination is the source", with([](P& p) { p.Destination = p.Source; }), -2164},
     };
     for (Case const& c : cases) {

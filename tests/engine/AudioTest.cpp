@@ -108,19 +108,5 @@ TEST(Audio, SmallBlocksAndVideoReadsInBetweenKeepThePosition) {
     EXPECT_EQ(total, 88200);
 }
 
-TEST(Audio, ReadingWithoutAudioOrIntoNothingFails) {
-    auto movie = OpenSample("h264_1080p.mov");
-    ASSERT_TRUE(movie);
-    float sample = 0;
-    EXPECT_EQ(movie->ReadAudio(&sample, 1), vireo::engine::kErrNoAudio);
-    EXPECT_FALSE(movie->Info().audio.present);
-
-    auto wav = OpenSample("audio.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->ReadAudio(nullptr, 10), vireo::engine::kErrBadDestination);
-    EXPECT_EQ(wav->ReadAudio(&sample, 0), vireo::engine::kErrBadDestination);
-    EXPECT_EQ(wav->AudioPosition(), 0);
-}
-
 }  // namespace
 }  // namespace vireo::test::engine

@@ -16,7 +16,6 @@
 #include "TimeScale.h"
 #include "engine/Errors.h"
 #include "engine/PixelFormats.h"
-#include "samples/Pattern.h"
 
 namespace vireo::test::engine {
 namespace {
@@ -27,29 +26,6 @@ namespace errors = vireo::engine;
 
 constexpr std::uint32_t kBGRA = vireo::engine::kFormatBGRA;
 constexpr std::uint32_t k2vuy = vireo::engine::kFormat2vuy;
-
-Guid OpenOrFail(MovieClient& client, std::string const& file) {
-    Answer opened = client.OpenLater(SamplePath(file)).get();
-    EXPECT_EQ(OpenResult(opened), errors::kOK) << file;
-    return OpenedMovie(opened);
-}
-
-// The frame number the pattern of a delivered frame shows; -1 when none was delivered or it is
-// not of `fourcc`.
-int FrameNumber(DataAnswer const& got, int frameCount, std::uint32_t fourcc = kBGRA) {
-    if (AnswerValue(got.answer) != errors::kOK || !got.delivered || !got.data)
-        return -1;
-    InterfaceRef<Kino::IVideoFrame> frame;
-    if (Pix::WrapVideoFrameAroundBinaryReference(got.data, Guid::CreateUnique(), frame) < 0 ||
-        frame->GetPixelFormat() != fourcc)
-        return -1;
-    auto const* pixels = static_cast<const std::uint8_t*>(frame->GetPixels());
-    int const width = int(frame->GetWidth()), height = int(frame->GetHeight());
-    return fourcc == k2vuy ? samples::ReadFrameNumber2vuy(pixels, frame->GetRowBytes(), width,
-                                                          height, frameCount)
-                           : samples::ReadFrameNumberBGRA(pixels, frame->GetRowBytes(), width,
-                                                          height, frameCount);
-}
 
 // Shared-memory segments that exist under `prefix` and are not this process's own.
 int PeerSegments(std::string const& prefix) {
@@ -106,9 +82,11 @@ TEST(ReadAhead, AnyOtherRequestThanTheFrameAheadGetsItsOwnFrame) {
               kFrames - 1);
     EXPECT_EQ(AnswerValue(RequestFrame(client, movie, kFrames * kPeriod, kBGRA).answer),
               errors::kErrTimeOutOfRange);
-    // Quieting drops the frame ahead; reading goes on from where it was.
+    // Quieting drops the frame ahead; reading goes on from where it was, and after unquieting.
     EXPECT_EQ(AnswerValue(client.Call("QuietMovie", {MakeVariant(movie.AsUTF8String())})), 0);
     EXPECT_EQ(FrameNumber(RequestFrame(client, movie, 5 * kPeriod, kBGRA), kFrames), 5);
+    EXPECT_EQ(AnswerValue(client.Call("UnquietMovie", {MakeVariant(movie.AsUTF8String())})), 0);
+    EXPECT_EQ(FrameNumber(RequestFrame(client, movie, 6 * kPeriod, kBGRA), kFrames), 6);
 }
 
 TEST(ReadAhead, TakesNoRoomARequestWithinTheLimitsNeeds) {

@@ -78,7 +78,7 @@ TEST(VideoFrames, ScaledOutputKeepsThePictureAndStaysInsideItsRows) {
     EXPECT_EQ(samples::ReadFrameNumberBGRA(bytes.data(), rowBytes, width, height, 45), 17);
 }
 
-TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
+TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersOrWithoutTheTrackFail) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);
     vireo::engine::VideoInfo const& info = movie->Info().video;
@@ -108,6 +108,14 @@ TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
     ASSERT_TRUE(audioOnly);
     EXPECT_EQ(audioOnly->ReadVideoFrame(0, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
               vireo::engine::kErrNoVideo);
+    // Audio: none in the movie, or nowhere to put it.
+    float sample = 0;
+    auto silent = OpenSample("one_frame.mov");
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(silent->ReadAudio(&sample, 1), vireo::engine::kErrNoAudio);
+    EXPECT_EQ(audioOnly->ReadAudio(nullptr, 10), vireo::engine::kErrBadDestination);
+    EXPECT_EQ(audioOnly->ReadAudio(&sample, 0), vireo::engine::kErrBadDestination);
+    EXPECT_EQ(audioOnly->AudioPosition(), 0);
 }
 
 TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {

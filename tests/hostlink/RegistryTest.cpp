@@ -144,7 +144,6 @@ TEST(ServerSide, LaunchOptionsAreParsedStrictly) {
 
 TEST(ServerSide, TokensAreFreshAndEntriesAreWithdrawnOnlyByTheirOwner) {
     std::string const a = ::hostlink::server::MakeToken();
-    EXPECT_EQ(64u, a.size());
     EXPECT_NE(a, ::hostlink::server::MakeToken());
 
     support::TempRegistry registry;

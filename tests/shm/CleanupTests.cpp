@@ -1,9 +1,7 @@
 // Segments never outlive both processes; a warm pool creates none.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -22,16 +20,10 @@ using json = boost::json::object;
 // Runs "shm_peer --leak n": it creates n blocks (with segment name prefix `prefix`, ours by
 // default) and kills itself. Returns its (reaped) pid.
 pid_t SpawnLeaker(int n, std::string const& prefix = TestPrefix()) {
-    std::string const exe = SiblingExecutable("shm_peer");
-    std::string const count = std::to_string(n);
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--leak"),
-                               const_cast<char*>(count.c_str()), nullptr};
-    Environment environment(prefix);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environment.Get()) != 0) {
-        return -1;
-    }
-    waitpid(pid, nullptr, 0);
+    vireo::test::ChildProcess leaker({"env", "VIREO_SHM_PREFIX=" + prefix,
+                                      SiblingExecutable("shm_peer"), "--leak", std::to_string(n)});
+    pid_t const pid = leaker.Pid();
+    leaker.CloseAndWait(WaitLimit());
     return pid;
 }
 
@@ -124,13 +116,9 @@ TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     Peer other;
     std::string const foreign = TestPrefix() + "y";
     ASSERT_TRUE(other.Start(foreign));
-    auto request = [&other](Waiter& waiter, std::uint64_t size, std::uint64_t seed) {
-        Guid const id = Guid::CreateUnique();
-        Peer* p = &other;
-        json const want{
-            {"id", id.AsUTF8String()}, {"mode", "data"}, {"size", size}, {"seed", seed}};
-        ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(
-                         id, waiter.Handler(), [p, want] { p->Send("want", want); }));
+    auto request = [&](Waiter& waiter, std::uint64_t size, std::uint64_t seed) {
+        ASSERT_EQ(0, Request(Guid::CreateUnique(), waiter,
+                             {{"mode", "data"}, {"size", size}, {"seed", seed}}, &other));
         ASSERT_TRUE(waiter.Wait());
         ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
         EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), size, seed));

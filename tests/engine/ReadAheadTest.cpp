@@ -1,11 +1,11 @@
 // Frames rendered ahead on the server: a request for any other frame than the one rendered ahead
 // still gets its own frame, requests within the limits are never refused because of them, and
 // they go when their movie is closed or their session ends.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "EngineTestSupport.h"
@@ -31,13 +31,9 @@ constexpr std::uint32_t k2vuy = vireo::engine::kFormat2vuy;
 int PeerSegments(std::string const& prefix) {
     std::string const own = "-" + std::to_string(::getpid()) + "-";
     int count = 0;
-    if (DIR* listing = ::opendir("/dev/shm")) {
-        while (dirent* item = ::readdir(listing)) {
-            std::string const name = item->d_name;
-            if (name.rfind(prefix + "-", 0) == 0 && name.find(own) == std::string::npos)
-                ++count;
-        }
-        ::closedir(listing);
+    for (auto const& item : std::filesystem::directory_iterator("/dev/shm")) {
+        std::string const name = item.path().filename();
+        count += name.rfind(prefix + "-", 0) == 0 && name.find(own) == std::string::npos;
     }
     return count;
 }

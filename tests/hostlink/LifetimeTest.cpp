@@ -56,19 +56,30 @@ TEST(Lifetime, PrivateServerEndsWithItsParentEvenBeforeASession) {
     }
 }
 
-TEST(Lifetime, PrivateServerEndsWithItsSession) {
+// A private server ends with its only session, and any server on a termination signal; either
+// way its entry goes and its sessions are closed.
+TEST(Lifetime, PrivateServerEndsWithItsSessionAndAnyWithATerminationSignal) {
     TempRegistry registry;
     AppDirectory app(ServerKind::Real);
-    Outcome outcome = Connect(PrivateName("a1b2"), app.ExecutablePath());
-    ASSERT_NE(0, outcome.connection.port);
-    auto session = OpenSession(outcome.connection);
-    ASSERT_TRUE(session);
-    session->Close();
-    EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
-    EXPECT_EQ(0, registry.CountEntries());
-    // Our child, and reaped: no zombie is left.
-    EXPECT_TRUE(support::WaitUntil(
-        [&] { return ::kill(ServerPid(outcome), 0) != 0 && errno == ESRCH; }, kEnds));
+    for (int signal : {0, SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Outcome outcome =
+            Connect(signal == 0 ? PrivateName("a1b2") : kSharedName, app.ExecutablePath());
+        ASSERT_NE(0, outcome.connection.port);
+        auto session = OpenSession(outcome.connection);
+        ASSERT_TRUE(session);
+        if (signal == 0) {
+            session->Close();
+        } else {
+            ASSERT_EQ(0, ::kill(ServerPid(outcome), signal));
+        }
+        EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
+        EXPECT_EQ(0, registry.CountEntries());
+        EXPECT_TRUE(support::WaitUntil([&] { return session->IsClosed(); }, kEnds));
+        // Our child, and reaped: no zombie is left.
+        EXPECT_TRUE(support::WaitUntil(
+            [&] { return ::kill(ServerPid(outcome), 0) != 0 && errno == ESRCH; }, kEnds));
+    }
 }
 
 TEST(Lifetime, SharedServerStaysWhileUsedAndEndsAfterTheGrace) {
@@ -111,21 +122,6 @@ TEST(Lifetime, ServersThatNeverGetASessionEnd) {
     EXPECT_TRUE(support::WaitForProcessExit(ServerPid(shared), kEnds));
     EXPECT_TRUE(support::WaitForProcessExit(ServerPid(unique), kEnds));
     EXPECT_EQ(0, setup.registry.CountEntries());
-}
-
-TEST(Lifetime, TerminationSignalsWithdrawTheEntry) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Real);
-    for (int signal : {SIGTERM, SIGINT}) {
-        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-        ASSERT_NE(0, outcome.connection.port);
-        auto session = OpenSession(outcome.connection);
-        ASSERT_TRUE(session);
-        ASSERT_EQ(0, ::kill(ServerPid(outcome), signal));
-        EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
-        EXPECT_EQ(0, registry.CountEntries());
-        EXPECT_TRUE(support::WaitUntil([&] { return session->IsClosed(); }, kEnds));
-    }
 }
 
 // The real server holds a thousand sessions at once without a thread for each, and answers on

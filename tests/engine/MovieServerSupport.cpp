@@ -101,11 +101,7 @@ DataAnswer MovieClient::CallForData(const char* method, VariantArray params,
         // Runs on a crossprocess thread.
         [shared](basekit::utility::Guid const&, crossprocess::BinaryReferencePtr data,
                  long status) {
-            DataAnswer delivered;
-            delivered.delivered = true;
-            delivered.status = status;
-            delivered.data = data;
-            shared->data.set_value(delivered);
+            shared->data.set_value(DataAnswer{Answer(), true, status, data});
         },
         // Runs on this thread, from within the registration.
         [this, shared, call] {

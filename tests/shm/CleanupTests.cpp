@@ -56,7 +56,9 @@ bool Exists(std::string const& name) {
     return stat(("/dev/shm" + name).c_str(), &st) == 0;
 }
 
-TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
+// The start-up scan reclaims the segments of dead processes of our prefix only: another prefix
+// belongs to other processes (another test, another setting), which judge their own.
+TEST(ShmReclaim, LeftoversOfGoneProcessesOfOurPrefixAreReclaimedAtStartAndLiveOnesKept) {
     // Extra uninitializations do nothing: the next initialization is still the first.
     crossprocess::UninitializeClient();
     crossprocess::UninitializeClient();
@@ -70,8 +72,10 @@ TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
     auto const liveSegments = SegmentsOf(live.Pid());
     ASSERT_FALSE(liveSegments.empty());
 
+    std::string const foreign = TestPrefix() + "x";
+    pid_t const theirs = SpawnLeaker(2, foreign);
     pid_t const dead = SpawnLeaker(3);
-    ASSERT_GT(dead, 0);
+    ASSERT_EQ(2u, SegmentsOf(theirs, foreign).size());
     ASSERT_EQ(3u, SegmentsOf(dead).size());
     std::string const reused = MakeReusedPidLeftover();
     ASSERT_FALSE(reused.empty());
@@ -81,31 +85,14 @@ TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
     EXPECT_TRUE(SegmentsOf(dead).empty());
     EXPECT_FALSE(Exists(reused));
     EXPECT_EQ(liveSegments, SegmentsOf(live.Pid()));
+    EXPECT_EQ(2u, SegmentsOf(theirs, foreign).size());
+    for (auto const& name : SegmentsOf(theirs, foreign)) {
+        shm_unlink(("/" + name).c_str());
+    }
 
     // A leftover never blocks a new block.
     EXPECT_TRUE(crossprocess::CreateWritableReference(1000));
     crossprocess::UninitializeClient();
-}
-
-TEST(ShmReclaim, AProcessScansOnlyItsOwnPrefix) {
-    std::string const foreign = TestPrefix() + "x";
-    pid_t const theirs = SpawnLeaker(2, foreign);
-    pid_t const ours = SpawnLeaker(2);
-    ASSERT_GT(theirs, 0);
-    ASSERT_GT(ours, 0);
-    ASSERT_EQ(2u, SegmentsOf(theirs, foreign).size());
-    ASSERT_EQ(2u, SegmentsOf(ours).size());
-
-    // The start-up scan reclaims the dead process's segments of our prefix only: another
-    // prefix belongs to other processes (another test, another setting), which judge their own.
-    crossprocess::UninitializeClient();
-    EXPECT_TRUE(crossprocess::InitializeClient());
-    EXPECT_TRUE(SegmentsOf(ours).empty());
-    EXPECT_EQ(2u, SegmentsOf(theirs, foreign).size());
-    crossprocess::UninitializeClient();
-    for (auto const& name : SegmentsOf(theirs, foreign)) {
-        shm_unlink(("/" + name).c_str());
-    }
 }
 
 using ShmCleanup = WithPeer;

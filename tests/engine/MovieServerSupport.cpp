@@ -219,7 +219,8 @@ basekit::utility::Guid OpenOrFail(MovieClient& client, std::string const& file) 
 }
 
 int FrameNumber(DataAnswer const& got, int frameCount, std::uint32_t fourcc) {
-    if (AnswerValue(got.answer) != vireo::engine::kOK || !got.delivered || !got.data)
+    if (AnswerValue(got.answer) != vireo::engine::kOK || !got.delivered || got.status != 0 ||
+        !got.data)
         return -1;
     InterfaceRef<Kino::IVideoFrame> frame;
     if (Pix::WrapVideoFrameAroundBinaryReference(got.data, basekit::utility::Guid::CreateUnique(),

@@ -1,4 +1,5 @@
-// Audio comes out block after block, every sample exactly once, and starts over on Restart.
+// Audio comes out block after block, every sample exactly once (AAC close to the written sine),
+// and starts over on Restart.
 #include <gtest/gtest.h>
 
 #include "EngineTestSupport.h"
@@ -41,7 +42,18 @@ TEST_P(SampleAudio, EverySampleExactlyOnceThenAgainAfterRestart) {
     // Exactly the length the movie reports, and for PCM exactly what was written.
     EXPECT_EQ(std::int64_t(first.size()), info.duration * channels);
     EXPECT_EQ(movie->AudioPosition(), info.duration);
-    if (written.audio->codec != samples::AudioCodec::AAC) {
+    if (written.audio->codec == samples::AudioCodec::AAC) {
+        // AAC is lossy; the sine must still be recognisable well inside the stream.
+        int const rate = written.audio->sampleRate;
+        double error = 0;
+        int count = 0;
+        for (std::int64_t i = rate / 10; i < rate; i += 7) {
+            for (int ch = 0; ch < channels; ++ch, ++count)
+                error += std::abs(first[std::size_t(i * channels + ch)] -
+                                  samples::SineSample(i, ch, rate));
+        }
+        EXPECT_LT(error / count, 0.02);
+    } else {
         ASSERT_EQ(std::int64_t(first.size()), written.audio->samples * channels);
         for (std::int64_t i = 0; i < written.audio->samples; ++i) {
             for (int ch = 0; ch < channels; ++ch) {
@@ -65,22 +77,6 @@ std::string SafeName(::testing::TestParamInfo<std::string> const& param) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAudio, SampleAudio, ::testing::ValuesIn(AudioSampleNames()), SafeName);
-
-TEST(Audio, CompressedAudioDecodesToTheWrittenSignal) {
-    auto movie = OpenSample("h264_aac_tc.mov");
-    ASSERT_TRUE(movie);
-    std::vector<float> all = ReadAll(*movie);
-    // AAC is lossy; the sine must still be recognisable well inside the stream.
-    double error = 0;
-    int count = 0;
-    for (std::int64_t i = 4800; i < 48000; i += 7) {
-        for (int ch = 0; ch < 2; ++ch) {
-            error += std::abs(all[std::size_t(i * 2 + ch)] - samples::SineSample(i, ch, 48000));
-            ++count;
-        }
-    }
-    EXPECT_LT(error / count, 0.02);
-}
 
 TEST(Audio, SmallBlocksAndVideoReadsInBetweenKeepThePosition) {
     auto movie = OpenSample("mjpeg_pcm.avi");
@@ -106,20 +102,6 @@ TEST(Audio, SmallBlocksAndVideoReadsInBetweenKeepThePosition) {
                   vireo::engine::kOK);
     }
     EXPECT_EQ(total, 88200);
-}
-
-TEST(Audio, ReadingWithoutAudioOrIntoNothingFails) {
-    auto movie = OpenSample("h264_1080p.mov");
-    ASSERT_TRUE(movie);
-    float sample = 0;
-    EXPECT_EQ(movie->ReadAudio(&sample, 1), vireo::engine::kErrNoAudio);
-    EXPECT_FALSE(movie->Info().audio.present);
-
-    auto wav = OpenSample("audio.wav");
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->ReadAudio(nullptr, 10), vireo::engine::kErrBadDestination);
-    EXPECT_EQ(wav->ReadAudio(&sample, 0), vireo::engine::kErrBadDestination);
-    EXPECT_EQ(wav->AudioPosition(), 0);
 }
 
 }  // namespace

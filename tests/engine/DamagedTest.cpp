@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
+#include <utility>
 
 #include "EngineTestSupport.h"
 #include "engine/Errors.h"
@@ -13,29 +15,18 @@ namespace vireo::test::engine {
 namespace {
 
 // The answer to one frame request: the code, and the frame number shown when it succeeded.
-struct FrameAnswer {
-    std::int32_t code = 0;
-    int number = -1;
-    bool operator==(FrameAnswer const& other) const {
-        return code == other.code && number == other.number;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, FrameAnswer const& answer) {
-    return out << "{" << answer.code << ", frame " << answer.number << "}";
-}
+using FrameAnswer = std::pair<std::int32_t, int>;
 
 FrameAnswer Ask(vireo::engine::Movie& movie, int frame) {
     auto const& info = movie.Info().video;
     FrameBuffer buffer(vireo::engine::kFormatBGRA, info.width, info.height);
-    FrameAnswer answer;
-    answer.code =
+    std::int32_t const code =
         movie.ReadVideoFrame(frame * std::int64_t(info.sampleSize), vireo::engine::kFormatBGRA,
                              buffer.bytes.data(), buffer.rowBytes, 0, 0);
-    if (answer.code == vireo::engine::kOK)
-        answer.number = samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes,
-                                                     info.width, info.height, 45);
-    return answer;
+    if (code != vireo::engine::kOK)
+        return {code, -1};
+    return {code, samples::ReadFrameNumberBGRA(buffer.bytes.data(), buffer.rowBytes, info.width,
+                                               info.height, 45)};
 }
 
 TEST(DamagedMovie, EachFrameHasOneAnswerWhateverWasAskedBefore) {
@@ -43,8 +34,7 @@ TEST(DamagedMovie, EachFrameHasOneAnswerWhateverWasAskedBefore) {
     // data is lost shows the last frame before it that decodes; frames after the end of the
     // data are missing.
     std::vector<int> forward(45);
-    for (int i = 0; i < 45; ++i)
-        forward[std::size_t(i)] = i;
+    std::iota(forward.begin(), forward.end(), 0);
     std::vector<FrameAnswer> answers;
     {
         auto movie = OpenSample(samples::kCutDataFile);
@@ -55,11 +45,11 @@ TEST(DamagedMovie, EachFrameHasOneAnswerWhateverWasAskedBefore) {
     for (int frame = 0; frame < 45; ++frame) {
         FrameAnswer const& answer = answers[std::size_t(frame)];
         if (frame < 19) {
-            EXPECT_EQ(answer, (FrameAnswer{vireo::engine::kOK, frame})) << "frame " << frame;
+            EXPECT_EQ(answer, FrameAnswer(vireo::engine::kOK, frame)) << "frame " << frame;
         } else if (frame >= samples::kCutDataFrames) {
-            EXPECT_EQ(answer.code, vireo::engine::kErrFrameUnavailable) << "frame " << frame;
-        } else if (answer.code == vireo::engine::kOK) {
-            EXPECT_LE(answer.number, frame);
+            EXPECT_EQ(answer.first, vireo::engine::kErrFrameUnavailable) << "frame " << frame;
+        } else if (answer.first == vireo::engine::kOK) {
+            EXPECT_LE(answer.second, frame);
         }
     }
 

@@ -27,19 +27,6 @@ std::chrono::milliseconds Since(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
-// Writes the two hostile inputs into `dir`: "pipes.m3u8", whose segments are named pipes with no
-// writer, and "fan.m3u8", which lists 450 variants, each opened and probed in turn.
-void WriteHostileFiles(std::string const& dir) {
-    std::vector<std::string> pipes;
-    for (int i = 0; i < 3; ++i) {
-        pipes.push_back("pipe" + std::to_string(i) + ".ts");
-        ASSERT_EQ(::mkfifo((dir + "/" + pipes.back()).c_str(), 0600), 0);
-    }
-    WritePlaylist(dir, "pipes.m3u8", pipes);
-
-    WriteFanOut(dir);
-}
-
 // Opens one movie, closes it, and tells how long the open took (-1 ms when it failed).
 std::chrono::milliseconds TimedOpen(MovieClient& client, std::string const& path) {
     auto const start = Clock::now();
@@ -52,8 +39,14 @@ std::chrono::milliseconds TimedOpen(MovieClient& client, std::string const& path
 }
 
 TEST(HostileOpens, TwoBlockingOpensHoldUpNoOtherClient) {
+    // "pipes.m3u8" lists named pipes with no writer; "fan.m3u8" lists 450 variants, each opened
+    // and probed in turn.
     vireo::test::TempDir dir("vireo-hostile");
-    WriteHostileFiles(dir.Path());
+    std::vector<std::string> const segments{"pipe0.ts", "pipe1.ts", "pipe2.ts"};
+    for (auto const& segment : segments)
+        ASSERT_EQ(::mkfifo((dir.Path() + "/" + segment).c_str(), 0600), 0);
+    WritePlaylist(dir.Path(), "pipes.m3u8", segments);
+    WriteFanOut(dir.Path());
     int const limitMs = vireo::test::ScaledMs(1500);
     MovieServer server("VireoServer.OpenTimeLimitMs=" + std::to_string(limitMs) + "\n");
     ASSERT_TRUE(server.Ready());

@@ -1,12 +1,20 @@
 #include "MovieServerSupport.h"
 
-#include <fstream>
+#include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+
+#include "EngineTestSupport.h"
+#include "Kino/VideoFrame.h"
+#include "Pix/Pix.h"
 #include "TimeScale.h"
 #include "basekit/serialization/JSONConvert.h"
 #include "basekit/utility/Text.h"
+#include "engine/Errors.h"
 #include "engine/PixelFormats.h"
 #include "hostlink/HostLink.h"
+#include "samples/Pattern.h"
 
 namespace vireo::test::engine {
 
@@ -32,6 +40,20 @@ VariantObject ValueObject(Answer const& answer) {
     return value ? basekit::serialization::AsObject(*value) : VariantObject();
 }
 
+// Sends `call`; `answered` runs once with the answer, on a thread of the RPC client.
+void SendRequest(basemarshal::RPCClient& client, VariantPtr const& call,
+                 std::function<void(Answer)> answered) {
+    client.SendRequest(
+        call,
+        [answered](VariantPtr const& result, std::int64_t) {
+            answered(Answer{true, true, result});
+        },
+        [answered](long, basekit::UTF16String const&, std::int64_t) {
+            answered(Answer{true, false, VariantPtr()});
+        },
+        0);
+}
+
 }  // namespace
 
 MovieClient::MovieClient(basetransport::SessionPtr session) : mSession(std::move(session)) {
@@ -47,18 +69,9 @@ MovieClient::~MovieClient() {
 
 std::future<Answer> MovieClient::CallLater(const char* method, VariantArray params) {
     auto done = std::make_shared<std::promise<Answer>>();
-    auto future = done->get_future();
-    mClient->SendRequest(
-        BuildCall(method, params),
-        // Both handlers run on a thread of the RPC client.
-        [done](VariantPtr const& result, std::int64_t) {
-            done->set_value(Answer{true, true, result});
-        },
-        [done](long, basekit::UTF16String const&, std::int64_t) {
-            done->set_value(Answer{true, false, VariantPtr()});
-        },
-        0);
-    return future;
+    SendRequest(*mClient, BuildCall(method, params),
+                [done](Answer answer) { done->set_value(std::move(answer)); });
+    return done->get_future();
 }
 
 Answer MovieClient::Call(const char* method, VariantArray params) {
@@ -88,23 +101,12 @@ DataAnswer MovieClient::CallForData(const char* method, VariantArray params,
         // Runs on a crossprocess thread.
         [shared](basekit::utility::Guid const&, crossprocess::BinaryReferencePtr data,
                  long status) {
-            DataAnswer delivered;
-            delivered.delivered = true;
-            delivered.status = status;
-            delivered.data = data;
-            shared->data.set_value(delivered);
+            shared->data.set_value(DataAnswer{Answer(), true, status, data});
         },
         // Runs on this thread, from within the registration.
         [this, shared, call] {
-            mClient->SendRequest(
-                call,
-                [shared](VariantPtr const& result, std::int64_t) {
-                    shared->answer.set_value(Answer{true, true, result});
-                },
-                [shared](long, basekit::UTF16String const&, std::int64_t) {
-                    shared->answer.set_value(Answer{true, false, VariantPtr()});
-                },
-                0);
+            SendRequest(*mClient, call,
+                        [shared](Answer answer) { shared->answer.set_value(std::move(answer)); });
         });
     DataAnswer result;
     if (registered != 0 || answerFuture.wait_for(Bound()) != std::future_status::ready)
@@ -208,6 +210,30 @@ std::int64_t OpenResult(Answer const& answer) {
 basekit::utility::Guid OpenedMovie(Answer const& answer) {
     return basekit::serialization::ReadValue<basekit::utility::Guid>(ValueObject(answer),
                                                                      "MovieIdentifier");
+}
+
+basekit::utility::Guid OpenOrFail(MovieClient& client, std::string const& file) {
+    Answer opened = client.OpenLater(SamplePath(file)).get();
+    EXPECT_EQ(OpenResult(opened), vireo::engine::kOK) << file;
+    return OpenedMovie(opened);
+}
+
+int FrameNumber(DataAnswer const& got, int frameCount, std::uint32_t fourcc) {
+    if (AnswerValue(got.answer) != vireo::engine::kOK || !got.delivered || got.status != 0 ||
+        !got.data)
+        return -1;
+    InterfaceRef<Kino::IVideoFrame> frame;
+    if (Pix::WrapVideoFrameAroundBinaryReference(got.data, basekit::utility::Guid::CreateUnique(),
+                                                 frame) < 0 ||
+        frame->GetPixelFormat() != fourcc)
+        return -1;
+    auto const* pixels = static_cast<const std::uint8_t*>(frame->GetPixels());
+    int const width = int(frame->GetWidth()), height = int(frame->GetHeight());
+    return fourcc == vireo::engine::kFormat2vuy
+               ? samples::ReadFrameNumber2vuy(pixels, frame->GetRowBytes(), width, height,
+                                              frameCount)
+               : samples::ReadFrameNumberBGRA(pixels, frame->GetRowBytes(), width, height,
+                                              frameCount);
 }
 
 }  // namespace vireo::test::engine

@@ -12,6 +12,7 @@
 #include "basekit/utility/Guid.h"
 #include "basemarshal/RPCClient.h"
 #include "crossprocess/CrossProcess.h"
+#include "engine/PixelFormats.h"
 
 namespace vireo::test::engine {
 
@@ -95,5 +96,11 @@ std::int64_t AnswerValue(Answer const& answer);
 std::int64_t OpenResult(Answer const& answer);
 // The "MovieIdentifier" of an answer to OpenMovieFromFile.
 basekit::utility::Guid OpenedMovie(Answer const& answer);
+// Opens a sample; fails the test when it does not open.
+basekit::utility::Guid OpenOrFail(MovieClient& client, std::string const& file);
+// The frame number the pattern of a delivered frame shows; -1 when none was delivered or it is
+// not of `fourcc`.
+int FrameNumber(DataAnswer const& got, int frameCount,
+                std::uint32_t fourcc = vireo::engine::kFormatBGRA);
 
 }  // namespace vireo::test::engine

@@ -1,5 +1,5 @@
-// Opening reads only regular files, the movie's and every file it refers to, and ends within
-// its time limit.
+// Opening fails with a distinct code for each kind of bad input, reads only regular files, the
+// movie's and every file it refers to, and ends within its time limit.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -57,7 +57,9 @@ class GuardedOpen : public ::testing::Test {
             ADD_FAILURE() << "opening " << path << " did not end";
             ReleaseBlockedReaders();
         }
-        return opening.get();
+        Opened opened = opening.get();
+        EXPECT_EQ(opened.movie == nullptr, opened.error != vireo::engine::kOK) << path;
+        return opened;
     }
 
     void ReleaseBlockedReaders() {
@@ -77,6 +79,41 @@ class GuardedOpen : public ::testing::Test {
     vireo::test::TempDir mScratch{"vireo-opening"};
     std::string const dir = mScratch.Path();
 };
+
+TEST_F(GuardedOpen, EachKindOfBadInputHasItsCode) {
+    std::ofstream(Path("empty.mov")).close();
+    // A pipe would block a reader for ever; it is refused without reading.
+    Pipe("pipe.mov");
+    // A subtitle file is a container FFmpeg reads, but it has nothing to show or play.
+    Write("captions.srt",
+          "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n2\n00:00:03,000 --> 00:00:04,000\nAgain\n\n");
+    struct Case {
+        std::string path;
+        std::int32_t code;
+    } const cases[] = {
+        {SamplePath("no_such_file.mov"), vireo::engine::kErrFileNotFound},
+        {SamplePath("no_such_dir/a.mov"), vireo::engine::kErrFileNotFound},
+        {VIREO_ENGINE_SAMPLES_DIR, vireo::engine::kErrIsDirectory},
+        {"", vireo::engine::kErrInvalidPath},
+        {SamplePath(samples::kNotMediaFile), vireo::engine::kErrNotMedia},
+        // A ".txt" file would otherwise be taken for an ANSI-art animation by FFmpeg.
+        {SamplePath(samples::kTextFile), vireo::engine::kErrNotMedia},
+        // Random bytes are not a damaged movie because the file is named like one.
+        {SamplePath(samples::kRandomFile), vireo::engine::kErrNotMedia},
+        // Recognised as a QuickTime file, but its movie header is cut off.
+        {SamplePath(samples::kTruncatedFile), vireo::engine::kErrCorrupt},
+        {Path("empty.mov"), vireo::engine::kErrNotMedia},
+        {Path("pipe.mov"), vireo::engine::kErrNotMedia},
+        {Path("captions.srt"), vireo::engine::kErrNoDecodableStream}};
+    for (auto const& c : cases)
+        EXPECT_EQ(OpenBounded(c.path).error, c.code) << c.path;
+
+    if (::geteuid() != 0) {  // root reads every file
+        Copy("one_frame.mov", "locked.mov");
+        ::chmod(Path("locked.mov").c_str(), 0);
+        EXPECT_EQ(OpenBounded(Path("locked.mov")).error, vireo::engine::kErrAccessDenied);
+    }
+}
 
 TEST_F(GuardedOpen, AReferenceMovieReadsItsMediaFromTheFileBesideIt) {
     auto reference = OpenSample(samples::kReferenceFile);

@@ -1,11 +1,11 @@
 // Frames rendered ahead on the server: a request for any other frame than the one rendered ahead
 // still gets its own frame, requests within the limits are never refused because of them, and
 // they go when their movie is closed or their session ends.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "EngineTestSupport.h"
@@ -16,7 +16,6 @@
 #include "TimeScale.h"
 #include "engine/Errors.h"
 #include "engine/PixelFormats.h"
-#include "samples/Pattern.h"
 
 namespace vireo::test::engine {
 namespace {
@@ -28,40 +27,13 @@ namespace errors = vireo::engine;
 constexpr std::uint32_t kBGRA = vireo::engine::kFormatBGRA;
 constexpr std::uint32_t k2vuy = vireo::engine::kFormat2vuy;
 
-Guid OpenOrFail(MovieClient& client, std::string const& file) {
-    Answer opened = client.OpenLater(SamplePath(file)).get();
-    EXPECT_EQ(OpenResult(opened), errors::kOK) << file;
-    return OpenedMovie(opened);
-}
-
-// The frame number the pattern of a delivered frame shows; -1 when none was delivered or it is
-// not of `fourcc`.
-int FrameNumber(DataAnswer const& got, int frameCount, std::uint32_t fourcc = kBGRA) {
-    if (AnswerValue(got.answer) != errors::kOK || !got.delivered || !got.data)
-        return -1;
-    InterfaceRef<Kino::IVideoFrame> frame;
-    if (Pix::WrapVideoFrameAroundBinaryReference(got.data, Guid::CreateUnique(), frame) < 0 ||
-        frame->GetPixelFormat() != fourcc)
-        return -1;
-    auto const* pixels = static_cast<const std::uint8_t*>(frame->GetPixels());
-    int const width = int(frame->GetWidth()), height = int(frame->GetHeight());
-    return fourcc == k2vuy ? samples::ReadFrameNumber2vuy(pixels, frame->GetRowBytes(), width,
-                                                          height, frameCount)
-                           : samples::ReadFrameNumberBGRA(pixels, frame->GetRowBytes(), width,
-                                                          height, frameCount);
-}
-
 // Shared-memory segments that exist under `prefix` and are not this process's own.
 int PeerSegments(std::string const& prefix) {
     std::string const own = "-" + std::to_string(::getpid()) + "-";
     int count = 0;
-    if (DIR* listing = ::opendir("/dev/shm")) {
-        while (dirent* item = ::readdir(listing)) {
-            std::string const name = item->d_name;
-            if (name.rfind(prefix + "-", 0) == 0 && name.find(own) == std::string::npos)
-                ++count;
-        }
-        ::closedir(listing);
+    for (auto const& item : std::filesystem::directory_iterator("/dev/shm")) {
+        std::string const name = item.path().filename();
+        count += name.rfind(prefix + "-", 0) == 0 && name.find(own) == std::string::npos;
     }
     return count;
 }
@@ -106,9 +78,11 @@ TEST(ReadAhead, AnyOtherRequestThanTheFrameAheadGetsItsOwnFrame) {
               kFrames - 1);
     EXPECT_EQ(AnswerValue(RequestFrame(client, movie, kFrames * kPeriod, kBGRA).answer),
               errors::kErrTimeOutOfRange);
-    // Quieting drops the frame ahead; reading goes on from where it was.
+    // Quieting drops the frame ahead; reading goes on from where it was, and after unquieting.
     EXPECT_EQ(AnswerValue(client.Call("QuietMovie", {MakeVariant(movie.AsUTF8String())})), 0);
     EXPECT_EQ(FrameNumber(RequestFrame(client, movie, 5 * kPeriod, kBGRA), kFrames), 5);
+    EXPECT_EQ(AnswerValue(client.Call("UnquietMovie", {MakeVariant(movie.AsUTF8String())})), 0);
+    EXPECT_EQ(FrameNumber(RequestFrame(client, movie, 6 * kPeriod, kBGRA), kFrames), 6);
 }
 
 TEST(ReadAhead, TakesNoRoomARequestWithinTheLimitsNeeds) {

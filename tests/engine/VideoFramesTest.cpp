@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 
 #include "EngineTestSupport.h"
@@ -12,42 +13,30 @@
 namespace vireo::test::engine {
 namespace {
 
-class SampleFrames : public ::testing::TestWithParam<std::string> {
-  protected:
-    void SetUp() override {
-        written = &samples::FindSample(GetParam());
-        movie = OpenSample(GetParam());
-        ASSERT_TRUE(movie);
-    }
-    samples::SampleMovie const* written = nullptr;
-    std::unique_ptr<vireo::engine::Movie> movie;
-};
+class SampleFrames : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(SampleFrames, SequentialReadingGivesEveryFrameInOrderWithoutSeeking) {
-    auto const& video = *written->video;
+TEST_P(SampleFrames, EveryFrameInOrderWithoutSeekingThenAnyOrderAndTimesBetween) {
+    samples::SampleMovie const& written = samples::FindSample(GetParam());
+    auto movie = OpenSample(GetParam());
+    ASSERT_TRUE(movie);
+    auto const& video = *written.video;
+    vireo::engine::VideoInfo const& info = movie->Info().video;
     for (int i = 0; i < video.frames; ++i) {
-        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i)
-            << "frame " << i;
+        EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, info, i)), i) << "frame " << i;
         // Asking again for the frame just read decodes nothing.
         if (i == video.frames / 2) {
             auto before = movie->VideoStats().framesDecoded;
-            EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, movie->Info().video, i)), i);
+            EXPECT_EQ(FrameNumberAt(*movie, TimeOfFrame(video, info, i)), i);
             EXPECT_EQ(movie->VideoStats().framesDecoded, before);
         }
     }
     // Each frame decoded once, the decoder never repositioned.
     EXPECT_EQ(movie->VideoStats().seeks, 0);
     EXPECT_EQ(movie->VideoStats().framesDecoded, video.frames);
-}
 
-TEST_P(SampleFrames, RandomOrderGivesTheAskedFrameAndTimesBetweenShowTheEarlierOne) {
-    auto const& video = *written->video;
-    vireo::engine::VideoInfo const& info = movie->Info().video;
     std::vector<int> order(std::size_t(video.frames));
-    for (int i = 0; i < video.frames; ++i)
-        order[std::size_t(i)] = i;
-    std::mt19937 random(1234);
-    std::shuffle(order.begin(), order.end(), random);
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(1234));
     // Some frames twice in a row, and back to the start at the end.
     order.insert(order.begin() + std::ptrdiff_t(order.size() / 2), order[order.size() / 2]);
     order.push_back(0);
@@ -78,7 +67,7 @@ TEST(VideoFrames, ScaledOutputKeepsThePictureAndStaysInsideItsRows) {
     EXPECT_EQ(samples::ReadFrameNumberBGRA(bytes.data(), rowBytes, width, height, 45), 17);
 }
 
-TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
+TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersOrWithoutTheTrackFail) {
     auto movie = OpenSample("h264_aac_tc.mov");
     ASSERT_TRUE(movie);
     vireo::engine::VideoInfo const& info = movie->Info().video;
@@ -108,6 +97,14 @@ TEST(VideoFrames, RequestsOutsideTheMovieOrWithBadBuffersFail) {
     ASSERT_TRUE(audioOnly);
     EXPECT_EQ(audioOnly->ReadVideoFrame(0, vireo::engine::kFormatBGRA, data, buffer.rowBytes, 0, 0),
               vireo::engine::kErrNoVideo);
+    // Audio: none in the movie, or nowhere to put it.
+    float sample = 0;
+    auto silent = OpenSample("one_frame.mov");
+    ASSERT_TRUE(silent);
+    EXPECT_EQ(silent->ReadAudio(&sample, 1), vireo::engine::kErrNoAudio);
+    EXPECT_EQ(audioOnly->ReadAudio(nullptr, 10), vireo::engine::kErrBadDestination);
+    EXPECT_EQ(audioOnly->ReadAudio(&sample, 0), vireo::engine::kErrBadDestination);
+    EXPECT_EQ(audioOnly->AudioPosition(), 0);
 }
 
 TEST(VideoFrames, ReleasedResourcesComeBackOnTheNextRead) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -18,39 +17,6 @@ namespace vireo::test::engine {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A door that tasks wait at until the test opens it, and a count of who is waiting.
-class Door {
-  public:
-    void WaitHere() {
-        std::unique_lock<std::mutex> lock(mMutex);
-        ++mWaiting;
-        mChanged.notify_all();
-        mChanged.wait(lock, [this] { return mOpen; });
-        --mWaiting;
-    }
-    void Open() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mOpen = true;
-        mChanged.notify_all();
-    }
-    // Waits (bounded) until `count` tasks wait at the door.
-    bool WaitForWaiting(int count) {
-        std::unique_lock<std::mutex> lock(mMutex);
-        return mChanged.wait_for(lock, vireo::test::Scaled(10000ms),
-                                 [&] { return mWaiting == count; });
-    }
-    int Waiting() {
-        std::lock_guard<std::mutex> lock(mMutex);
-        return mWaiting;
-    }
-
-  private:
-    std::mutex mMutex;
-    std::condition_variable mChanged;
-    int mWaiting = 0;
-    bool mOpen = false;
-};
 
 // Records the failures reported while it lives.
 class CaughtReports {
@@ -103,26 +69,31 @@ TEST(WorkerPool, AThrowingTaskIsReportedAndTheStrandGoesOn) {
 TEST(SessionOpeners, OneSessionHoldsOnlyItsShareOfThePool) {
     server::WorkerPool pool(4);
     server::movie::SessionOpeners openers(pool, 2);
-    Door slow;
+    // Session 1's opens wait at a door the test opens.
+    std::promise<void> open;
+    std::shared_future<void> door = open.get_future().share();
+    std::atomic<int> waiting{0};
     std::atomic<int> slowDone{0};
     // Five slow opens of session 1: two run, three wait behind them.
     for (int i = 0; i < 5; ++i) {
-        openers.Post(1, [&] {
-            slow.WaitHere();
+        openers.Post(1, [&, door] {
+            ++waiting;
+            door.wait();
+            --waiting;
             ++slowDone;
         });
     }
-    ASSERT_TRUE(slow.WaitForWaiting(2));
+    ASSERT_TRUE(vireo::test::Eventually([&] { return waiting.load() == 2; }, 10000ms));
     // Session 2's opens run at once, on the threads session 1 leaves free (two at a time, so
     // the last two may still be running together: wait for all six to have finished).
     std::atomic<int> fastDone{0};
     for (int i = 0; i < 6; ++i)
         openers.Post(2, [&] { ++fastDone; });
     ASSERT_TRUE(vireo::test::Eventually([&] { return fastDone.load() == 6; }, 10000ms));
-    EXPECT_EQ(slow.Waiting(), 2) << "session 1 never runs more than two at once";
+    EXPECT_EQ(waiting.load(), 2) << "session 1 never runs more than two at once";
     EXPECT_EQ(slowDone.load(), 0);
     // Once the door opens, session 1's waiting opens run too, in turn.
-    slow.Open();
+    open.set_value();
     ASSERT_TRUE(vireo::test::Eventually([&] { return slowDone.load() == 5; }, 10000ms));
     pool.Stop();
 }

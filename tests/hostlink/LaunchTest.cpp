@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,8 +14,6 @@
 #include "basekit/utility/Process.h"
 #include "hostlink/HostLink.h"
 #include "hostlink/Registry.h"
-
-extern char** environ;
 
 namespace vireo::test::hostlink {
 
@@ -66,7 +63,6 @@ TEST(Launch, TwoProcessesStartingOneNameAtOnceGetOneServer) {
     HelperProcess other(kSharedName, app.ExecutablePath(), true);
     Outcome mine = Connect(kSharedName, app.ExecutablePath());
     ASSERT_TRUE(other.ReadReport(30s));
-    ASSERT_TRUE(mine.called);
     ASSERT_NE(0, mine.connection.port);
     EXPECT_EQ(mine.connection.processID, other.ServerPid());
     EXPECT_TRUE(other.HasSession());
@@ -78,9 +74,7 @@ TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {
     AppDirectory app(ServerKind::Scripted);
     {
         ScriptFile late(R"({"announceDelayMs": 1200, "methods": {}})");
-        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-        ASSERT_TRUE(outcome.called);
-        EXPECT_NE(0, outcome.connection.port);
+        EXPECT_NE(0, Connect(kSharedName, app.ExecutablePath()).connection.port);
     }
     {
         // A server that never announces itself is killed when the time runs out.
@@ -98,10 +92,10 @@ TEST(Launch, LateAnnouncementIsDeliveredAndSilenceIsEndedByTheTimeOut) {
 namespace {
 
 pid_t DeadProcess() {
-    pid_t dead = 0;
-    char program[] = "/bin/true";
-    char* argv[] = {program, nullptr};
-    EXPECT_EQ(0, ::posix_spawn(&dead, program, nullptr, nullptr, argv, environ));
+    pid_t const dead = ::fork();
+    if (dead == 0) {
+        ::_exit(0);
+    }
     EXPECT_EQ(dead, ::waitpid(dead, nullptr, 0));
     return dead;
 }
@@ -113,9 +107,8 @@ bool Exists(std::string const& path) {
 }  // namespace
 
 TEST(Launch, StaleEntriesAreReplaced) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
+    ScriptedSetup setup;
+    TempRegistry& registry = setup.registry;
     std::string const path = ::hostlink::EntryPath(registry.Dir(), kSharedName);
 
     pid_t const dead = DeadProcess();
@@ -135,8 +128,7 @@ TEST(Launch, StaleEntriesAreReplaced) {
 
     for (auto const& entry : cases) {
         ASSERT_TRUE(::hostlink::WriteEntry(path, entry));
-        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-        ASSERT_TRUE(outcome.called);
+        Outcome outcome = Connect(kSharedName, setup.app.ExecutablePath());
         ASSERT_NE(0, outcome.connection.port);
         ::hostlink::RegistryEntry now;
         ASSERT_TRUE(registry.ReadEntry(kSharedName, now));
@@ -147,19 +139,14 @@ TEST(Launch, StaleEntriesAreReplaced) {
     }
     // After SIGKILL the entry stays behind, stale; the next request replaces it too.
     EXPECT_EQ(1, registry.CountEntries());
-    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
-    EXPECT_NE(0, outcome.connection.port);
+    EXPECT_NE(0, Connect(kSharedName, setup.app.ExecutablePath()).connection.port);
 }
 
 TEST(Launch, ServersInheritNoDescriptorsOfTheirStarter) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
+    ScriptedSetup setup;
     int leaky[2];
     ASSERT_EQ(0, ::pipe(leaky));  // deliberately without close-on-exec
-    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
+    Outcome outcome = Connect(kSharedName, setup.app.ExecutablePath());
     ASSERT_NE(0, outcome.connection.port);
     std::string const fdDir = "/proc/" + std::to_string(outcome.connection.processID) + "/fd/";
     for (int fd : leaky) {
@@ -183,11 +170,9 @@ TEST(Launch, ServersInheritNoDescriptorsOfTheirStarter) {
 // What processes that died left in the registry is removed by the next request; what live
 // processes hold stays.
 TEST(Launch, LeftoversOfProcessesThatDiedAreRemoved) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
+    ScriptedSetup setup;
     auto const path = [&](char const* suffix) {
-        return ::hostlink::EntryPath(registry.Dir(), PrivateName(suffix));
+        return ::hostlink::EntryPath(setup.registry.Dir(), PrivateName(suffix));
     };
     pid_t const dead = DeadProcess();
     std::uint64_t const started = basekit::utility::ProcessStartTime(::getpid());
@@ -215,9 +200,7 @@ TEST(Launch, LeftoversOfProcessesThatDiedAreRemoved) {
         ASSERT_EQ(0, ::chown(path("planted").c_str(), 65534, 65534));
     }
 
-    Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
-    ASSERT_NE(0, outcome.connection.port);
+    ASSERT_NE(0, Connect(kSharedName, setup.app.ExecutablePath()).connection.port);
     EXPECT_FALSE(Exists(path("gone")));
     EXPECT_FALSE(Exists(path("reused")));
     EXPECT_TRUE(Exists(path("live")));

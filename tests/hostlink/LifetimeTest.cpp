@@ -1,5 +1,4 @@
 // When servers end, and who may talk to them.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -7,6 +6,8 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -21,7 +22,6 @@ namespace vireo::test::hostlink {
 using namespace std::chrono_literals;
 using support::AppDirectory;
 using support::ScopedEnv;
-using support::ScriptFile;
 using support::ServerKind;
 using support::TempRegistry;
 
@@ -34,50 +34,52 @@ pid_t ServerPid(Outcome const& outcome) {
     return static_cast<pid_t>(outcome.connection.processID);
 }
 
-int ThreadsOf(pid_t pid) {
-    int count = 0;
-    if (DIR* tasks = ::opendir(("/proc/" + std::to_string(pid) + "/task").c_str())) {
-        while (dirent* item = ::readdir(tasks)) {
-            count += item->d_name[0] != '.' ? 1 : 0;
-        }
-        ::closedir(tasks);
-    }
-    return count;
+long ThreadsOf(pid_t pid) {
+    std::filesystem::directory_iterator const tasks("/proc/" + std::to_string(pid) + "/task");
+    return std::distance(begin(tasks), end(tasks));
 }
 
 }  // namespace
 
 TEST(Lifetime, PrivateServerEndsWithItsParentEvenBeforeASession) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
+    ScriptedSetup setup;
     for (bool withSession : {false, true}) {
-        HelperProcess parent(PrivateName(withSession ? "with" : "without"), app.ExecutablePath(),
-                             withSession);
+        HelperProcess parent(PrivateName(withSession ? "with" : "without"),
+                             setup.app.ExecutablePath(), withSession);
         ASSERT_TRUE(parent.ReadReport(30s));
         ASSERT_NE(0, parent.Port());
         EXPECT_EQ(withSession, parent.HasSession());
         ASSERT_TRUE(support::IsProcessRunning(static_cast<pid_t>(parent.ServerPid())));
         parent.Kill();
         EXPECT_TRUE(support::WaitForProcessExit(static_cast<pid_t>(parent.ServerPid()), kEnds));
-        EXPECT_EQ(0, registry.CountEntries());
+        EXPECT_EQ(0, setup.registry.CountEntries());
     }
 }
 
-TEST(Lifetime, PrivateServerEndsWithItsSession) {
+// A private server ends with its only session, and any server on a termination signal; either
+// way its entry goes and its sessions are closed.
+TEST(Lifetime, PrivateServerEndsWithItsSessionAndAnyWithATerminationSignal) {
     TempRegistry registry;
     AppDirectory app(ServerKind::Real);
-    Outcome outcome = Connect(PrivateName("a1b2"), app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
-    ASSERT_NE(0, outcome.connection.port);
-    auto session = OpenSession(outcome.connection);
-    ASSERT_TRUE(session);
-    session->Close();
-    EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
-    EXPECT_EQ(0, registry.CountEntries());
-    // Our child, and reaped: no zombie is left.
-    EXPECT_TRUE(support::WaitUntil(
-        [&] { return ::kill(ServerPid(outcome), 0) != 0 && errno == ESRCH; }, kEnds));
+    for (int signal : {0, SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Outcome outcome =
+            Connect(signal == 0 ? PrivateName("a1b2") : kSharedName, app.ExecutablePath());
+        ASSERT_NE(0, outcome.connection.port);
+        auto session = OpenSession(outcome.connection);
+        ASSERT_TRUE(session);
+        if (signal == 0) {
+            session->Close();
+        } else {
+            ASSERT_EQ(0, ::kill(ServerPid(outcome), signal));
+        }
+        EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
+        EXPECT_EQ(0, registry.CountEntries());
+        EXPECT_TRUE(support::WaitUntil([&] { return session->IsClosed(); }, kEnds));
+        // Our child, and reaped: no zombie is left.
+        EXPECT_TRUE(support::WaitUntil(
+            [&] { return ::kill(ServerPid(outcome), 0) != 0 && errno == ESRCH; }, kEnds));
+    }
 }
 
 TEST(Lifetime, SharedServerStaysWhileUsedAndEndsAfterTheGrace) {
@@ -85,7 +87,6 @@ TEST(Lifetime, SharedServerStaysWhileUsedAndEndsAfterTheGrace) {
     AppDirectory app(ServerKind::Real);
     ScopedEnv grace("VIREO_SERVER_IDLE_MS", "300");
     Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(outcome.called);
     ASSERT_NE(0, outcome.connection.port);
     auto first = OpenSession(outcome.connection);
     auto second = OpenSession(outcome.connection);
@@ -107,38 +108,20 @@ TEST(Lifetime, SharedServerStaysWhileUsedAndEndsAfterTheGrace) {
 
     // The next request starts a new one.
     Outcome next = Connect(kSharedName, app.ExecutablePath());
-    ASSERT_TRUE(next.called);
     EXPECT_NE(0, next.connection.port);
     EXPECT_NE(outcome.connection.processID, next.connection.processID);
 }
 
 TEST(Lifetime, ServersThatNeverGetASessionEnd) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Scripted);
-    ScriptFile script(R"({"methods": {}})");
+    ScriptedSetup setup;
     ScopedEnv firstSession("VIREO_SERVER_FIRST_SESSION_MS", "200");
-    Outcome shared = Connect(kSharedName, app.ExecutablePath());
-    Outcome unique = Connect(PrivateName("lonely"), app.ExecutablePath());
+    Outcome shared = Connect(kSharedName, setup.app.ExecutablePath());
+    Outcome unique = Connect(PrivateName("lonely"), setup.app.ExecutablePath());
     ASSERT_NE(0, shared.connection.port);
     ASSERT_NE(0, unique.connection.port);
     EXPECT_TRUE(support::WaitForProcessExit(ServerPid(shared), kEnds));
     EXPECT_TRUE(support::WaitForProcessExit(ServerPid(unique), kEnds));
-    EXPECT_EQ(0, registry.CountEntries());
-}
-
-TEST(Lifetime, TerminationSignalsWithdrawTheEntry) {
-    TempRegistry registry;
-    AppDirectory app(ServerKind::Real);
-    for (int signal : {SIGTERM, SIGINT}) {
-        Outcome outcome = Connect(kSharedName, app.ExecutablePath());
-        ASSERT_NE(0, outcome.connection.port);
-        auto session = OpenSession(outcome.connection);
-        ASSERT_TRUE(session);
-        ASSERT_EQ(0, ::kill(ServerPid(outcome), signal));
-        EXPECT_TRUE(support::WaitForProcessExit(ServerPid(outcome), kEnds));
-        EXPECT_EQ(0, registry.CountEntries());
-        EXPECT_TRUE(support::WaitUntil([&] { return session->IsClosed(); }, kEnds));
-    }
+    EXPECT_EQ(0, setup.registry.CountEntries());
 }
 
 // The real server holds a thousand sessions at once without a thread for each, and answers on
@@ -161,7 +144,7 @@ TEST(Lifetime, TheServerHoldsAThousandSessionsOnAFlatThreadCount) {
     clients.push_back(
         std::make_unique<basemarshal::RPCClient>(OpenSession(outcome.connection), u"scale"));
     ASSERT_TRUE(Call(*clients.front(), "GetQTServerProcessID").ok);
-    int const before = ThreadsOf(ServerPid(outcome));
+    auto const before = ThreadsOf(ServerPid(outcome));
     while (clients.size() < kSessions) {
         auto session = OpenSession(outcome.connection);
         ASSERT_TRUE(session) << "session " << clients.size();

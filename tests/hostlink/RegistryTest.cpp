@@ -43,11 +43,12 @@ TEST(Registry, DirectoryIsMadePrivateAndUnsafeOnesAreRefused) {
 
     support::AppDirectory app(support::ServerKind::Scripted);
     std::string const open = base.Path() + "/open";
-    ASSERT_EQ(0, ::mkdir(open.c_str(), 0700));
-    ASSERT_EQ(0, ::chmod(open.c_str(), 0777));
     std::string const groupWritable = base.Path() + "/group";
-    ASSERT_EQ(0, ::mkdir(groupWritable.c_str(), 0700));
-    ASSERT_EQ(0, ::chmod(groupWritable.c_str(), 0770));
+    for (auto const& [dir, mode] :
+         {std::make_pair(open, 0777), std::make_pair(groupWritable, 0770)}) {
+        ASSERT_EQ(0, ::mkdir(dir.c_str(), 0700));
+        ASSERT_EQ(0, ::chmod(dir.c_str(), mode));
+    }
     std::string const link = base.Path() + "/link";
     ASSERT_EQ(0, ::symlink(fresh.c_str(), link.c_str()));
     std::string const file = base.Path() + "/file";
@@ -144,7 +145,6 @@ TEST(ServerSide, LaunchOptionsAreParsedStrictly) {
 
 TEST(ServerSide, TokensAreFreshAndEntriesAreWithdrawnOnlyByTheirOwner) {
     std::string const a = ::hostlink::server::MakeToken();
-    EXPECT_EQ(64u, a.size());
     EXPECT_NE(a, ::hostlink::server::MakeToken());
 
     support::TempRegistry registry;

@@ -49,8 +49,6 @@ TEST(SpineMethods, ConnectionStepQuestionsAreAnswered) {
     Answer bad = Call(client, "SetQTFlushIterval", VariantArray{MakeVariant(std::string("x"))});
     EXPECT_TRUE(bad.answered && !bad.ok);
     EXPECT_EQ(basemarshal::kErrorInvalidParams, bad.code);
-    Answer unknown = Call(client, "NoSuchMethod");
-    EXPECT_EQ(basemarshal::kErrorMethodNotFound, unknown.code);
     EXPECT_TRUE(Call(client, "IsQuicktimePresent").ok);
 }
 

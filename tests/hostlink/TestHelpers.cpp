@@ -54,6 +54,20 @@ Answer Call(basemarshal::RPCClient& client, char const* method,
     return future.get();
 }
 
+bool Answers(::hostlink::ServerConnection const& connection) {
+    auto session = OpenSession(connection);
+    if (!session) {
+        return false;
+    }
+    bool answered = false;
+    {
+        basemarshal::RPCClient client(session, u"test");
+        answered = Call(client, "GetQTServerProcessID").ok;
+    }
+    session->Close();
+    return answered;
+}
+
 HelperProcess::HelperProcess(std::string const& name, std::string const& executable,
                              bool openSession)
     : ChildProcess(

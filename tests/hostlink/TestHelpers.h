@@ -46,6 +46,17 @@ Answer Call(basemarshal::RPCClient& client, char const* method,
             basekit::serialization::VariantArray params = {},
             std::chrono::milliseconds bound = std::chrono::seconds(10));
 
+// Whether the server of `connection` answers a call on a session of its own (closed after).
+bool Answers(::hostlink::ServerConnection const& connection);
+
+// A registry of its own and the scripted server with no methods, for tests of starting and
+// ending servers.
+struct ScriptedSetup {
+    support::TempRegistry registry;
+    support::AppDirectory app{support::ServerKind::Scripted};
+    support::ScriptFile script{R"({"methods": {}})"};
+};
+
 // hostlink_connect_helper run as another process, asking for server `name`.
 class HelperProcess : public support::ChildProcess {
   public:

@@ -1,9 +1,7 @@
 // Segments never outlive both processes; a warm pool creates none.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -22,16 +20,10 @@ using json = boost::json::object;
 // Runs "shm_peer --leak n": it creates n blocks (with segment name prefix `prefix`, ours by
 // default) and kills itself. Returns its (reaped) pid.
 pid_t SpawnLeaker(int n, std::string const& prefix = TestPrefix()) {
-    std::string const exe = SiblingExecutable("shm_peer");
-    std::string const count = std::to_string(n);
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--leak"),
-                               const_cast<char*>(count.c_str()), nullptr};
-    Environment environment(prefix);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environment.Get()) != 0) {
-        return -1;
-    }
-    waitpid(pid, nullptr, 0);
+    vireo::test::ChildProcess leaker({"env", "VIREO_SHM_PREFIX=" + prefix,
+                                      SiblingExecutable("shm_peer"), "--leak", std::to_string(n)});
+    pid_t const pid = leaker.Pid();
+    leaker.CloseAndWait(WaitLimit());
     return pid;
 }
 
@@ -64,7 +56,9 @@ bool Exists(std::string const& name) {
     return stat(("/dev/shm" + name).c_str(), &st) == 0;
 }
 
-TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
+// The start-up scan reclaims the segments of dead processes of our prefix only: another prefix
+// belongs to other processes (another test, another setting), which judge their own.
+TEST(ShmReclaim, LeftoversOfGoneProcessesOfOurPrefixAreReclaimedAtStartAndLiveOnesKept) {
     // Extra uninitializations do nothing: the next initialization is still the first.
     crossprocess::UninitializeClient();
     crossprocess::UninitializeClient();
@@ -78,8 +72,10 @@ TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
     auto const liveSegments = SegmentsOf(live.Pid());
     ASSERT_FALSE(liveSegments.empty());
 
+    std::string const foreign = TestPrefix() + "x";
+    pid_t const theirs = SpawnLeaker(2, foreign);
     pid_t const dead = SpawnLeaker(3);
-    ASSERT_GT(dead, 0);
+    ASSERT_EQ(2u, SegmentsOf(theirs, foreign).size());
     ASSERT_EQ(3u, SegmentsOf(dead).size());
     std::string const reused = MakeReusedPidLeftover();
     ASSERT_FALSE(reused.empty());
@@ -89,31 +85,14 @@ TEST(ShmReclaim, LeftoversOfGoneProcessesAreReclaimedAtStartAndLiveOnesKept) {
     EXPECT_TRUE(SegmentsOf(dead).empty());
     EXPECT_FALSE(Exists(reused));
     EXPECT_EQ(liveSegments, SegmentsOf(live.Pid()));
+    EXPECT_EQ(2u, SegmentsOf(theirs, foreign).size());
+    for (auto const& name : SegmentsOf(theirs, foreign)) {
+        shm_unlink(("/" + name).c_str());
+    }
 
     // A leftover never blocks a new block.
     EXPECT_TRUE(crossprocess::CreateWritableReference(1000));
     crossprocess::UninitializeClient();
-}
-
-TEST(ShmReclaim, AProcessScansOnlyItsOwnPrefix) {
-    std::string const foreign = TestPrefix() + "x";
-    pid_t const theirs = SpawnLeaker(2, foreign);
-    pid_t const ours = SpawnLeaker(2);
-    ASSERT_GT(theirs, 0);
-    ASSERT_GT(ours, 0);
-    ASSERT_EQ(2u, SegmentsOf(theirs, foreign).size());
-    ASSERT_EQ(2u, SegmentsOf(ours).size());
-
-    // The start-up scan reclaims the dead process's segments of our prefix only: another
-    // prefix belongs to other processes (another test, another setting), which judge their own.
-    crossprocess::UninitializeClient();
-    EXPECT_TRUE(crossprocess::InitializeClient());
-    EXPECT_TRUE(SegmentsOf(ours).empty());
-    EXPECT_EQ(2u, SegmentsOf(theirs, foreign).size());
-    crossprocess::UninitializeClient();
-    for (auto const& name : SegmentsOf(theirs, foreign)) {
-        shm_unlink(("/" + name).c_str());
-    }
 }
 
 using ShmCleanup = WithPeer;
@@ -124,13 +103,9 @@ TEST_F(ShmCleanup, KilledOwnerLeavesNothingAndWhatWeHoldStaysReadable) {
     Peer other;
     std::string const foreign = TestPrefix() + "y";
     ASSERT_TRUE(other.Start(foreign));
-    auto request = [&other](Waiter& waiter, std::uint64_t size, std::uint64_t seed) {
-        Guid const id = Guid::CreateUnique();
-        Peer* p = &other;
-        json const want{
-            {"id", id.AsUTF8String()}, {"mode", "data"}, {"size", size}, {"seed", seed}};
-        ASSERT_EQ(0, crossprocess::GetBinaryDataWithAsyncNotification(
-                         id, waiter.Handler(), [p, want] { p->Send("want", want); }));
+    auto request = [&](Waiter& waiter, std::uint64_t size, std::uint64_t seed) {
+        ASSERT_EQ(0, Request(Guid::CreateUnique(), waiter,
+                             {{"mode", "data"}, {"size", size}, {"seed", seed}}, &other));
         ASSERT_TRUE(waiter.Wait());
         ASSERT_EQ(crossprocess::kStatusOK, waiter.Status());
         EXPECT_TRUE(CheckPattern(waiter.Ref()->GetData(), size, seed));

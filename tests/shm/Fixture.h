@@ -23,10 +23,12 @@ class WithPeer : public ::testing::Test {
         crossprocess::UninitializeClient();
     }
 
-    // Registers `waiter` for `id`; the start action asks the peer for data as `want` says.
-    long Request(basekit::utility::Guid const& id, Waiter& waiter, boost::json::object want) {
+    // Registers `waiter` for `id`; the start action asks `from` (by default the peer) for data
+    // as `want` says.
+    long Request(basekit::utility::Guid const& id, Waiter& waiter, boost::json::object want,
+                 Peer* from = nullptr) {
         want["id"] = id.AsUTF8String();
-        Peer* p = &peer;
+        Peer* p = from ? from : &peer;
         return crossprocess::GetBinaryDataWithAsyncNotification(
             id, waiter.Handler(), [p, want] { p->Send("want", want); });
     }

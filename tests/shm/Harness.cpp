@@ -1,10 +1,6 @@
 #include "Harness.h"
 
 #include <dirent.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -13,8 +9,6 @@
 
 #include "TimeScale.h"
 #include "basekit/utility/Guid.h"
-
-extern char** environ;
 
 namespace vireo::test::shm {
 
@@ -67,19 +61,6 @@ std::vector<std::string> SegmentsOf(pid_t pid, std::string const& segmentPrefix)
     return names;
 }
 
-Environment::Environment(std::string const& prefix) {
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::strncmp(*variable, "VIREO_SHM_PREFIX=", 17) != 0) {
-            mVariables.emplace_back(*variable);
-        }
-    }
-    mVariables.push_back("VIREO_SHM_PREFIX=" + prefix);
-    for (auto& variable : mVariables) {
-        mPointers.push_back(variable.data());
-    }
-    mPointers.push_back(nullptr);
-}
-
 // ---- Peer --------------------------------------------------------------------------------------
 
 Peer::~Peer() {
@@ -88,45 +69,14 @@ Peer::~Peer() {
 
 bool Peer::Start(std::string const& prefix) {
     std::string const token = basekit::utility::Guid::CreateUnique().AsUTF8String();
-    std::string const exe = SiblingExecutable("shm_peer");
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<char*> argv = {const_cast<char*>(exe.c_str()), const_cast<char*>("--token"),
-                               const_cast<char*>(token.c_str()), nullptr};
-    Environment environment(prefix.empty() ? TestPrefix() : prefix);
-    int const spawned =
-        posix_spawn(&mPid, exe.c_str(), &actions, nullptr, argv.data(), environment.Get());
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        close(pipeFds[0]);
-        mPid = -1;
-        return false;
-    }
-    // Read "PORT <port> PID <pid>\n", waiting at most WaitLimit().
+    mChild = std::make_unique<vireo::test::ChildProcess>(std::vector<std::string>{
+        "env", "VIREO_SHM_PREFIX=" + (prefix.empty() ? TestPrefix() : prefix),
+        SiblingExecutable("shm_peer"), "--token", token});
     std::string line;
-    auto const deadline = std::chrono::steady_clock::now() + WaitLimit();
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd fd{pipeFds[0], POLLIN, 0};
-        if (poll(&fd, 1, 100) > 0) {
-            char buffer[128];
-            ssize_t const got = read(pipeFds[0], buffer, sizeof(buffer));
-            if (got <= 0) {
-                break;
-            }
-            line.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
-    close(pipeFds[0]);
     unsigned port = 0;
     int pid = 0;
-    if (std::sscanf(line.c_str(), "PORT %u PID %d", &port, &pid) != 2 || port == 0) {
+    if (!mChild->ReadLine(line, WaitLimit()) ||
+        std::sscanf(line.c_str(), "PORT %u PID %d", &port, &pid) != 2 || port == 0) {
         Kill();
         return false;
     }
@@ -223,27 +173,16 @@ void Peer::OnWant(std::function<void(json::object const&)> handler) {
 }
 
 void Peer::Kill() {
-    if (mPid > 0) {
-        kill(mPid, SIGKILL);
-        waitpid(mPid, nullptr, 0);
-        mPid = -1;
+    if (mChild) {
+        mChild->Kill();
     }
 }
 
 bool Peer::Exit() {
     bool clean = false;
-    if (mPid > 0 && mSession && !mSession->IsClosed()) {
+    if (Pid() > 0 && mSession && !mSession->IsClosed()) {
         Send("exit", {});
-        auto const deadline = std::chrono::steady_clock::now() + WaitLimit();
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (waitpid(mPid, &status, WNOHANG) == mPid) {
-                clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-                mPid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        clean = mChild->CloseAndWait(WaitLimit()) == 0;
     }
     Kill();
     if (mTransport) {
@@ -276,51 +215,30 @@ crossprocess::DataHandler Waiter::Handler() {
     return
         [state](basekit::utility::Guid const&, crossprocess::BinaryReferencePtr ref, long status) {
             std::lock_guard<std::mutex> lock(state->mutex);
-            ++state->count;
-            state->status = status;
-            state->ref = ref;
-            if (std::this_thread::get_id() == state->registering) {
-                state->onRegistering = true;
-            }
-            state->role = basekit::threads::CurrentThreadRole();
+            Delivery& last = state->last;
+            ++last.count;
+            last.status = status;
+            last.ref = ref;
+            last.onRegistering |= std::this_thread::get_id() == state->registering;
+            last.role = basekit::threads::CurrentThreadRole();
             state->done.notify_all();
         };
 }
 
 bool Waiter::Wait() {
     std::unique_lock<std::mutex> lock(mState->mutex);
-    return mState->done.wait_for(lock, WaitLimit(), [&] { return mState->count > 0; });
+    return mState->done.wait_for(lock, WaitLimit(), [&] { return mState->last.count > 0; });
 }
 
-int Waiter::Count() {
+Waiter::Delivery Waiter::Last() {
     std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->count;
-}
-
-long Waiter::Status() {
-    std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->status;
-}
-
-crossprocess::BinaryReferencePtr Waiter::Ref() {
-    std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->ref;
-}
-
-bool Waiter::RanOnRegisteringThread() {
-    std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->onRegistering;
-}
-
-basekit::threads::ThreadRole Waiter::Role() {
-    std::lock_guard<std::mutex> lock(mState->mutex);
-    return mState->role;
+    return mState->last;
 }
 
 void Waiter::Reset() {
     crossprocess::BinaryReferencePtr ref;
     std::lock_guard<std::mutex> lock(mState->mutex);
-    ref.swap(mState->ref);
+    ref.swap(mState->last.ref);
 }
 
 }  // namespace vireo::test::shm

@@ -7,11 +7,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "TimeScale.h"
 #include "basekit/threads/ThreadRole.h"
 #include "basetransport/Session.h"
@@ -34,17 +36,6 @@ std::string const& TestPrefix();
 // Segment names in /dev/shm that belong to process `pid` (with `prefix`, by default ours).
 std::vector<std::string> SegmentsOf(pid_t pid, std::string const& prefix = TestPrefix());
 
-// This process's environment with VIREO_SHM_PREFIX set to `prefix`, for posix_spawn.
-class Environment {
-  public:
-    explicit Environment(std::string const& prefix);
-    char* const* Get() { return mPointers.data(); }
-
-  private:
-    std::vector<std::string> mVariables;
-    std::vector<char*> mPointers;
-};
-
 class Peer {
   public:
     Peer() = default;
@@ -56,7 +47,7 @@ class Peer {
     // gives the peer another segment name prefix than ours.
     bool Start(std::string const& prefix = std::string());
     basetransport::SessionPtr const& Session() const { return mSession; }
-    pid_t Pid() const { return mPid; }
+    pid_t Pid() const { return mChild ? mChild->Pid() : -1; }
 
     // Sends "test.<verb>" with params and a sequence number and waits for its reply (empty
     // object with "timeout": true when none comes within WaitLimit()). The reply comes after
@@ -89,7 +80,7 @@ class Peer {
         void OnMessage(boost::json::object const& message);
     };
 
-    pid_t mPid = -1;
+    std::unique_ptr<vireo::test::ChildProcess> mChild;
     boost::shared_ptr<basetransport::SocketTransport> mTransport;
     basetransport::SessionPtr mSession;
     std::shared_ptr<Inbox> mInbox = std::make_shared<Inbox>();
@@ -104,24 +95,29 @@ class Waiter {
     crossprocess::DataHandler Handler();
     // Waits until the handler ran (true) or WaitLimit() passed (false).
     bool Wait();
-    int Count();
-    long Status();
-    crossprocess::BinaryReferencePtr Ref();
-    bool RanOnRegisteringThread();
+    int Count() { return Last().count; }
+    long Status() { return Last().status; }
+    crossprocess::BinaryReferencePtr Ref() { return Last().ref; }
+    bool RanOnRegisteringThread() { return Last().onRegistering; }
     // The role of the thread the handler ran on.
-    basekit::threads::ThreadRole Role();
+    basekit::threads::ThreadRole Role() { return Last().role; }
     void Reset();  // drops the reference it kept
 
   private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable done;
+    // What the handler's calls left, the last call's status, reference and thread.
+    struct Delivery {
         int count = 0;
         long status = 1;
         crossprocess::BinaryReferencePtr ref;
-        std::thread::id registering;
         bool onRegistering = false;
         basekit::threads::ThreadRole role = basekit::threads::ThreadRole::kOther;
+    };
+    Delivery Last();
+    struct State {
+        std::mutex mutex;
+        std::condition_variable done;
+        Delivery last;
+        std::thread::id registering;
     };
     std::shared_ptr<State> mState;
 };

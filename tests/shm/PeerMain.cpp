@@ -43,18 +43,12 @@ struct PeerState {
 };
 PeerState gState;
 
-std::uint64_t U64(json::object const& p, const char* key, std::uint64_t fallback = 0) {
+// A number parameter; a negative one keeps its bits.
+std::uint64_t U64(json::object const& p, const char* key) {
     auto const* v = p.if_contains(key);
-    if (!v) {
-        return fallback;
-    }
-    if (v->is_uint64()) {
-        return v->get_uint64();
-    }
-    if (v->is_int64()) {
-        return static_cast<std::uint64_t>(v->get_int64());
-    }
-    return fallback;
+    return v && v->is_int64()    ? static_cast<std::uint64_t>(v->get_int64())
+           : v && v->is_uint64() ? v->get_uint64()
+                                 : 0;
 }
 
 std::string Str(json::object const& p, const char* key) {

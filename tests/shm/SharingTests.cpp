@@ -43,7 +43,7 @@ TEST_F(ShmSharing, PeerOpensWhatWeShareUntilWeLetGo) {
     }));
 }
 
-TEST_F(ShmSharing, WeOpenWhatThePeerShares) {
+TEST_F(ShmSharing, WeOpenWhatThePeerSharesUntilItEndsTheShareOrItsSession) {
     Guid const id = Guid::CreateUnique();
     ASSERT_EQ(0, peer.Call("share", {{"id", id.AsUTF8String()}, {"size", 123457}, {"seed", 8}})
                      .at("result")
@@ -61,9 +61,8 @@ TEST_F(ShmSharing, WeOpenWhatThePeerShares) {
     EXPECT_TRUE(CheckPattern(ref->GetData(), ref->GetSize(), 8));
     ref.reset();
     EXPECT_TRUE(Eventually([&] { return peer.RemoteStats().blocksLeased == 0; }));
-}
 
-TEST_F(ShmSharing, OpenOnAnEndedSessionReturnsAtOnce) {
+    // Once the session has ended, opens return at once.
     basetransport::SessionPtr const session = peer.Session();
     peer.Kill();
     ASSERT_TRUE(Eventually([&] { return session->IsClosed(); }));

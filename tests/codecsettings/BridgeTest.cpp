@@ -100,14 +100,13 @@ class BridgeTest : public vireo::test::library::LibraryTest {
         return window;
     }
 
-    // Asks for the dialog of `codec` starting from `start`, and returns its window.
-    std::string Open(ClientRef const& client, Closed& closed, std::uint32_t codec,
-                     std::string const& start) {
+    // Asks for the dialog of `codec` starting from `start`.
+    static void Ask(ClientRef const& client, Closed& closed, std::uint32_t codec,
+                    std::string const& start) {
         VireoVideoCodecDialogData request;
         request.mVideoCodecFourCC = static_cast<std::int32_t>(codec);
         request.mVideoCodecPrivateData = Binary(start);
         client->DisplayVideoCodecPrefsDialog(request, closed.Callback());
-        return DialogWindow();
     }
 };
 
@@ -129,14 +128,12 @@ TEST_F(DialogBridgeTest, CancelledDialogKeepsTheRequestsData) {
     std::string const start =
         R"({"format":"vireo-codec-settings","version":1,"codec":"png ","options":{"compression":3}})";
     Closed first;
-    std::string const window = Open(client, first, Code("png "), start);
+    Ask(client, first, Code("png "), start);
+    std::string const window = DialogWindow();
     ASSERT_FALSE(window.empty());
     // A second request while the dialog shows is answered cancelled at once, with its own data.
     Closed second;
-    VireoVideoCodecDialogData request;
-    request.mVideoCodecFourCC = static_cast<std::int32_t>(Code("jpeg"));
-    request.mVideoCodecPrivateData = Binary("other");
-    client->DisplayVideoCodecPrefsDialog(request, second.Callback());
+    Ask(client, second, Code("jpeg"), "other");
     auto refused = second.Wait();
     ASSERT_TRUE(refused);
     EXPECT_TRUE(refused->mWasCancelled);
@@ -161,9 +158,7 @@ TEST_F(BridgeTest, WithoutADisplayTheDialogIsCancelledAndContainersConvert) {
     ClientRef client = VireoClient::Create();
     ASSERT_TRUE(client->IsQuicktimeAvailable());
     Closed closed;
-    VireoVideoCodecDialogData request;
-    request.mVideoCodecFourCC = static_cast<std::int32_t>(kH264);
-    client->DisplayVideoCodecPrefsDialog(request, closed.Callback());
+    Ask(client, closed, kH264, "");
     auto outcome = closed.Wait();
     ASSERT_TRUE(outcome);
     EXPECT_TRUE(outcome->mWasCancelled);
@@ -247,7 +242,8 @@ TEST_F(DialogBridgeTest, BringToForegroundRaisesTheClientsDialogAboveAnotherHost
     ClientRef client = VireoClient::Create();
     ASSERT_TRUE(client->IsQuicktimeAvailable());
     Closed closed;
-    std::string const ours = Open(client, closed, Code("apcn"), "");
+    Ask(client, closed, Code("apcn"), "");
+    std::string const ours = DialogWindow();
     ASSERT_FALSE(ours.empty());
     pid_t const ourDialog = DialogChildOf(Servers());
 

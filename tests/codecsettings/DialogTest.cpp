@@ -53,10 +53,6 @@ TEST_F(DialogTest, StartingValuesRoundTrip) {
         std::map<std::string, std::int64_t> numbers;
     };
     std::vector<Case> const cases = {
-        {MakeFourCC("ap4h"),
-         R"({"format":"vireo-codec-settings","version":1,"codec":"ap4h","options":{"quantiser":12}})",
-         {},
-         {{"quantiser", 12}}},
         // Options not given start at their defaults.
         {MakeFourCC("png "),
          R"({"format":"vireo-codec-settings","version":1,"codec":"png ","options":{"prediction":"up"}})",

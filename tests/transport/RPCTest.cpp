@@ -30,18 +30,15 @@ VariantObject EveryKind() {
     VariantObject tree;
     tree["int64 min"] = MakeVariant(std::numeric_limits<std::int64_t>::min());
     tree["int64 max"] = MakeVariant(std::numeric_limits<std::int64_t>::max());
-    tree["minus one"] = MakeVariant(std::int64_t{-1});
     tree["uint64 max"] = MakeVariant(std::numeric_limits<std::uint64_t>::max());
     tree["uint64 2^63"] = MakeVariant(std::uint64_t{1} << 63);
     tree["uint64 small"] = MakeVariant(std::uint64_t{4294967295u});
-    // Edge values; reals of every bit pattern go through the codec in the json fuzz target.
+    // Edge values only; trees read from any JSON text round-trip in the json fuzz target.
     VariantArray reals;
-    for (double d : {0.1, -0.0, 3.0, 1.0 / 3.0, 9223372036854775808.0, 5e-324, 1e-310,
-                     1.7976931348623157e308, -2.5e-200, 6.02214076e23}) {
+    for (double d : {-0.0, 1.0 / 3.0, 5e-324, 1.7976931348623157e308}) {
         reals.push_back(MakeVariant(d));
     }
     tree["reals"] = MakeVariant(reals);
-    tree["true"] = MakeVariant(true);
     tree["false"] = MakeVariant(false);
     tree["text"] = MakeVariant(UTF8String("\xC3\xBC \"quoted\" back\\slash\nline\ttab\x01"));
     tree["bytes"] = MakeVariant(UTF8String("\xFF\xFE not UTF-8 \0 inside", 22));

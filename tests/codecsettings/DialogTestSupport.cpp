@@ -226,13 +226,10 @@ bool Desktop::Keys(std::vector<std::string> const& keys) {
     return Run(command);
 }
 
-bool Desktop::Type(std::string const& text) {
-    return Run("xdotool type --delay 30 '" + text + "'");
-}
-
 bool Desktop::Steps(std::vector<std::string> const& steps) {
     for (auto const& step : steps) {
-        if (!(step.rfind("type:", 0) == 0 ? Type(step.substr(5)) : Keys({step}))) {
+        bool const typed = step.rfind("type:", 0) == 0;
+        if (!(typed ? Run("xdotool type --delay 30 '" + step.substr(5) + "'") : Keys({step}))) {
             return false;
         }
     }

@@ -82,7 +82,6 @@ class Desktop {
     static bool Keys(std::vector<std::string> const& keys);
     // Each step a key (as Keys takes them) or "type:TEXT".
     static bool Steps(std::vector<std::string> const& steps);
-    static bool Type(std::string const& text);
     // Asks the X server to disconnect the window's program (as a window manager's "kill").
     static bool KillClient(std::string const& window);
     static bool WindowExists(std::string const& window);

@@ -65,18 +65,6 @@ TEST_F(LauncherTest, AWellFormedAnswerIsPassedOnOnce) {
     EXPECT_EQ(outcomes.Calls(1), 1);
 }
 
-TEST_F(LauncherTest, TheProgramGetsTheStartingDataAndTheCodec) {
-    // The stand-in echoes its arguments and input back as the reason of a garbage answer.
-    std::string const program = Script("echo ready; printf 'args %s %s|' \"$1\" \"$2\"; cat; echo");
-    cs::DialogLauncher launcher(TestOptions(program, diagnostics));
-    launcher.Show(1, MakeFourCC("png "), Bytes("start-bytes"), outcomes.For(1));
-    auto outcome = outcomes.WaitFor(1);
-    ASSERT_TRUE(outcome);
-    EXPECT_FALSE(outcome->accepted);
-    EXPECT_NE(outcome->reason.find("args --codec png |start-bytes"), std::string::npos)
-        << outcome->reason;
-}
-
 TEST_F(LauncherTest, CancelledWithoutAProgramWhenThereIsNothingToShowOrNoWayToShowIt) {
     std::string const program = Script("touch '" + Marker() + "'; echo ready; echo cancelled");
     {
@@ -141,10 +129,15 @@ TEST_F(LauncherTest, AProgramThatCannotBeStartedCancelsAtOnce) {
     }
 }
 
-TEST_F(LauncherTest, GarbageIsCancelledAndTheProgramKilled) {
+// Every way a program can answer badly or not at all: cancelled with the reason, and the
+// program gone (killed, not waited for: most stand-ins would sleep for a minute).
+TEST_F(LauncherTest, GarbageEndsAndStallsAreCancelledAndTheProgramKilled) {
     struct Case {
         std::string body;
         std::string reason;
+        bool garbage = true;
+        std::chrono::milliseconds startTimeout = std::chrono::seconds(30);
+        std::string start = "";
     };
     std::string const wrongCodec =
         R"({"format":"vireo-codec-settings","version":1,"codec":"avc1","options":{}})";
@@ -156,48 +149,29 @@ TEST_F(LauncherTest, GarbageIsCancelledAndTheProgramKilled) {
         {"echo ready; echo 'accepted -1'; sleep 60", "accepted -1"},
         {"echo ready; head -c 300 /dev/zero | tr '\\000' x; sleep 60", "a line longer than"},
         {"echo ready; while :; do echo raised; done", "bytes of output"},
-    };
-    int request = 0;
-    for (auto const& c : cases) {
-        cs::DialogLauncher launcher(TestOptions(Script(c.body), diagnostics));
-        launcher.Show(1, kProRes, {}, outcomes.For(++request));
-        auto outcome = outcomes.WaitFor(request);
-        ASSERT_TRUE(outcome) << c.body;
-        EXPECT_FALSE(outcome->accepted) << c.body;
-        EXPECT_NE(outcome->reason.find("garbage"), std::string::npos) << outcome->reason;
-        EXPECT_NE(outcome->reason.find(c.reason), std::string::npos) << outcome->reason;
-        // Killed, not waited for: the stand-in would sleep for a minute.
-        EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
-                                           Scaled(std::chrono::seconds(20))))
-            << c.body;
-    }
-}
-
-TEST_F(LauncherTest, AProgramThatEndsOrStallsWithoutAnswering) {
-    struct Case {
-        std::string body;
-        std::string reason;
-        std::chrono::milliseconds startTimeout;
-    };
-    std::vector<Case> const cases = {
-        {"echo 'it broke' >&2; exit 3", "exit status 3", std::chrono::seconds(30)},
-        {"echo ready; kill -9 $$", "killed by signal 9", std::chrono::seconds(30)},
+        // The program's arguments and input come back as the reason of a garbage answer.
+        {"echo ready; printf 'args %s %s|' \"$1\" \"$2\"; cat; echo",
+         "args --codec apch|start-bytes", true, std::chrono::seconds(30), "start-bytes"},
+        {"echo 'it broke' >&2; exit 3", "exit status 3", false},
+        {"echo ready; kill -9 $$", "killed by signal 9", false},
         // Never shows its window.
-        {"exec sleep 60", "showed no window", std::chrono::milliseconds(300)},
+        {"exec sleep 60", "showed no window", false, std::chrono::milliseconds(300)},
         // Closes its output and keeps running: killed after the grace.
-        {"echo ready; exec >&-; exec sleep 60", "killed by signal 9", std::chrono::seconds(30)},
+        {"echo ready; exec >&-; exec sleep 60", "killed by signal 9", false},
     };
     int request = 0;
     for (auto const& c : cases) {
+        SCOPED_TRACE(c.body);
         cs::LauncherOptions options = TestOptions(Script(c.body), diagnostics);
         options.startTimeout = c.startTimeout;
         options.exitGrace = std::chrono::milliseconds(200);
         cs::DialogLauncher launcher(options);
-        launcher.Show(1, kProRes, {}, outcomes.For(++request));
+        launcher.Show(1, kProRes, Bytes(c.start), outcomes.For(++request));
         auto outcome = outcomes.WaitFor(request);
-        ASSERT_TRUE(outcome) << c.body;
+        ASSERT_TRUE(outcome);
         EXPECT_FALSE(outcome->accepted);
         EXPECT_NE(outcome->reason.find(c.reason), std::string::npos) << outcome->reason;
+        EXPECT_EQ(outcome->reason.find("garbage") != std::string::npos, c.garbage);
         EXPECT_TRUE(vireo::test::WaitUntil([&] { return launcher.RunningPrograms() == 0; },
                                            Scaled(std::chrono::seconds(20))));
     }
@@ -220,14 +194,19 @@ TEST_F(LauncherTest, ARaiseReachesTheProgramOnlyOnceItIsReady) {
     EXPECT_TRUE(outcome->accepted) << outcome->reason;
 }
 
-TEST_F(LauncherTest, OneDialogPerSessionAndABoundOverall) {
+TEST_F(LauncherTest, OneDialogPerSessionABoundOverallAndCallbacksThatThrow) {
     // A stand-in that shows its "window" until closed; like the real program it takes a raise
     // (which a second request of its session sends) without ending.
     std::string const waiting = Script("trap : USR1; echo ready; while :; do sleep 0.05; done");
     cs::LauncherOptions options = TestOptions(waiting, diagnostics);
     options.maxDialogs = 2;
+    pid_t last = 0;
     {
         cs::DialogLauncher launcher(options);
+        // A callback that throws does not stop the launcher.
+        launcher.Show(7, MakeFourCC("2vuy"), {}, [](cs::DialogOutcome const&) {
+            throw std::runtime_error("callback failure");
+        });
         launcher.Show(1, kProRes, {}, outcomes.For(1));
         pid_t const first = WaitForDialogProcess(launcher, 1);
         ASSERT_NE(first, 0);
@@ -240,7 +219,8 @@ TEST_F(LauncherTest, OneDialogPerSessionAndABoundOverall) {
         EXPECT_EQ(launcher.DialogProcessId(1), first);
         // Another session has a dialog of its own, up to the bound.
         launcher.Show(2, kH264, {}, outcomes.For(3));
-        EXPECT_NE(WaitForDialogProcess(launcher, 2), 0);
+        last = WaitForDialogProcess(launcher, 2);
+        EXPECT_NE(last, 0);
         launcher.Show(3, kH264, {}, outcomes.For(4));
         auto fourth = outcomes.WaitFor(4);
         ASSERT_TRUE(fourth);
@@ -256,32 +236,14 @@ TEST_F(LauncherTest, OneDialogPerSessionAndABoundOverall) {
         EXPECT_EQ(outcomes.Calls(3), 0);
         EXPECT_NE(launcher.DialogProcessId(2), 0);
     }
-    // Destroying the launcher closes the rest, answered once each.
+    // Destroying the launcher closes the rest, answered once each, and ends their programs.
+    EXPECT_FALSE(vireo::test::IsProcessRunning(last));
     auto third = outcomes.WaitFor(3, std::chrono::milliseconds(0));
     ASSERT_TRUE(third);
     EXPECT_NE(third->reason.find("stopping"), std::string::npos);
     for (int request : {1, 2, 3, 4}) {
         EXPECT_EQ(outcomes.Calls(request), 1) << request;
     }
-}
-
-TEST_F(LauncherTest, RequestsAfterTheEndAndCallbacksThatThrow) {
-    // A stand-in that shows its "window" until closed; like the real program it takes a raise
-    // (which a second request of its session sends) without ending.
-    std::string const waiting = Script("trap : USR1; echo ready; while :; do sleep 0.05; done");
-    pid_t pid = 0;
-    {
-        cs::DialogLauncher launcher(TestOptions(waiting, diagnostics));
-        // A callback that throws does not stop the launcher.
-        launcher.Show(7, MakeFourCC("2vuy"), {}, [](cs::DialogOutcome const&) {
-            throw std::runtime_error("callback failure");
-        });
-        launcher.Show(1, kH264, {}, outcomes.For(1));
-        pid = WaitForDialogProcess(launcher, 1);
-        ASSERT_NE(pid, 0);
-    }
-    EXPECT_EQ(outcomes.Calls(1), 1);
-    EXPECT_FALSE(vireo::test::IsProcessRunning(pid));
 }
 
 }  // namespace

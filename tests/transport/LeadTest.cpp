@@ -213,8 +213,9 @@ TEST(TransportLead, EveryWayOutReleasesTheLeader) {
         release.Open();
         leader.join();
     }
-    {
-        // The client goes while its caller leads: the error, posted to a worker, wakes it.
+    // A caller leads for an answer that never comes, and `end` ends the wait: the caller gets
+    // the session's end, promptly.
+    auto endWhileLeading = [&](std::size_t keptBefore, auto end) {
         SessionPtr const session = loop.Connect();
         auto client = std::make_unique<basemarshal::RPCClient>(session, u"test");
         std::thread leader([&] {
@@ -223,29 +224,20 @@ TEST(TransportLead, EveryWayOutReleasesTheLeader) {
         });
         Eventually([&] {
             std::lock_guard<std::mutex> lock(mutex);
-            return kept.size() == 1;
+            return kept.size() == keptBefore + 1;
         });
         auto const start = Clock::now();
-        client.reset();
+        end(client, session);
         leader.join();
         EXPECT_LT(Clock::now() - start, Bound(Milliseconds(2000)));
-    }
-    {
-        // The peer drops the connection while the caller leads.
-        SessionPtr const session = loop.Connect();
-        basemarshal::RPCClient client(session, u"test");
-        std::thread leader([&] {
-            auto const led = LeadCall(client, session, "Never", VariantArray());
-            EXPECT_EQ(led.outcome->code, basemarshal::kErrorSessionClosed);
-        });
-        Eventually([&] {
-            std::lock_guard<std::mutex> lock(mutex);
-            return kept.size() == 2;
-        });
+    };
+    // The client goes while its caller leads: the error, posted to a worker, wakes it.
+    endWhileLeading(0, [](auto& client, SessionPtr const&) { client.reset(); });
+    // The peer drops the connection while the caller leads.
+    endWhileLeading(1, [&](auto&, SessionPtr const& session) {
         loop.ServerSession(loop.SessionCount() - 1)->Close();
-        leader.join();
-        EXPECT_TRUE(session->IsClosed());
-    }
+        EXPECT_TRUE(Eventually([&] { return session->IsClosed(); }));
+    });
     basetransport::UnregisterExtension("test.block.");
     std::lock_guard<std::mutex> lock(mutex);
     kept.clear();

@@ -30,18 +30,15 @@ VariantObject EveryKind() {
     VariantObject tree;
     tree["int64 min"] = MakeVariant(std::numeric_limits<std::int64_t>::min());
     tree["int64 max"] = MakeVariant(std::numeric_limits<std::int64_t>::max());
-    tree["minus one"] = MakeVariant(std::int64_t{-1});
     tree["uint64 max"] = MakeVariant(std::numeric_limits<std::uint64_t>::max());
     tree["uint64 2^63"] = MakeVariant(std::uint64_t{1} << 63);
     tree["uint64 small"] = MakeVariant(std::uint64_t{4294967295u});
-    // Edge values; reals of every bit pattern go through the codec in the json fuzz target.
+    // Edge values only; trees read from any JSON text round-trip in the json fuzz target.
     VariantArray reals;
-    for (double d : {0.1, -0.0, 3.0, 1.0 / 3.0, 9223372036854775808.0, 5e-324, 1e-310,
-                     1.7976931348623157e308, -2.5e-200, 6.02214076e23}) {
+    for (double d : {-0.0, 1.0 / 3.0, 5e-324, 1.7976931348623157e308}) {
         reals.push_back(MakeVariant(d));
     }
     tree["reals"] = MakeVariant(reals);
-    tree["true"] = MakeVariant(true);
     tree["false"] = MakeVariant(false);
     tree["text"] = MakeVariant(UTF8String("\xC3\xBC \"quoted\" back\\slash\nline\ttab\x01"));
     tree["bytes"] = MakeVariant(UTF8String("\xFF\xFE not UTF-8 \0 inside", 22));
@@ -239,24 +236,9 @@ TEST(TransportRPC, ClientHandlersRunOnceElsewhereAndNeverLeakExceptions) {
     EXPECT_EQ(Call(client, "Echo", VariantArray())->results, 1);
 }
 
-TEST(TransportRPC, ClosedSessionsFailRequestsAsynchronously) {
-    Loopback loop;
-    SessionPtr session = loop.Connect();
-    basemarshal::RPCClient client(session, u"test");
-    session->Close();
-    ASSERT_TRUE(session->IsClosed());
-    auto outcome = Call(client, "Echo", VariantArray());
-    EXPECT_EQ(outcome->errors, 1);
-    EXPECT_EQ(outcome->code, basemarshal::kErrorSessionClosed);
-    EXPECT_NE(outcome->handlerThread, std::this_thread::get_id());
-
-    basemarshal::RPCClient none(SessionPtr(), u"no session");
-    EXPECT_EQ(Call(none, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
-    loop.Stop();
-    EXPECT_EQ(outcome->Handled(), 1);
-}
-
-TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
+// Requests on a closed session, or in flight when their client goes, end with an error on
+// another thread; the client leaves the session to its owner.
+TEST(TransportRPC, ClosedSessionsAndDestroyedClientsFailRequests) {
     Loopback loop;
     std::mutex mutex;
     std::vector<Responder> held;
@@ -286,9 +268,22 @@ TEST(TransportRPC, DestroyingTheClientFailsWhatIsInFlight) {
         std::lock_guard<std::mutex> lock(mutex);
         held.clear();  // the answers now go to nobody
     }
-    EXPECT_FALSE(session->IsClosed()) << "the client leaves the session to its owner";
+    ASSERT_FALSE(session->IsClosed()) << "the client leaves the session to its owner";
     basemarshal::RPCClient next(session, u"next");
     EXPECT_EQ(Call(next, "Echo", VariantArray())->results, 1);
+
+    session->Close();
+    auto closed = Call(next, "Echo", VariantArray());
+    EXPECT_EQ(closed->errors, 1);
+    EXPECT_EQ(closed->code, basemarshal::kErrorSessionClosed);
+    EXPECT_NE(closed->handlerThread, std::this_thread::get_id());
+    basemarshal::RPCClient none(SessionPtr(), u"no session");
+    EXPECT_EQ(Call(none, "Echo", VariantArray())->code, basemarshal::kErrorSessionClosed);
+    loop.Stop();
+    EXPECT_EQ(closed->Handled(), 1);
+    for (auto const& outcome : outcomes) {
+        EXPECT_EQ(outcome->Handled(), 1);
+    }
 }
 
 }  // namespace

@@ -49,10 +49,10 @@ TEST(TransportSession, MalformedLineEndsTheSessionAfterTheGoodOnes) {
     std::atomic<int> notes{0};
     loop.server.AddMethod("Note", [&](SessionPtr const&, VariantPtr const&,
                                       basemarshal::Responder const&) { notes.fetch_add(1); });
-    // The last: a number no double holds, which could not be written back as JSON (an answer
-    // echoing it as id would not parse).
-    char const* const bad[] = {"this is not json\n", "[1,2,3]\n", "{\"a\":1}{\"b\":2}\n",
-                               "{\"a\":\"unterminated\n",
+    // What lines the reader refuses is its fuzz target's; here one of them, and a number no
+    // double holds, which could not be written back as JSON (an answer echoing it as id would
+    // not parse).
+    char const* const bad[] = {"{\"a\":1}{\"b\":2}\n",
                                "{\"jsonrpc\":\"2.0\",\"id\":1e400,\"method\":\"Echo\"}\n"};
     std::size_t index = 0;
     for (char const* line : bad) {

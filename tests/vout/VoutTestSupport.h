@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "Kino/VideoFrame.h"
 #include "Orb/InterfaceRef.h"
+#include "Pix/Pix.h"
 #include "vout/Records.h"
 
 namespace vireo::test::vout {
@@ -23,7 +24,18 @@ InterfaceRef<Kino::IVideoFrame> MakePatternFrame(std::uint32_t width, std::uint3
 template <class Fill>
 InterfaceRef<Kino::IVideoFrame> MakeFrame(std::uint32_t width, std::uint32_t height,
                                           std::uint32_t fourcc,
-                                          basemediatypes::PixelAspectRatio par, Fill fill);
+                                          basemediatypes::PixelAspectRatio par, Fill fill) {
+    InterfaceRef<Kino::IWritableVideoFrame> frame =
+        Pix::CreateVideoFrame(width, height, fourcc, 0, par, Kino::kFieldOrder_Progressive);
+    if (!frame) {
+        return InterfaceRef<Kino::IVideoFrame>();
+    }
+    auto* pixels = static_cast<std::uint8_t*>(frame->GetMutablePixels());
+    for (std::uint32_t y = 0; y < height; ++y) {
+        fill(pixels + static_cast<std::size_t>(y) * frame->GetRowBytes(), y);
+    }
+    return InterfaceRef<Kino::IVideoFrame>(frame.get());
+}
 
 // A frame that says it holds `claimedHeight` rows but has bytes for one row only.
 InterfaceRef<Kino::IVideoFrame> MakeShortFrame(std::uint32_t width, std::uint32_t claimedHeight);
@@ -70,5 +82,3 @@ class ScreenShot {
 std::string HolderPath();
 
 }  // namespace vireo::test::vout
-
-#include "VoutTestSupport.inl"

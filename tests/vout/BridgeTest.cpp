@@ -1,7 +1,6 @@
 // The video outputs through the library and the real server: a run of blits into a capture
-// file and a killed client whose component comes free. The server's blit methods are the same
-// for every output: the display itself is shown in DisplayTest, one holder across processes in
-// LockTest.
+// file, a killed client whose component comes free, and a frame on a (virtual) screen (one
+// holder across processes is shown in LockTest).
 #include <filesystem>
 
 #include "LibraryFixture.h"
@@ -27,7 +26,8 @@ QTVOutUseComponentData CaptureUse(std::u16string const& application) {
     return data;
 }
 
-// A real server whose outputs use this test's own directories and no display.
+// A real server whose outputs use this test's own directories and, unless a test sets one, no
+// display.
 class BridgeTest : public vireo::test::library::LibraryTest {
   protected:
     std::string CaptureDir() const { return mDir.Path() + "/captures"; }
@@ -126,6 +126,54 @@ TEST_F(BridgeTest, TheCaptureFileHoldsTheBlittedFramesAndAKilledClientFreesItsCo
         },
         Scaled(std::chrono::milliseconds(10000))))
         << use.mVOutOperationResult.mOperationResult;
+    client->QTVOutEndUsingComponent(result);
+    EXPECT_EQ(result.mOperationResult, 0);
+}
+
+// The whole way to the screen: the frame crosses in shared memory and the server shows it.
+TEST_F(BridgeTest, TheDisplayShowsABlittedFrame) {
+    VirtualScreen screen(320, 240);
+    ASSERT_TRUE(screen.Started()) << "Xvfb (Debian package xvfb) could not be started";
+    ScopedEnv display("DISPLAY", screen.Name().c_str());
+    UseServer(ServerKind::Real);
+    ClientRef client = VireoClient::Create();
+    std::vector<QTVOutComponent> components;
+    client->GetQTVOutComponents(components);
+    ASSERT_EQ(components.size(), 2u) << "the screen, then the capture output";
+    ASSERT_FALSE(components[0].mDisplayModes.empty());
+    QTVOutUseComponentData use;
+    use.mQTComponentDescription = components[0].mQTComponentDescription;
+    use.mDisplayModeID = components[0].mDisplayModes[0].mDisplayModeID;
+    use.mApplicationName = u"Screen App";
+    client->QTVOutBeginUsingComponent(use);
+    ASSERT_EQ(use.mVOutOperationResult.mOperationResult, 0);
+
+    // Left half red, right half blue.
+    InterfaceRef<Kino::IVideoFrame> const frame =
+        MakeFrame(320, 240, Kino::kPixelFormat_BGRA, {1, 1}, [](std::uint8_t* row, std::uint32_t) {
+            for (std::uint32_t x = 0; x < 320; ++x) {
+                bool const left = x < 160;
+                row[4 * x + 0] = left ? 0x00 : 0xFF;
+                row[4 * x + 1] = 0x00;
+                row[4 * x + 2] = left ? 0xFF : 0x00;
+                row[4 * x + 3] = 0xFF;
+            }
+        });
+    QTVOutOperationResult result;
+    client->QTVOutBeginBlitting(frame, result);
+    ASSERT_EQ(result.mOperationResult, 0) << result.mQTResultCode;
+    // The blit is answered once the frame was presented; the X server may still be drawing it.
+    unsigned long left = 0;
+    unsigned long right = 0;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            ScreenShot shot(screen.Name(), 320, 240);
+            left = shot.Valid() ? shot.Pixel(40, 120) : 0;
+            right = shot.Valid() ? shot.Pixel(280, 120) : 0;
+            return left == 0xFF0000ul && right == 0x0000FFul;
+        },
+        Scaled(std::chrono::milliseconds(10000))))
+        << std::hex << left << " " << right;
     client->QTVOutEndUsingComponent(result);
     EXPECT_EQ(result.mOperationResult, 0);
 }

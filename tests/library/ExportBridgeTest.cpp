@@ -204,20 +204,6 @@ TEST_F(ExportBridgeTest, CallsSentWithoutWaitingKeepTheirOrder) {
     EXPECT_TRUE(std::filesystem::exists(path));
 }
 
-TEST_F(ExportBridgeTest, CancelLeavesNothingAndCompletionTellsSo) {
-    ClientRef client = VireoClient::Create();
-    std::string const path = Out("cancelled.mov");
-    ExportHost host(client);
-    ASSERT_EQ(host.Start(VideoSettings(path, FourCC("avc1"), 64, 48, 10)), 0);
-    crossprocess::WritableBinaryReferencePtr block;
-    EXPECT_EQ(host.SubmitFrame(PatternFrame2vuy(64, 48, 0, block), 0), 0);
-    client->ExportServerShouldCancel(host.Id());
-    EXPECT_EQ(host.Pulse().first, 0);  // the pulse is answered; its value is the code
-    EXPECT_EQ(std::int32_t(host.Pulse().second), -2260);
-    EXPECT_EQ(host.Complete(), -2260);
-    EXPECT_TRUE(Files().empty());
-}
-
 TEST_F(ExportBridgeTest, VanishedSessionLeavesNothing) {
     std::string const path = Out("dropped.mov");
     {
@@ -255,7 +241,7 @@ TEST_F(ExportBridgeTest, KilledServersTemporaryMovieGoesWhenTheNextServerStarts)
         vireo::test::WaitUntil([&] { return Files().empty(); }, vireo::test::Scaled(10000ms)));
 }
 
-TEST_F(ExportBridgeTest, BadSettingsGiveTheirCodesAndWriteNothing) {
+TEST_F(ExportBridgeTest, RefusedAndCancelledExportsLeaveNothing) {
     ClientRef client = VireoClient::Create();
     auto start = [&](VireoServer::StartExportData const& s) { return ExportHost(client).Start(s); };
     std::string const path = Out("bad.mov");
@@ -281,6 +267,16 @@ TEST_F(ExportBridgeTest, BadSettingsGiveTheirCodesAndWriteNothing) {
                                   });
     ASSERT_EQ(answered.get_future().wait_for(vireo::test::Scaled(20s)), std::future_status::ready);
     EXPECT_EQ(record.mExporterResultCode, -2258);
+
+    // A cancelled export leaves nothing, and its completion tells so.
+    ExportHost cancelled(client);
+    ASSERT_EQ(cancelled.Start(VideoSettings(Out("cancelled.mov"), FourCC("avc1"), 64, 48, 10)), 0);
+    EXPECT_EQ(cancelled.SubmitFrame(PatternFrame2vuy(64, 48, 0, block), 0), 0);
+    client->ExportServerShouldCancel(cancelled.Id());
+    EXPECT_EQ(cancelled.Pulse().first, 0);  // the pulse is answered; its value is the code
+    EXPECT_EQ(std::int32_t(cancelled.Pulse().second), -2260);
+    EXPECT_EQ(cancelled.Complete(), -2260);
+    EXPECT_TRUE(Files().empty());
 }
 
 }  // namespace

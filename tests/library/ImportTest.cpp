@@ -8,6 +8,7 @@
 #include <numeric>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
@@ -121,12 +122,10 @@ TEST_F(ImportTest, PropertiesMatchWhatWasWritten) {
             int year = 0, month = 0, day = 0, hours = 0, minutes = 0, seconds = 0;
             std::sscanf(movie.creationTime.c_str(), "%d-%d-%dT%d:%d:%d", &year, &month, &day,
                         &hours, &minutes, &seconds);
-            EXPECT_EQ(video.CreationYear, year);
-            EXPECT_EQ(video.CreationMonth, month);
-            EXPECT_EQ(video.CreationDay, day);
-            EXPECT_EQ(video.CreationHours, hours);
-            EXPECT_EQ(video.CreationMinutes, minutes);
-            EXPECT_EQ(video.CreationSeconds, seconds);
+            EXPECT_EQ(
+                std::make_tuple(video.CreationYear, video.CreationMonth, video.CreationDay,
+                                video.CreationHours, video.CreationMinutes, video.CreationSeconds),
+                std::make_tuple(year, month, day, hours, minutes, seconds));
         }
     }
 }

@@ -1,9 +1,8 @@
-// The wire records: decoding answers (absent keys, optional groups, required arrays, wrong kinds)
+// The movie records: decoding answers (absent keys, optional groups, required arrays)
 // and writing them back as the server does, through the one set of converters both sides link.
 #include <gtest/gtest.h>
 
 #include "VireoRecords/MovieRecordsWire.h"
-#include "VireoRecords/ServiceRecordsWire.h"
 
 namespace vireo::test::library {
 namespace {
@@ -173,19 +172,6 @@ TEST(MovieRecords, GroupsAtTheirDefaultsAndGatedTimecodeFieldsAreLeftOut) {
     auto const read = JSONConvert<VireoServer::TimecodeProperties>::FromJSON(ungated);
     EXPECT_TRUE(read.OriginalTime.empty());
     EXPECT_EQ(read.OriginalScale, 0);
-}
-
-TEST(ServiceRecords, ImportableFileExtensionListConvertsBothWays) {
-    std::vector<VireoServer::ImportableFileExtensionItem> items{{u"mov", u"QuickTime \u00e9"},
-                                                                {u"", u""}};
-    boost::any const wire = JSONConvert<decltype(items)>::ToJSON(items);
-    auto const& first = AsObject(*boost::any_cast<VariantArray const&>(wire)[0]);
-    EXPECT_EQ(boost::any_cast<std::string>(*first.at("inImportableFileExtensionItem.extension")),
-              "mov");
-    auto const back = JSONConvert<decltype(items)>::FromJSON(wire);
-    ASSERT_EQ(back.size(), 2u);
-    EXPECT_EQ(back[0].description, items[0].description);
-    EXPECT_THROW(JSONConvert<decltype(items)>::FromJSON(Object({})), boost::bad_any_cast);
 }
 
 }  // namespace

@@ -130,6 +130,13 @@ TEST_F(ImportTest, PropertiesMatchWhatWasWritten) {
     }
 }
 
+// The number drawn into a BGRA frame of a sample movie.
+int FrameNumber(Kino::IVideoFrame const& frame) {
+    return vireo::samples::ReadFrameNumberBGRA(static_cast<const std::uint8_t*>(frame.GetPixels()),
+                                               frame.GetRowBytes(), int(frame.GetWidth()),
+                                               int(frame.GetHeight()), 256);
+}
+
 // Reads frame `index` through the bridge and through the engine in this process; the pixels must
 // be the same, byte for byte.
 void CompareFrame(VireoClient::IVireoImporter& importer, vireo::engine::Movie& reference, int index,
@@ -154,9 +161,7 @@ void CompareFrame(VireoClient::IVireoImporter& importer, vireo::engine::Movie& r
             << "row " << y;
     }
     if (fourcc == Kino::kPixelFormat_BGRA) {
-        EXPECT_EQ(
-            vireo::samples::ReadFrameNumberBGRA(pixels, rowBytes, video.Width, video.Height, 256),
-            index);
+        EXPECT_EQ(FrameNumber(*frame), index);
     }
 }
 
@@ -215,10 +220,7 @@ TEST_F(ImportTest, SeveralFramesInFlightEachArriveOnce) {
             [&](InterfaceRef<Kino::IVideoFrame> frame, long result) {
                 EXPECT_EQ(result, 0);
                 if (frame) {
-                    int n = vireo::samples::ReadFrameNumberBGRA(
-                        static_cast<const std::uint8_t*>(frame->GetPixels()), frame->GetRowBytes(),
-                        static_cast<int>(frame->GetWidth()), static_cast<int>(frame->GetHeight()),
-                        256);
+                    int const n = FrameNumber(*frame);
                     std::lock_guard<std::mutex> lock(mutex);
                     seen.push_back(n);
                 }
@@ -344,10 +346,7 @@ TEST_F(ImportTest, ManyMoviesFromSeveralClientsAtOnce) {
                 if (importer->GetMovieVideo(i * video.SampleSize,
                                             VireoServer::PixelFormat(Kino::kPixelFormat_BGRA, 0), 0,
                                             0, frame) == 0 &&
-                    vireo::samples::ReadFrameNumberBGRA(
-                        static_cast<const std::uint8_t*>(frame->GetPixels()), frame->GetRowBytes(),
-                        static_cast<int>(frame->GetWidth()), static_cast<int>(frame->GetHeight()),
-                        256) == i) {
+                    FrameNumber(*frame) == i) {
                     ++ok;
                 }
             }

@@ -98,6 +98,7 @@ TEST(Converters, WrongKindsThrowTheCastError) {
     ExpectBadCast<std::int32_t>(boost::any(1.5));               // real where an integer belongs
     ExpectBadCast<std::uint64_t>(boost::any(UTF8String("1")));  // text where an integer belongs
     ExpectBadCast<bool>(boost::any(std::int64_t{1}));           // integer where a boolean belongs
+    ExpectBadCast<std::int64_t>(boost::any(true));              // boolean where an integer belongs
     ExpectBadCast<UTF16String>(boost::any(std::int64_t{1}));
     ExpectBadCast<Sample>(boost::any(VariantArray()));  // not an object
     ExpectBadCast<std::vector<std::int32_t>>(boost::any(VariantObject()));
@@ -143,18 +144,12 @@ TEST(Converters, RecordsReadAbsentKeysAsAbsentValues) {
 }
 
 TEST(BinaryData, Base64FollowsTheStandard) {
-    // The test vectors of RFC 4648.
+    // Test vectors of RFC 4648: no padding, one and two padding characters.
     struct Case {
         const char* bytes;
         const char* text;
     };
-    Case const cases[] = {{"", ""},
-                          {"f", "Zg=="},
-                          {"fo", "Zm8="},
-                          {"foo", "Zm9v"},
-                          {"foob", "Zm9vYg=="},
-                          {"fooba", "Zm9vYmE="},
-                          {"foobar", "Zm9vYmFy"}};
+    Case const cases[] = {{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foobar", "Zm9vYmFy"}};
     for (auto const& c : cases) {
         Kino::BinaryData data(reinterpret_cast<std::uint8_t const*>(c.bytes),
                               std::char_traits<char>::length(c.bytes));

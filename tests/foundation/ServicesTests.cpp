@@ -24,38 +24,18 @@ namespace config = basekit::config;
 
 namespace vireo::test::foundation {
 
-namespace {
-
-// A settings file in the test's temporary directory, removed at the end.
-class SettingsFile {
-  public:
-    explicit SettingsFile(UTF8String const& text) {
-        char name[] = "/tmp/vireo_settings_XXXXXX";
-        int const fd = ::mkstemp(name);
-        ::close(fd);
-        mPath = name;
-        std::ofstream(mPath) << text;
-    }
-    ~SettingsFile() { ::unlink(mPath.c_str()); }
-    UTF8String const& Path() const { return mPath; }
-
-  private:
-    UTF8String mPath;
-};
-
-}  // namespace
-
 TEST(DebugDatabase, ReadsTheSettingsFileOnceAndSettersWin) {
-    SettingsFile const file(
-        "# time-outs\n"
-        "  VireoServerManager.StartupTimeout = 1500 \r\n"
-        "\n"
-        "no separator here\n"
-        "QT.DisableVireo=\n"
-        "Twice=1\n"
-        "Twice=2\n");
+    char path[] = "/tmp/vireo_settings_XXXXXX";
+    ::close(::mkstemp(path));
+    std::ofstream(path) << "# time-outs\n"
+                           "  VireoServerManager.StartupTimeout = 1500 \r\n"
+                           "\n"
+                           "no separator here\n"
+                           "QT.DisableVireo=\n"
+                           "Twice=1\n"
+                           "Twice=2\n";
     auto& db = debug::DebugDatabase::Instance();
-    ::setenv(debug::DebugDatabase::kSettingsFileVariable, file.Path().c_str(), 1);
+    ::setenv(debug::DebugDatabase::kSettingsFileVariable, path, 1);
     db.Reset();
     EXPECT_EQ(db.GetEntry("VireoServerManager.StartupTimeout", "30000"), "1500");
     EXPECT_TRUE(db.HasEntry("QT.DisableVireo"));
@@ -71,6 +51,7 @@ TEST(DebugDatabase, ReadsTheSettingsFileOnceAndSettersWin) {
     ::unsetenv(debug::DebugDatabase::kSettingsFileVariable);
     db.Reset();
     EXPECT_FALSE(db.HasEntry("Twice"));
+    ::unlink(path);
 }
 
 TEST(DebugReports, HandlerDecidesBreakAndCanSilenceTheSite) {

@@ -17,7 +17,7 @@ using namespace basekit::utility;
 
 namespace vireo::test::foundation {
 
-TEST(Parse, WholeTextIntegersOnly) {
+TEST(Parse, WholeTextLeadingAndEnvironmentIntegers) {
     std::int64_t v = 7;
     EXPECT_TRUE(ParseInteger("-42", v));
     EXPECT_EQ(v, -42);
@@ -33,9 +33,8 @@ TEST(Parse, WholeTextIntegersOnly) {
     EXPECT_FALSE(ParseInteger("4294967296", u));
     EXPECT_TRUE(ParseInteger("4294967295", u));
     EXPECT_EQ(u, 4294967295u);
-}
 
-TEST(Parse, LeadingIntegerFollowsStreamRules) {
+    // The leading integer follows the stream rules.
     EXPECT_EQ(ParseLeadingInt32("30000"), 30000);
     EXPECT_EQ(ParseLeadingInt32("  \t25ms"), 25);
     EXPECT_EQ(ParseLeadingInt32("-5"), -5);
@@ -43,9 +42,8 @@ TEST(Parse, LeadingIntegerFollowsStreamRules) {
     EXPECT_EQ(ParseLeadingInt32(""), 0);
     EXPECT_EQ(ParseLeadingInt32("2147483648"), 0);
     EXPECT_EQ(ParseLeadingInt32("-2147483648"), INT32_MIN);
-}
 
-TEST(Parse, EnvironmentIntegerFallsBackOutsideItsRange) {
+    // An environment integer falls back outside its range.
     ::setenv("VIREO_TEST_PARSE", "250", 1);
     EXPECT_EQ(EnvironmentInteger("VIREO_TEST_PARSE", 9, 0, 1000), 250);
     EXPECT_EQ(EnvironmentInteger("VIREO_TEST_PARSE", 9, 0, 100), 9);

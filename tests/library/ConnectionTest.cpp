@@ -2,10 +2,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "LibraryFixture.h"
-#include "LibraryPeer.h"
 #include "TimeScale.h"
 
 namespace vireo::test::library {
@@ -13,91 +14,65 @@ namespace {
 
 using VireoClient::kServerStartFailed;
 
-TEST_F(LibraryTest, CreateStartsTheServerAndSharesOneClient) {
+TEST_F(LibraryTest, ClientsAndTheManagerAreSharedAndAPrivateClientHasItsOwnServer) {
     UseServer(vireo::test::ServerKind::Real);
-    ClientRef first = VireoClient::Create();
-    ASSERT_TRUE(first);
-    EXPECT_TRUE(first->IsQuicktimeAvailable());
-    EXPECT_EQ(Servers().size(), 1u);
-    EXPECT_EQ(mRegistry.CountEntries(), 1);
-
-    ClientRef second = VireoClient::Create();
-    EXPECT_EQ(first.get(), second.get());
-    first.reset();
-    second.reset();
-    // An answer handler may hold the client, and the client its manager, for a moment after its
-    // caller went on.
-    EXPECT_TRUE(
-        vireo::test::WaitUntil([] { return !SharedClientExists() && !SharedManagerExists(); },
-                               vireo::test::Scaled(2000ms)));
-
-    // A new shared client is built and connected again.
-    ClientRef third = VireoClient::Create();
-    EXPECT_TRUE(SharedClientExists());
-    EXPECT_TRUE(third->IsQuicktimeAvailable());
-    EXPECT_EQ(Servers().size(), 1u);
-}
-
-TEST_F(LibraryTest, AnotherProcessFindsTheRunningSharedServer) {
-    UseServer(vireo::test::ServerKind::Real);
-    ClientRef client = VireoClient::Create();
-    ASSERT_TRUE(client->IsQuicktimeAvailable());
-    std::vector<pid_t> const before = Servers();
-    ASSERT_EQ(before.size(), 1u);
-
-    PeerProcess peer(PeerMode::Shared);
-    ASSERT_TRUE(peer.WaitReady()) << "the peer could not connect";
-    EXPECT_EQ(Servers(), before);  // one server process, not two
-    peer.Finish();
-    EXPECT_EQ(peer.ExitCode(), 0);
-}
-
-TEST_F(LibraryTest, CreateUniqueInstanceStartsAPrivateServerAndTheSharedOne) {
-    UseServer(vireo::test::ServerKind::Real);
+    // A private client starts its own server, and the shared one too.
     ClientRef unique = VireoClient::CreateUniqueInstance();
     ASSERT_TRUE(unique);
-    // The shared server was started too.
     EXPECT_EQ(Servers().size(), 2u);
     EXPECT_EQ(mRegistry.CountEntries(), 2);
 
-    ClientRef shared = VireoClient::Create();
-    EXPECT_NE(unique.get(), shared.get());
-    // A private client fetches no catalogues.
-    std::vector<std::uint32_t> codecs;
-    unique->GetImportCodecs(codecs);
-    EXPECT_TRUE(codecs.empty());
+    ClientRef first = VireoClient::Create();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->IsQuicktimeAvailable());
+    EXPECT_NE(unique.get(), first.get());
+    EXPECT_EQ(VireoClient::Create().get(), first.get());
+    std::vector<pid_t> const before = Servers();
+
+    // Another process finds the running shared server: one server process, not two.
+    vireo::test::ChildProcess peer({LIBRARY_PEER_PATH, "shared"});
+    std::string line;
+    ASSERT_TRUE(peer.ReadLine(line, vireo::test::Scaled(20s)));
+    EXPECT_EQ(line, "ready 1");
+    EXPECT_EQ(Servers(), before);
+    EXPECT_EQ(peer.CloseAndWait(vireo::test::Scaled(10s)), 0);
 
     // Releasing the private client ends its server and its entry.
-    std::vector<pid_t> servers = Servers();
     unique.reset();
     EXPECT_TRUE(
         vireo::test::WaitUntil([&] { return Servers().size() == 1; }, vireo::test::Scaled(2000ms)));
     EXPECT_TRUE(vireo::test::WaitUntil([&] { return mRegistry.CountEntries() == 1; },
                                        vireo::test::Scaled(2000ms)));
-}
 
-TEST_F(LibraryTest, CreateServerManagerInstanceReturnsTheSharedManager) {
-    UseServer(vireo::test::ServerKind::Real);
-    auto first = VireoClient::CreateServerManagerInstance();
-    auto second = VireoClient::CreateServerManagerInstance();
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first.get(), second.get());
-    // Two initialisations and one uninitialisation keep the connection.
-    ASSERT_EQ(first->InitializeClient(false), 0);
-    ASSERT_EQ(first->InitializeClient(false), 0);
-    first->UninitializeClient();
-    InterfaceRef<VireoClient::VireoServerManager, VireoClient::IVireoServerManager> manager(first);
-    EXPECT_TRUE(manager->GetRPCClient());
-    first->UninitializeClient();
-    EXPECT_FALSE(manager->GetRPCClient());
+    // A new shared client is built and connected again.
+    Recreate(first);
+    EXPECT_TRUE(first->IsQuicktimeAvailable());
+    EXPECT_EQ(Servers().size(), 1u);
+    first.reset();
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([] { return !SharedClientExists() && !SharedManagerExists(); },
+                               vireo::test::Scaled(2000ms)));
+
+    // One shared manager: two initialisations and one uninitialisation keep the connection.
+    auto manager = VireoClient::CreateServerManagerInstance();
+    ASSERT_TRUE(manager);
+    EXPECT_EQ(VireoClient::CreateServerManagerInstance().get(), manager.get());
+    ASSERT_EQ(manager->InitializeClient(false), 0);
+    ASSERT_EQ(manager->InitializeClient(false), 0);
+    manager->UninitializeClient();
+    InterfaceRef<VireoClient::VireoServerManager, VireoClient::IVireoServerManager> concrete(
+        manager);
+    EXPECT_TRUE(concrete->GetRPCClient());
+    manager->UninitializeClient();
+    EXPECT_FALSE(concrete->GetRPCClient());
     // An unmatched uninitialisation does nothing, and the next initialisation connects again.
-    first->UninitializeClient();
-    EXPECT_EQ(first->InitializeClient(false), 0);
-    EXPECT_TRUE(manager->GetRPCClient());
-    first->UninitializeClient();
+    manager->UninitializeClient();
+    EXPECT_EQ(manager->InitializeClient(false), 0);
+    EXPECT_TRUE(concrete->GetRPCClient());
+    manager->UninitializeClient();
 }
 
-TEST_F(LibraryTest, MissingExecutableGivesAClientWithoutServer) {
+TEST_F(LibraryTest, MissingOrUnstartableExecutableGivesAClientWithoutServer) {
     UseEmptyApplicationDirectory();
     auto manager = VireoClient::CreateServerManagerInstance();
     EXPECT_EQ(manager->InitializeClient(false), kServerStartFailed);
@@ -123,20 +98,26 @@ TEST_F(LibraryTest, MissingExecutableGivesAClientWithoutServer) {
     EXPECT_EQ(name, u"kept");
     client->CloseMovie(basekit::utility::Guid());
     client->QuietMovie(basekit::utility::Guid(), [&] { called = true; });
-    EXPECT_FALSE(called);
+
+    // Codec settings: the default record, and no dialog is ever answered.
+    VireoServer::VireoConvertCodecSettingsData settings;
+    settings.mOutCodecSettings = Kino::BinaryData{4, 5};
+    settings.mOutConvertSettingsResultCode = -7;
+    client->ConvertQTAtomContainerSettingsToCodecSettings(settings);
+    EXPECT_EQ(settings.mOutConvertSettingsResultCode, 2);
+    EXPECT_TRUE(settings.mOutCodecSettings.empty());
+    client->DisplayVideoCodecPrefsDialog({}, [&](auto const&) { called = true; });
+    client->BringVideoCodecDialogToForeground();
 
     ImporterRef importer;
     EXPECT_EQ(VireoClient::ImportFile(u"/x.mov", false, false, false, importer), 5);
     EXPECT_FALSE(importer);
-}
+    ASSERT_TRUE(WaitForEveryHandler(client, importer));
+    EXPECT_FALSE(called);
 
-TEST_F(LibraryTest, ExecutableThatCannotBeStartedIsReportedOnce) {
-    UseEmptyApplicationDirectory();
-    // A file by the server's name that is not executable: found, but it cannot be started.
-    std::string const path = mEmptyApp->Path() + "/Corvid Vireo Server.exe";
-    FILE* file = std::fopen(path.c_str(), "w");
-    ASSERT_TRUE(file);
-    std::fclose(file);
+    // A file by the server's name that is not executable: found, but it cannot be started;
+    // each attempt is reported once.
+    std::ofstream(mEmptyApp->Path() + "/Corvid Vireo Server.exe").put('x');
     int reports = 0;
     auto previous = basekit::debug::SetReportHandler([&](basekit::debug::Report const& report) {
         ++reports;
@@ -145,7 +126,7 @@ TEST_F(LibraryTest, ExecutableThatCannotBeStartedIsReportedOnce) {
                   std::string::npos);
         return false;
     });
-    auto manager = VireoClient::CreateServerManagerInstance();
+    manager = VireoClient::CreateServerManagerInstance();
     EXPECT_EQ(manager->InitializeClient(false), kServerStartFailed);
     EXPECT_EQ(manager->InitializeClient(false), kServerStartFailed);
     manager->UninitializeClient();
@@ -164,12 +145,7 @@ TEST_F(LibraryTest, StartupTimeoutThatIsNotANumberFailsUnlessAnnounced) {
 
     // The announcement comes late; the session made for it is closed, and a later attempt with
     // a real time-out connects and gets an RPC client.
-    ASSERT_TRUE(mScript->WaitForLog(
-        [](boost::json::object const& line) {
-            auto it = line.find("event");
-            return it != line.end() && it->value() == "session-end";
-        },
-        vireo::test::Scaled(5000ms)));
+    ASSERT_TRUE(WaitForLogCount("session-end", 1, "event"));
     basekit::debug::DebugDatabase::Instance().SetEntry("VireoServerManager.StartupTimeout",
                                                        "10000");
     EXPECT_EQ(manager->InitializeClient(false), 0);

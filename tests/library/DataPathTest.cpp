@@ -16,52 +16,32 @@ namespace {
 using basekit::utility::Guid;
 using FrameRef = InterfaceRef<Kino::IVideoFrame>;
 
-constexpr char kMovieId[] = "{11111111-2222-3333-4444-555555555555}";
 VireoServer::PixelFormat const kBGRA(Kino::kPixelFormat_BGRA, 0);
 
-// The connecting script with an openable movie and the given data methods.
-std::string DataScript(std::string const& methods) {
-    return ConnectingScript(R"("OpenMovieFromFile": {"result": {"value": {"MovieIdentifier": ")" +
-                            std::string(kMovieId) +
-                            R"(", "ImporterSDKErrorResult": 0, "MovieProperties": {}}}}, )" +
-                            methods);
-}
-
-// What one audio request reported, and how often.
-struct AudioOutcome {
+// What one request reported (an audio request's count and samples, a frame request's result
+// and frame), and how often.
+struct Outcome {
     std::mutex mutex;
     int calls = 0;
-    long count = -1;
+    long code = 1;
     std::vector<float> samples;
+    FrameRef frame;
 
-    VireoClient::AudioCallback Callback() {
+    VireoClient::AudioCallback Audio() {
         return [this](long n, float const* data) {
             std::lock_guard<std::mutex> lock(mutex);
             ++calls;
-            count = n;
+            code = n;
             if (n > 0 && data) {
                 samples.assign(data, data + n);
             }
         };
     }
-    int Calls() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return calls;
-    }
-};
-
-// What one frame request reported, and how often.
-struct FrameOutcome {
-    std::mutex mutex;
-    int calls = 0;
-    long result = 1;
-    FrameRef frame;
-
-    boost::function<void(FrameRef, long)> Callback() {
-        return [this](FrameRef received, long code) {
+    boost::function<void(FrameRef, long)> Frame() {
+        return [this](FrameRef received, long result) {
             std::lock_guard<std::mutex> lock(mutex);
             ++calls;
-            result = code;
+            code = result;
             frame = received;
         };
     }
@@ -69,12 +49,16 @@ struct FrameOutcome {
         std::lock_guard<std::mutex> lock(mutex);
         return calls;
     }
+    // Waits for the first call.
+    bool Wait() {
+        return vireo::test::WaitUntil([&] { return Calls() >= 1; }, vireo::test::Scaled(5000ms));
+    }
 };
 
 class DataPathTest : public LibraryTest {
   protected:
     void Open(std::string const& methods) {
-        UseScript(DataScript(methods));
+        UseScript(ConnectingScript(R"("OpenMovieFromFile": )" + OpenResult() + "," + methods));
         mClient = VireoClient::Create();
         ASSERT_EQ(VireoClient::ImportFile(u"/a.mov", false, false, false, mImporter), 0);
     }
@@ -144,11 +128,10 @@ TEST_F(DataPathTest, AudioCountsWholeFloatsAndAnAnswerOfZeroEndsTheRequest) {
     Guid const movie(kMovieId);
 
     // 10 bytes carry two whole floats; the partial third is not reported.
-    AudioOutcome odd;
-    ASSERT_TRUE(mClient->GetMovieAudio(movie, odd.Callback()));
-    ASSERT_TRUE(
-        vireo::test::WaitUntil([&] { return odd.Calls() == 1; }, vireo::test::Scaled(5000ms)));
-    EXPECT_EQ(odd.count, 2);
+    Outcome odd;
+    ASSERT_TRUE(mClient->GetMovieAudio(movie, odd.Audio()));
+    ASSERT_TRUE(odd.Wait());
+    EXPECT_EQ(odd.code, 2);
     EXPECT_EQ(odd.samples, (std::vector<float>{0.0f, 1.0f}));
 
     // The blocking form copies the block out.
@@ -158,11 +141,10 @@ TEST_F(DataPathTest, AudioCountsWholeFloatsAndAnAnswerOfZeroEndsTheRequest) {
 
     // 0 is the end of the audio: the request completes at once with nothing, although no data
     // notification will ever come for it.
-    AudioOutcome end;
-    ASSERT_TRUE(mClient->GetMovieAudio(movie, end.Callback()));
-    ASSERT_TRUE(
-        vireo::test::WaitUntil([&] { return end.Calls() == 1; }, vireo::test::Scaled(5000ms)));
-    EXPECT_EQ(end.count, 0);
+    Outcome end;
+    ASSERT_TRUE(mClient->GetMovieAudio(movie, end.Audio()));
+    ASSERT_TRUE(end.Wait());
+    EXPECT_EQ(end.code, 0);
     EXPECT_TRUE(end.samples.empty());
 
     EXPECT_TRUE(ServerGotEverythingBack(2));
@@ -190,13 +172,12 @@ TEST_F(DataPathTest, AcceptedFramesArriveThroughTheNotificationWithTheirPixels) 
     ExpectScriptedPixels(*frame, 256);
 
     // An odd width of a 4:2:2 format, with padded rows: the padding is kept as published.
-    FrameOutcome padded;
+    Outcome padded;
     ASSERT_TRUE(mImporter->RequestMovieVideo(0,
                                              VireoServer::PixelFormat(Kino::kPixelFormat_2vuy, 0),
-                                             0, 0, padded.Callback(), Guid::CreateUnique()));
-    ASSERT_TRUE(
-        vireo::test::WaitUntil([&] { return padded.Calls() == 1; }, vireo::test::Scaled(5000ms)));
-    ASSERT_EQ(padded.result, 0);
+                                             0, 0, padded.Frame(), Guid::CreateUnique()));
+    ASSERT_TRUE(padded.Wait());
+    ASSERT_EQ(padded.code, 0);
     ASSERT_TRUE(padded.frame);
     EXPECT_EQ(padded.frame->GetWidth(), 63u);
     EXPECT_EQ(padded.frame->GetPixelFormat(), Kino::kPixelFormat_2vuy);
@@ -233,11 +214,10 @@ TEST_F(DataPathTest, BadOrFailedDataIsAnErrorNeverASuccessWithoutAFrame) {
                                        vireo::test::Scaled(5000ms)));
     EXPECT_EQ(PublishStatuses(), std::vector<std::int64_t>(6, 0));
 
-    AudioOutcome audio;
-    ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(
-        vireo::test::WaitUntil([&] { return audio.Calls() == 1; }, vireo::test::Scaled(5000ms)));
-    EXPECT_EQ(audio.count, 0);
+    Outcome audio;
+    ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Audio()));
+    ASSERT_TRUE(audio.Wait());
+    EXPECT_EQ(audio.code, 0);
 
     // The refused frames' blocks went back to the server.
     EXPECT_TRUE(ServerGotEverythingBack(3));
@@ -249,9 +229,9 @@ TEST_F(DataPathTest, ACancelThatWinsDropsTheLateFrameUnseen) {
         "publish": {"idParam": 1, "frame": {"width": 32, "height": 32, "fourcc": "BGRA"}},
         "result": {"value": 0}},
         "CancelMovieVideo": {})");
-    FrameOutcome cancelled;
+    Outcome cancelled;
     Guid const request = Guid::CreateUnique();
-    ASSERT_TRUE(mImporter->RequestMovieVideo(0, kBGRA, 0, 0, cancelled.Callback(), request));
+    ASSERT_TRUE(mImporter->RequestMovieVideo(0, kBGRA, 0, 0, cancelled.Frame(), request));
     EXPECT_TRUE(mImporter->CancelMovieVideo(request));
     ASSERT_TRUE(WaitForLogCount("CancelMovieVideo", 1));
 
@@ -272,48 +252,30 @@ TEST_F(DataPathTest, ACancelThatWinsDropsTheLateFrameUnseen) {
     EXPECT_EQ(cancelled.Calls(), 0);
 }
 
-TEST_F(DataPathTest, AudioFollowedByTheSessionsEndCompletesOnceWithTheData) {
-    Open(R"("GetMovieAudio": {
-        "publish": {"idParam": 1, "bytes": 16, "fill": "floats", "afterMs": 100},
-        "drop": true})");
-    AudioOutcome audio;
-    ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(
-        vireo::test::WaitUntil([&] { return audio.Calls() >= 1; }, vireo::test::Scaled(5000ms)));
-    // The RPC error and the end of the session come after the data: neither reports again.
-    ASSERT_TRUE(mScript->WaitForLog(
-        [](boost::json::object const& line) {
-            auto const* event = line.if_contains("event");
-            return event && *event == "session-end";
-        },
-        vireo::test::Scaled(5000ms)));
-    ASSERT_TRUE(WaitForEveryHandler(mClient, mImporter));
-    EXPECT_EQ(audio.Calls(), 1);
-    EXPECT_EQ(audio.count, 4);
-    EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 1.0f, 2.0f, 3.0f}));
-}
-
-TEST_F(DataPathTest, AnAcceptedFrameWithoutDataFailsWhenTheSessionEnds) {
+TEST_F(DataPathTest, TheSessionsEndCompletesEachRequestOnce) {
     Open(R"("GetMovieVideo": {"result": {"value": 0}},
-            "GetMovieAudio": {"drop": true})");
-    FrameOutcome video;
-    ASSERT_TRUE(
-        mImporter->RequestMovieVideo(0, kBGRA, 0, 0, video.Callback(), Guid::CreateUnique()));
+            "GetMovieAudio": {
+                "publish": {"idParam": 1, "bytes": 16, "fill": "floats", "afterMs": 100},
+                "drop": true})");
+    Outcome video;
+    ASSERT_TRUE(mImporter->RequestMovieVideo(0, kBGRA, 0, 0, video.Frame(), Guid::CreateUnique()));
     ASSERT_TRUE(WaitForLogCount("GetMovieVideo", 1));
     // Accepted: the answer alone does not complete the request.
     Flush(mClient);
     EXPECT_EQ(video.Calls(), 0);
 
-    AudioOutcome audio;
-    ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Callback()));
-    ASSERT_TRUE(vireo::test::WaitUntil([&] { return video.Calls() == 1 && audio.Calls() == 1; },
-                                       vireo::test::Scaled(5000ms)));
-    EXPECT_EQ(video.result, -1);
-    EXPECT_FALSE(video.frame);
-    EXPECT_EQ(audio.count, 0);
+    // The audio's data comes before the session ends: the RPC error and the end of the session
+    // that follow must not report it again. The accepted frame, whose data never came, fails.
+    Outcome audio;
+    ASSERT_TRUE(mClient->GetMovieAudio(Guid(kMovieId), audio.Audio()));
+    ASSERT_TRUE(WaitForLogCount("session-end", 1, "event"));
     ASSERT_TRUE(WaitForEveryHandler(mClient, mImporter));
     EXPECT_EQ(video.Calls(), 1);
+    EXPECT_EQ(video.code, -1);
+    EXPECT_FALSE(video.frame);
     EXPECT_EQ(audio.Calls(), 1);
+    EXPECT_EQ(audio.code, 4);
+    EXPECT_EQ(audio.samples, (std::vector<float>{0.0f, 1.0f, 2.0f, 3.0f}));
 }
 
 }  // namespace

@@ -1,20 +1,12 @@
 // vireo codecs and vireo export, run as a user runs them, against the real server.
-#include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <boost/json/parse.hpp>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 
+#include "ChildProcess.h"
 #include "ExportHost.h"
 #include "LibraryFixture.h"
-
-extern char** environ;
 
 namespace vireo::test::library {
 namespace {
@@ -26,35 +18,21 @@ class ExportCommandTest : public LibraryTest {
         UseServer(vireo::test::ServerKind::Real);
     }
 
-    // Starts vireo with `args`, its standard output into `stdoutPath`.
-    static pid_t Start(std::vector<std::string> args, std::string const& stdoutPath) {
+    static std::unique_ptr<vireo::test::ChildProcess> Start(std::vector<std::string> args) {
         args.insert(args.begin(), VIREO_CLI_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, VIREO_CLI_PATH, &actions, nullptr, argv.data(), environ) != 0) {
-            pid = -1;
+        return std::make_unique<vireo::test::ChildProcess>(args, true);
+    }
+    static int Run(std::vector<std::string> args) {
+        return Start(std::move(args))->CloseAndWait(vireo::test::Scaled(120s));
+    }
+    // Whether the output directory holds a file whose name contains `part`.
+    bool OutputHas(std::string const& part) const {
+        for (auto const& entry : std::filesystem::directory_iterator(mOut.Path())) {
+            if (entry.path().filename().string().find(part) != std::string::npos) {
+                return true;
+            }
         }
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-    static int Wait(pid_t pid) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    static std::string Read(std::string const& path) {
-        std::ifstream file(path);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
+        return false;
     }
 
     // A movie of `frames` frames written through the bridge in `codec`.
@@ -77,9 +55,13 @@ class ExportCommandTest : public LibraryTest {
 };
 
 TEST_F(ExportCommandTest, CodecsPrintsTheCataloguesAsJSON) {
-    std::string const out = mDir.Path() + "/codecs.json";
-    ASSERT_EQ(Wait(Start({"codecs", "--json"}, out)), 0);
-    boost::json::value const json = boost::json::parse(Read(out));
+    auto child = Start({"codecs", "--json"});
+    std::string text, line;
+    while (child->ReadLine(line, vireo::test::Scaled(60s))) {
+        text += line + "\n";
+    }
+    ASSERT_EQ(child->CloseAndWait(vireo::test::Scaled(10s)), 0);
+    boost::json::value const json = boost::json::parse(text);
     EXPECT_FALSE(json.at("exportVideo").as_array().empty());
     EXPECT_FALSE(json.at("exportAudio").as_array().empty());
     EXPECT_FALSE(json.at("import").as_array().empty());
@@ -89,9 +71,7 @@ TEST_F(ExportCommandTest, CodecsPrintsTheCataloguesAsJSON) {
 TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
     std::string const input = MakeInput(FourCC("2vuy"), 64, 48, 8);
     std::string const output = mOut.Path() + "/out.mov";
-    ASSERT_EQ(Wait(Start({"export", input, "-o", output, "--codec", "Apple ProRes 422 HQ"},
-                         mDir.Path() + "/log")),
-              0);
+    ASSERT_EQ(Run({"export", input, "-o", output, "--codec", "Apple ProRes 422 HQ"}), 0);
     ImporterRef importer;
     ASSERT_EQ(
         VireoClient::ImportFile(basekit::utility::UTF8to16(output), false, false, false, importer),
@@ -99,37 +79,21 @@ TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
     EXPECT_EQ(importer->GetVideoProperties().CodecFourCC, FourCC("apch"));
     EXPECT_EQ(importer->GetVideoProperties().Duration, 8);
     // Refused settings end with a failure and leave nothing.
-    EXPECT_EQ(Wait(Start({"export", input, "-o", mOut.Path() + "/odd.mov", "--codec", "avc1",
-                          "--bitrate", "-3"},
-                         mDir.Path() + "/log")),
+    EXPECT_EQ(Run({"export", input, "-o", mOut.Path() + "/odd.mov", "--codec", "avc1", "--bitrate",
+                   "-3"}),
               1);
-    EXPECT_FALSE(access((mOut.Path() + "/odd.mov").c_str(), F_OK) == 0);
+    EXPECT_FALSE(OutputHas("odd"));
 }
 
 TEST_F(ExportCommandTest, InterruptCancelsAndLeavesNoFile) {
     std::string const input = MakeInput(FourCC("avc1"), 640, 360, 150);
-    std::string const output = mOut.Path() + "/cancelled.mov";
-    pid_t const pid =
-        Start({"export", input, "-o", output, "--codec", "apch"}, mDir.Path() + "/log");
-    ASSERT_GT(pid, 0);
+    auto child = Start({"export", input, "-o", mOut.Path() + "/cancelled.mov", "--codec", "apch"});
     // Once the export runs (its temporary movie exists), Ctrl-C.
-    auto running = [&] {
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(mOut.Path().c_str()), ::closedir);
-        while (dirent* entry = dir ? ::readdir(dir.get()) : nullptr) {
-            if (std::string(entry->d_name).find(".partial") != std::string::npos)
-                return true;
-        }
-        return false;
-    };
-    EXPECT_TRUE(vireo::test::WaitUntil(running, vireo::test::Scaled(30000ms)));
-    ::kill(pid, SIGINT);
-    EXPECT_EQ(Wait(pid), 130);
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(mOut.Path().c_str()), ::closedir);
-    int left = 0;
-    while (dirent* entry = ::readdir(dir.get())) {
-        left += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
-    }
-    EXPECT_EQ(left, 0);
+    EXPECT_TRUE(
+        vireo::test::WaitUntil([&] { return OutputHas(".partial"); }, vireo::test::Scaled(30s)));
+    ::kill(child->Pid(), SIGINT);
+    EXPECT_EQ(child->CloseAndWait(vireo::test::Scaled(60s)), 130);
+    EXPECT_TRUE(std::filesystem::is_empty(mOut.Path()));
 }
 
 }  // namespace

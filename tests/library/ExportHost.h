@@ -94,18 +94,17 @@ class ExportHost {
         if (Pix::PublishVideoFrameProvidingReference(frame, frameId, shared) != Pix::kOK) {
             return -101;
         }
-        auto answer = std::make_shared<std::promise<VireoServer::ExportFrameReceivedData>>();
+        auto answer = std::make_shared<std::promise<std::int32_t>>();
         auto future = answer->get_future();
         mClient->CompressAndWriteFrame(
             mId, frameId, number, 0, false,
-            [answer](VireoServer::ExportFrameReceivedData record) { answer->set_value(record); });
-        if (future.wait_for(vireo::test::Scaled(60s)) != std::future_status::ready) {
-            return -100;
-        }
-        auto record = future.get();
-        return record.mPublishedFrameIdentifier == frameId && record.mFrameNumber == number
-                   ? record.mExporterResultCode
-                   : -102;
+            [answer, frameId, number](VireoServer::ExportFrameReceivedData record) {
+                answer->set_value(record.mPublishedFrameIdentifier == frameId &&
+                                          record.mFrameNumber == number
+                                      ? record.mExporterResultCode
+                                      : -102);
+            });
+        return Await(future, -100);
     }
 
     // Interleaved 32-bit floats, `channels` per sample frame.
@@ -120,21 +119,20 @@ class ExportHost {
         if (crossprocess::Share(audioId, block, bytes) != 0) {
             return -101;
         }
-        auto answer = std::make_shared<std::promise<VireoServer::ExportAudioDataReceived>>();
+        auto answer = std::make_shared<std::promise<std::int32_t>>();
         auto future = answer->get_future();
         std::int64_t const count = std::int64_t(samples.size()) / channels;
         mClient->CompressAndWriteAudio(
             mId, audioId, first, count,
-            [answer](VireoServer::ExportAudioDataReceived record) { answer->set_value(record); });
-        bool const ready = future.wait_for(vireo::test::Scaled(60s)) == std::future_status::ready;
+            [answer, first, count](VireoServer::ExportAudioDataReceived record) {
+                answer->set_value(record.mStartingAudioSample == first &&
+                                          record.mNumAudioSamples == count
+                                      ? record.mExporterResultCode
+                                      : -102);
+            });
+        std::int32_t const result = Await(future, -100);
         crossprocess::Unshare(audioId);
-        if (!ready) {
-            return -100;
-        }
-        auto record = future.get();
-        return record.mStartingAudioSample == first && record.mNumAudioSamples == count
-                   ? record.mExporterResultCode
-                   : -102;
+        return result;
     }
 
     std::int32_t Complete(std::int32_t status = 0) {

@@ -52,16 +52,6 @@ TEST(ExportRecords, AnswerRecordsReadAnAbsentResultAsZero) {
     EXPECT_EQ(
         JSONConvert<VireoServer::ExportAudioDataReceived>::FromJSON(empty).mExporterResultCode, 0);
     EXPECT_EQ(JSONConvert<VireoServer::ExportCompletedData>::FromJSON(empty).mServerResultCode, 0);
-
-    VireoServer::ExportAudioDataReceived audio;
-    audio.mExporterInstanceID = basekit::utility::Guid::CreateUnique();
-    audio.mStartingAudioSample = std::int64_t(1) << 40;
-    audio.mNumAudioSamples = 7;
-    audio.mExporterResultCode = -2256;
-    auto const back = RoundTrip(audio);
-    EXPECT_EQ(back.mExporterInstanceID, audio.mExporterInstanceID);
-    EXPECT_EQ(back.mStartingAudioSample, audio.mStartingAudioSample);
-    EXPECT_EQ(back.mExporterResultCode, -2256);
 }
 
 TEST(ExportRecords, CodecRecordsNeedTheirArraysButNotTheChannelList) {

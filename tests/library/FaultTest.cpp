@@ -4,9 +4,9 @@
 #include <atomic>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "Kino/VideoFrame.h"
 #include "LibraryFixture.h"
-#include "LibraryPeer.h"
 #include "TimeScale.h"
 
 namespace vireo::test::library {
@@ -105,14 +105,7 @@ TEST_F(LibraryTest, RestartOnDemandStartsAtMostThreeServersAMinute) {
     auto& settings = basekit::debug::DebugDatabase::Instance();
     settings.SetEntry("VireoServerManager.RestartOnDemand", "true");
     ClientRef client = VireoClient::Create();
-    auto sessions = [&] {
-        std::size_t n = 0;
-        for (auto const& line : mScript->ReadLog()) {
-            auto const* event = line.if_contains("event");
-            n += event && *event == "session-start" ? 1 : 0;
-        }
-        return n;
-    };
+    auto sessions = [&] { return LogCount("session-start", "event"); };
     ASSERT_EQ(sessions(), 1u);
     // More imports than restarts allowed: an import made before the library has seen the end of
     // the session fails without a restart, and must not make the count fall short.
@@ -141,8 +134,10 @@ TEST_F(LibraryTest, RestartOnDemandStartsAtMostThreeServersAMinute) {
 
 TEST_F(LibraryTest, KilledClientProcessEndsItsPrivateServer) {
     UseServer(vireo::test::ServerKind::Real);
-    PeerProcess peer(PeerMode::Unique);
-    ASSERT_TRUE(peer.WaitReady());
+    vireo::test::ChildProcess peer({LIBRARY_PEER_PATH, "unique"});
+    std::string line;
+    ASSERT_TRUE(peer.ReadLine(line, vireo::test::Scaled(20s)));
+    EXPECT_EQ(line, "ready 1");
     std::vector<pid_t> const servers = Servers();
     ASSERT_EQ(servers.size(), 2u);  // the shared one and the private one
     ASSERT_EQ(mRegistry.CountEntries(), 2);

@@ -84,20 +84,35 @@ class LibraryTest : public ::testing::Test {
                                       vireo::test::Scaled(5000ms));
     }
 
+    // Drops `client` and makes a new shared client once the old one is gone (an answer handler
+    // may hold it for a moment after its caller went on).
+    static void Recreate(ClientRef& client) {
+        client.reset();
+        EXPECT_TRUE(vireo::test::WaitUntil([] { return !SharedClientExists(); },
+                                           vireo::test::Scaled(5000ms)));
+        client = VireoClient::Create();
+    }
+
     // Process ids of the servers started with this test's registry.
     std::vector<pid_t> Servers() const { return mRegistry.ServerProcesses(); }
-    std::size_t LogCount(std::string const& method) const {
-        std::size_t n = 0;
-        for (auto const& line : mScript->ReadLog()) {
-            auto it = line.find("method");
-            if (it != line.end() && it->value().is_string() && it->value().as_string() == method) {
-                ++n;
+    // The scripted server's log lines whose `key` ("method" or "event") is `name`, in order.
+    std::vector<boost::json::object> Logged(std::string const& name,
+                                            char const* key = "method") const {
+        std::vector<boost::json::object> lines;
+        for (auto& line : mScript->ReadLog()) {
+            auto const* value = line.if_contains(key);
+            if (value && value->is_string() && value->as_string() == name) {
+                lines.push_back(std::move(line));
             }
         }
-        return n;
+        return lines;
     }
-    bool WaitForLogCount(std::string const& method, std::size_t count) const {
-        return vireo::test::WaitUntil([&] { return LogCount(method) >= count; },
+    std::size_t LogCount(std::string const& name, char const* key = "method") const {
+        return Logged(name, key).size();
+    }
+    bool WaitForLogCount(std::string const& name, std::size_t count,
+                         char const* key = "method") const {
+        return vireo::test::WaitUntil([&] { return LogCount(name, key) >= count; },
                                       vireo::test::Scaled(5000ms));
     }
 
@@ -107,14 +122,28 @@ class LibraryTest : public ::testing::Test {
     std::unique_ptr<vireo::test::ScriptFile> mScript;
 };
 
+// The movie every scripted open answers with.
+inline constexpr char kMovieId[] = "{11111111-2222-3333-4444-555555555555}";
+
+// A scripted open's answer for kMovieId: its code and its properties (a JSON object's text).
+inline std::string OpenResult(std::string const& properties = "{}", int code = 0) {
+    return R"({"result": {"value": {"MovieIdentifier": ")" + std::string(kMovieId) +
+           R"(", "ImporterSDKErrorResult": )" + std::to_string(code) + R"(, "MovieProperties": )" +
+           properties + "}}}";
+}
+
 // A script whose connection step succeeds, with more methods added by the caller (a JSON text of
-// members, without braces, or empty).
-inline std::string ConnectingScript(std::string const& moreMethods = "") {
+// members, without braces, or empty) and the export catalogues given (JSON arrays).
+inline std::string ConnectingScript(std::string const& moreMethods = "",
+                                    std::string const& videoCodecs = "[]",
+                                    std::string const& audioCodecs = "[]") {
     std::string methods =
         R"("IsQuicktimePresent": {"result": {"value": true}},
            "GetQuicktimeImportCodecs": {"result": {"value": [1, 2]}},
-           "GetQuicktimeExportVideoCodecs": {"result": {"value": []}},
-           "GetQuicktimeExportAudioCodecs": {"result": {"value": []}},
+           "GetQuicktimeExportVideoCodecs": {"result": {"value": )" +
+        videoCodecs + R"(}},
+           "GetQuicktimeExportAudioCodecs": {"result": {"value": )" +
+        audioCodecs + R"(}},
            "GetQTServerProcessID": {"result": {"value": 4242}},
            "QTGetImportableFileExtensions": {"result": {"value": []}},
            "SetQTFlushIterval": {},

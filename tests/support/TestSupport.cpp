@@ -195,20 +195,6 @@ std::vector<boost::json::object> ScriptFile::ReadLog() const {
     return lines;
 }
 
-bool ScriptFile::WaitForLog(std::function<bool(boost::json::object const&)> const& match,
-                            std::chrono::milliseconds bound) const {
-    return WaitUntil(
-        [&] {
-            for (auto const& line : ReadLog()) {
-                if (match(line)) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        bound);
-}
-
 std::vector<std::string> ProcessArguments(pid_t pid) {
     std::string const text = ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
     std::vector<std::string> arguments;

@@ -92,9 +92,6 @@ class ScriptFile {
     // The lines logged so far: {"method", "params", "notification", "session"} per scripted
     // call, {"event": "session-start"|"session-end", "session"} per session.
     std::vector<boost::json::object> ReadLog() const;
-    // Waits (polling, up to `bound`) until some log line satisfies `match`.
-    bool WaitForLog(std::function<bool(boost::json::object const&)> const& match,
-                    std::chrono::milliseconds bound) const;
 
   private:
     TempDir mDir;

@@ -275,14 +275,14 @@ std::vector<std::int32_t> Answers::Results() const {
 }
 
 std::int32_t ExportFrames(ex::ExportService& service, ex::ExportSettings const& settings,
-                          std::uint32_t fourcc, int frames, bool alpha) {
+                          std::uint32_t fourcc, int frames, bool alpha, bool still) {
     ex::ExportId const id = NewId();
     if (std::int32_t r = StartExport(service, 1, id, settings); r != 0) {
         return r;
     }
     for (int i = 0; i < frames; ++i) {
-        auto frame =
-            MakeFrame(fourcc, settings.mVideoFrameWidth, settings.mVideoFrameHeight, i, alpha);
+        auto frame = MakeFrame(fourcc, settings.mVideoFrameWidth, settings.mVideoFrameHeight,
+                               still ? 0 : i, alpha);
         if (std::int32_t r = SubmitFrame(service, 1, id, std::uint32_t(i), frame); r != 0) {
             CompleteExport(service, 1, id, -1);
             return r;
@@ -362,14 +362,7 @@ Written ExportAndDemux(ex::ExportSettings settings, int frames, bool still) {
     ScratchDirectory dir;
     settings.mFilePath = dir.File("out.mov");
     ex::ExportService service;
-    ex::ExportId const id = NewId();
-    EXPECT_EQ(StartExport(service, 1, id, settings), 0);
-    for (int i = 0; i < frames; ++i) {
-        TestFrame const frame = MakeFrame(engine::MakeFourCC("BGRA"), settings.mVideoFrameWidth,
-                                          settings.mVideoFrameHeight, still ? 0 : i);
-        EXPECT_EQ(SubmitFrame(service, 1, id, std::uint32_t(i), frame), 0);
-    }
-    EXPECT_EQ(CompleteExport(service, 1, id), 0);
+    EXPECT_EQ(ExportFrames(service, settings, engine::MakeFourCC("BGRA"), frames, false, still), 0);
     return {Demux(settings.mFilePath), std::filesystem::file_size(settings.mFilePath)};
 }
 

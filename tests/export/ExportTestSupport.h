@@ -75,9 +75,10 @@ class Answers {
     std::shared_ptr<State> mState;
 };
 
-// Whole export of `frames` frames made by MakeFrame(fourcc): 0, or the first failure.
+// Whole export of `frames` frames made by MakeFrame(fourcc) (`still`: all of them frame 0): 0,
+// or the first failure.
 std::int32_t ExportFrames(ex::ExportService& service, ex::ExportSettings const& settings,
-                          std::uint32_t fourcc, int frames, bool alpha = false);
+                          std::uint32_t fourcc, int frames, bool alpha = false, bool still = false);
 
 ex::ExportId NewId();
 

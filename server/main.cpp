@@ -3,8 +3,8 @@
 
 #include <malloc.h>
 
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 
 #include "Lifetime.h"
@@ -12,6 +12,7 @@
 #include "MediaLibraries.h"
 #include "MethodGroups.h"
 #include "ServerApp.h"
+#include "basekit/utility/Parse.h"
 #include "crossprocess/CrossProcess.h"
 #include "hostlink/ServerSide.h"
 
@@ -26,9 +27,9 @@ namespace {
 // each time a decoder allocates a large buffer anew: about 5 % of the frame rate with 32 movies
 // open.
 void ChooseTheMappingThreshold() {
-    char const* text = std::getenv("VIREO_SERVER_MMAP_THRESHOLD");
-    long const threshold = text ? std::strtol(text, nullptr, 10) : 0;
-    if (threshold > 0 && threshold <= 32L * 1024 * 1024) {
+    std::int64_t const threshold = basekit::utility::EnvironmentInteger(
+        "VIREO_SERVER_MMAP_THRESHOLD", 0, 1, std::int64_t{32} * 1024 * 1024);
+    if (threshold > 0) {
         mallopt(M_MMAP_THRESHOLD, static_cast<int>(threshold));
     }
 }

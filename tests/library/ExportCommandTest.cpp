@@ -1,4 +1,4 @@
-// vireo codecs and vireo export, run as a user runs them, against the real server.
+// vireo codecs, export, frame and trim, run as a user runs them, against the real server.
 #include <signal.h>
 
 #include <boost/json/parse.hpp>
@@ -24,6 +24,16 @@ class ExportCommandTest : public LibraryTest {
     }
     static int Run(std::vector<std::string> args) {
         return Start(std::move(args))->CloseAndWait(vireo::test::Scaled(120s));
+    }
+    // Runs it with its error output joined to its output: the exit status and all it printed.
+    static std::pair<int, std::string> RunForText(std::vector<std::string> args) {
+        args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VIREO_CLI_PATH});
+        vireo::test::ChildProcess child(args);
+        std::string text, line;
+        while (child.ReadLine(line, vireo::test::Scaled(60s))) {
+            text += line + "\n";
+        }
+        return {child.CloseAndWait(vireo::test::Scaled(10s)), text};
     }
     // Whether the output directory holds a file whose name contains `part`.
     bool OutputHas(std::string const& part) const {
@@ -83,6 +93,41 @@ TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
                    "-3"}),
               1);
     EXPECT_FALSE(OutputHas("odd"));
+}
+
+TEST_F(ExportCommandTest, TimesOutsideTheMovieAreNamedAsSuchAndNoNumberOverflows) {
+    std::string const input = MakeInput(FourCC("2vuy"), 64, 48, 8);
+    std::string const png = mOut.Path() + "/frame.png";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        char const* says;
+    };
+    Case const cases[] = {
+        {{"frame", input, "--frame", "7", "-o", png}, 0, "wrote 64x48"},
+        {{"frame", input, "--frame", "8", "-o", png}, 1, "outside the movie, which lasts"},
+        {{"frame", input, "--frame", "-1", "-o", png}, 1, "outside the movie"},
+        {{"frame", input, "--frame", "9223372036854775807", "-o", png}, 1, "outside the movie"},
+        {{"frame", input, "--time", "1e300", "-o", png}, 1, "outside the movie"},
+        {{"frame", input, "--time", "nan", "-o", png}, 1, "outside the movie"},
+        {{"trim", input, mOut.Path() + "/t.mov", "--in", "1e300", "--duration", "1"},
+         2,
+         "too long for this movie's time scale"},
+        {{"trim", input, mOut.Path() + "/t.mov", "--in", "0", "--duration", "9223372036854775807f"},
+         2,
+         "too long for this movie's time scale"},
+    };
+    for (Case const& c : cases) {
+        std::string shown;
+        for (std::string const& arg : c.args) {
+            shown += (arg == input ? std::string("IN") : arg) + " ";
+        }
+        SCOPED_TRACE(shown);
+        auto const [status, text] = RunForText(c.args);
+        EXPECT_EQ(status, c.status);
+        EXPECT_NE(text.find(c.says), std::string::npos) << text;
+    }
+    EXPECT_FALSE(OutputHas("t.mov"));
 }
 
 TEST_F(ExportCommandTest, InterruptCancelsAndLeavesNoFile) {

@@ -40,17 +40,27 @@ int RunFrame(std::vector<std::string> const& args) {
         std::cerr << "vireo: " << path << ": the movie has no video\n";
         return 1;
     }
-    // The server takes the frame's time in the movie's video time scale.
-    long long time = 0;
+    // The server takes the frame's time in the movie's video time scale. It is worked out in
+    // floating point, so that no number given on the command line can overflow it, and checked
+    // against the range the server serves (from 0 to before the duration), so that a time
+    // outside it is named as such rather than as the server's refusal.
+    double units = 0;
     if (vm.count("time")) {
-        time = std::llround(vm["time"].as<double>() * video.Scale);
+        units = vm["time"].as<double>() * video.Scale;
     } else if (vm.count("frame")) {
-        time = vm["frame"].as<long long>() * video.SampleSize;
+        units = static_cast<double>(vm["frame"].as<long long>()) * video.SampleSize;
     }
-    if (time < 0 || time > INT32_MAX) {
-        std::cerr << "vireo: the requested time is outside the movie\n";
+    if (!(units >= 0 && units < static_cast<double>(video.Duration))) {  // NaN is outside too
+        std::cerr << "vireo: " << path << ": the requested time is outside the movie, which lasts "
+                  << static_cast<double>(video.Duration) / video.Scale << " s";
+        if (video.SampleSize > 0 && video.Duration / video.SampleSize > 0) {
+            std::cerr << " (frames 0 to " << video.Duration / video.SampleSize - 1 << ")";
+        }
+        std::cerr << "\n";
         return 1;
     }
+    // Rounded down: a time within the last unit still names the last frame.
+    auto const time = static_cast<std::int32_t>(std::floor(units));
 
     InterfaceRef<Kino::IVideoFrame> frame;
     long const result = importer->GetMovieVideo(

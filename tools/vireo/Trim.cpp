@@ -46,12 +46,14 @@ bool ParseTime(std::string const& text, TimeArgument& out) {
 
 // `time` in units of `scale` (`frame` units a frame); false when it does not fit 32 bits.
 bool ToUnits(TimeArgument const& time, std::int32_t scale, std::int32_t frame, std::int32_t& out) {
+    // Checked in floating point before it becomes an integer: seconds typed as 1e300 must not
+    // reach a conversion that cannot hold them.
     double const units =
-        time.frames ? double(time.frameCount) * frame : std::llround(time.seconds * double(scale));
-    if (units > 2147483647.0) {
+        time.frames ? double(time.frameCount) * frame : time.seconds * double(scale);
+    if (!(units <= 2147483647.0)) {
         return false;
     }
-    out = std::int32_t(units);
+    out = std::int32_t(std::llround(units));
     return true;
 }
 

@@ -95,7 +95,7 @@ TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
     EXPECT_FALSE(OutputHas("odd"));
 }
 
-TEST_F(ExportCommandTest, TimesOutsideTheMovieAreNamedAsSuchAndNoNumberOverflows) {
+TEST_F(ExportCommandTest, FrameAndTrimNameWhatIsWrongAndNoNumberOverflows) {
     std::string const input = MakeInput(FourCC("2vuy"), 64, 48, 8);
     std::string const png = mOut.Path() + "/frame.png";
     struct Case {
@@ -110,6 +110,10 @@ TEST_F(ExportCommandTest, TimesOutsideTheMovieAreNamedAsSuchAndNoNumberOverflows
         {{"frame", input, "--frame", "9223372036854775807", "-o", png}, 1, "outside the movie"},
         {{"frame", input, "--time", "1e300", "-o", png}, 1, "outside the movie"},
         {{"frame", input, "--time", "nan", "-o", png}, 1, "outside the movie"},
+        {{"frame", input, "--format", "XXXX", "-o", png}, 1, "does not deliver this pixel format"},
+        {{"frame", input, "--width", "100000", "--height", "100000", "-o", png},
+         1,
+         "larger than the server allows"},
         {{"trim", input, mOut.Path() + "/t.mov", "--in", "1e300", "--duration", "1"},
          2,
          "too long for this movie's time scale"},

@@ -95,7 +95,7 @@ TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
     EXPECT_FALSE(OutputHas("odd"));
 }
 
-TEST_F(ExportCommandTest, FrameAndTrimNameWhatIsWrongAndNoNumberOverflows) {
+TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     std::string const input = MakeInput(FourCC("2vuy"), 64, 48, 8);
     std::string const png = mOut.Path() + "/frame.png";
     struct Case {
@@ -114,6 +114,9 @@ TEST_F(ExportCommandTest, FrameAndTrimNameWhatIsWrongAndNoNumberOverflows) {
         {{"frame", input, "--width", "100000", "--height", "100000", "-o", png},
          1,
          "larger than the server allows"},
+        {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--bitrate", "nan"},
+         2,
+         "--bitrate takes a number"},
         {{"trim", input, mOut.Path() + "/t.mov", "--in", "1e300", "--duration", "1"},
          2,
          "too long for this movie's time scale"},

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <boost/program_options.hpp>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
@@ -183,6 +184,11 @@ int RunExport(std::vector<std::string> const& args) {
         s.mPixelAspectDen = video.PAR.GetDenominator();
     }
     if (vm.count("bitrate")) {
+        if (!std::isfinite(vm["bitrate"].as<double>())) {
+            // Not a number JSON can carry: the call could not even be sent.
+            std::cerr << "vireo: --bitrate takes a number of Mbit/s\n";
+            return 2;
+        }
         s.mDoBitrate = true;
         s.mMaxBitrate = vm["bitrate"].as<double>();
     }

@@ -98,6 +98,9 @@ TEST_F(ExportCommandTest, ExportWritesAMovieInTheCodecAsked) {
 TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     std::string const input = MakeInput(FourCC("2vuy"), 64, 48, 8);
     std::string const png = mOut.Path() + "/frame.png";
+    // A movie whose name is not UTF-8 text: it exists, but no Unicode path names it.
+    std::string const latin1 = mDir.Path() + "/caf\xe9.mov";
+    std::filesystem::copy_file(input, latin1);
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -114,6 +117,8 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
         {{"frame", input, "--width", "100000", "--height", "100000", "-o", png},
          1,
          "larger than the server allows"},
+        {{"info", latin1}, 1, "not UTF-8 text"},
+        {{"trim", input, mOut.Path() + "/t\xe9.mov", "--duration", "1f"}, 1, "not UTF-8 text"},
         {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--bitrate", "nan"},
          2,
          "--bitrate takes a number"},
@@ -127,7 +132,8 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     for (Case const& c : cases) {
         std::string shown;
         for (std::string const& arg : c.args) {
-            shown += (arg == input ? std::string("IN") : arg) + " ";
+            shown +=
+                (arg == input ? std::string("IN") : basekit::utility::MakeValidUTF8(arg)) + " ";
         }
         SCOPED_TRACE(shown);
         auto const [status, text] = RunForText(c.args);
@@ -135,6 +141,7 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
         EXPECT_NE(text.find(c.says), std::string::npos) << text;
     }
     EXPECT_FALSE(OutputHas("t.mov"));
+    EXPECT_FALSE(OutputHas("t\xe9"));
 }
 
 TEST_F(ExportCommandTest, InterruptCancelsAndLeavesNoFile) {

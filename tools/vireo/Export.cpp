@@ -121,6 +121,9 @@ int RunExport(std::vector<std::string> const& args) {
     std::string const input = vm["file"].as<std::string>();
     // The server writes the movie; it takes absolute paths only.
     std::string const output = std::filesystem::absolute(vm["output"].as<std::string>()).string();
+    if (!IsPathText(input) || !IsPathText(output)) {
+        return 1;
+    }
 
     ClientRef client = VireoClient::Create();
     if (!client || !client->IsQuicktimeAvailable()) {

@@ -60,8 +60,20 @@ int ParseCommandLine(std::vector<std::string> const& args,
     return -1;
 }
 
+bool IsPathText(std::string const& path) {
+    if (basekit::utility::IsValidUTF8(path)) {
+        return true;
+    }
+    std::cerr << "vireo: " << basekit::utility::MakeValidUTF8(path)
+              << ": the name is not UTF-8 text, which the server's paths must be\n";
+    return false;
+}
+
 ImporterRef OpenMovie(std::string const& path) {
     ImporterRef importer;
+    if (!IsPathText(path)) {
+        return importer;
+    }
     long const result =
         VireoClient::ImportFile(basekit::utility::UTF8to16(path), false, false, false, importer);
     if (result != 0 || !importer) {

@@ -18,6 +18,11 @@ int ParseCommandLine(std::vector<std::string> const& args,
                      boost::program_options::options_description& options,
                      boost::program_options::variables_map& vm);
 
+// Whether `path` can be handed to the server, whose paths are Unicode text: a name that is not
+// UTF-8 would arrive as another name. When it cannot, prints "vireo: <path>: ..." to standard
+// error.
+bool IsPathText(std::string const& path);
+
 // Opens `path`; on failure prints "vireo: <path>: <reason>" to standard error and returns an
 // empty holder.
 ImporterRef OpenMovie(std::string const& path);

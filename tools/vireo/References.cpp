@@ -23,6 +23,9 @@ int RunRefs(std::vector<std::string> const& args) {
         return done;
     }
     std::string const path = vm["file"].as<std::string>();
+    if (!IsPathText(path)) {
+        return 1;
+    }
     // The server lists nothing for a file it cannot read; say why here instead.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {

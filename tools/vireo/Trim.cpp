@@ -149,6 +149,9 @@ int RunTrim(std::vector<std::string> const& args) {
     }
     std::string const source = vm["file"].as<std::string>();
     std::string const destination = vm["output"].as<std::string>();
+    if (!IsPathText(source) || !IsPathText(destination)) {
+        return 1;
+    }
     TimeArgument start;
     TimeArgument length;
     if (!ParseTime(vm["in"].as<std::string>(), start) ||

@@ -3,6 +3,7 @@
 
 #include <boost/json/parse.hpp>
 #include <filesystem>
+#include <fstream>
 
 #include "ChildProcess.h"
 #include "ExportHost.h"
@@ -101,6 +102,9 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     // A movie whose name is not UTF-8 text: it exists, but no Unicode path names it.
     std::string const latin1 = mDir.Path() + "/caf\xe9.mov";
     std::filesystem::copy_file(input, latin1);
+    std::string const settings = mDir.Path() + "/avc1.json";
+    std::ofstream(settings) << R"({"format":"vireo-codec-settings","version":1,"codec":"avc1",)"
+                               R"("options":{"preset":"slow"}})";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -119,6 +123,18 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
          "larger than the server allows"},
         {{"info", latin1}, 1, "not UTF-8 text"},
         {{"trim", input, mOut.Path() + "/t\xe9.mov", "--duration", "1f"}, 1, "not UTF-8 text"},
+        {{"export", input, "-o", mOut.Path() + "/s.mov", "--codec", "avc1", "--codec-settings",
+          settings},
+         0,
+         "wrote 8 frames"},
+        {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--codec-settings",
+          "/dev/zero"},
+         1,
+         "too large for codec settings"},
+        {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--codec-settings",
+          mDir.Path()},
+         1,
+         "cannot be read"},
         {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--bitrate", "nan"},
          2,
          "--bitrate takes a number"},

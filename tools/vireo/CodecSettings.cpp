@@ -6,7 +6,6 @@
 #include <fstream>
 #include <future>
 #include <iostream>
-#include <iterator>
 
 #include "Commands.h"
 #include "Movie.h"
@@ -18,9 +17,6 @@ namespace vireo::cli {
 
 namespace {
 
-// More than any codec's settings; the server passes at most 4096 bytes to a dialog.
-constexpr std::streamsize kMaxStartBytes = 65536;
-
 bool HasDisplay() {
     for (char const* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         char const* value = std::getenv(name);
@@ -29,29 +25,6 @@ bool HasDisplay() {
         }
     }
     return false;
-}
-
-bool ReadStartData(std::string const& path, Kino::BinaryData& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::cerr << "vireo: " << path << ": cannot be read\n";
-        return false;
-    }
-    std::vector<std::uint8_t> bytes;
-    char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-        if (static_cast<std::streamsize>(bytes.size()) > kMaxStartBytes) {
-            std::cerr << "vireo: " << path << ": too large for codec settings\n";
-            return false;
-        }
-    }
-    if (in.bad()) {
-        std::cerr << "vireo: " << path << ": cannot be read\n";
-        return false;
-    }
-    out = Kino::BinaryData(std::move(bytes));
-    return true;
 }
 
 }  // namespace
@@ -89,7 +62,7 @@ int RunCodecSettings(std::vector<std::string> const& args) {
     VireoServer::VireoVideoCodecDialogData request;
     request.mVideoCodecFourCC = static_cast<std::int32_t>(codec);
     if (vm.count("from") &&
-        !ReadStartData(vm["from"].as<std::string>(), request.mVideoCodecPrivateData)) {
+        !ReadCodecSettingsFile(vm["from"].as<std::string>(), request.mVideoCodecPrivateData)) {
         return 1;
     }
     std::string const output = vm["output"].as<std::string>();

@@ -13,9 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -196,13 +194,10 @@ int RunExport(std::vector<std::string> const& args) {
         s.mMaxBitrate = vm["bitrate"].as<double>();
     }
     if (vm.count("codec-settings")) {
-        std::ifstream file(vm["codec-settings"].as<std::string>(), std::ios::binary);
-        if (!file) {
-            std::cerr << "vireo: cannot read " << vm["codec-settings"].as<std::string>() << "\n";
+        if (!ReadCodecSettingsFile(vm["codec-settings"].as<std::string>(),
+                                   s.mVideoCodecPrefsData)) {
             return 1;
         }
-        s.mVideoCodecPrefsData = Kino::BinaryData(std::vector<std::uint8_t>(
-            std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
     }
     if (withAudio) {
         s.mAudioCodecFourCC = std::int32_t(audioCodec->codecID);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 
 #include "VireoClient/VireoClient.h"
@@ -81,6 +82,31 @@ ImporterRef OpenMovie(std::string const& path) {
         return ImporterRef();
     }
     return importer;
+}
+
+bool ReadCodecSettingsFile(std::string const& path, Kino::BinaryData& out) {
+    // The server's settings containers hold at most 64 KiB.
+    constexpr std::size_t kMaxSettingsBytes = 65536;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "vireo: " << path << ": cannot be read\n";
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    char buffer[4096];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + in.gcount());
+        if (bytes.size() > kMaxSettingsBytes) {
+            std::cerr << "vireo: " << path << ": too large for codec settings\n";
+            return false;
+        }
+    }
+    if (in.bad()) {
+        std::cerr << "vireo: " << path << ": cannot be read\n";
+        return false;
+    }
+    out = Kino::BinaryData(std::move(bytes));
+    return true;
 }
 
 std::string FourCCText(std::uint32_t code) {

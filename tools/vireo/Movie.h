@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Kino/BinaryData.h"
 #include "Orb/InterfaceRef.h"
 #include "VireoClient/IVireoImporter.h"
 
@@ -32,6 +33,11 @@ ImporterRef OpenMovie(std::string const& path);
 // "VireoServerManager.RestartOnDemand", capped by the library at a few restarts a minute), unless
 // the user's debug settings already decide it.
 void RestartServerOnDemand();
+
+// Reads a file of codec settings (as `vireo codec-settings` saves them) into `out`; reads at most
+// a little more than the largest settings the server takes, so that a device or a huge file
+// neither hangs the command nor fills its memory. On failure prints "vireo: <path>: <reason>".
+bool ReadCodecSettingsFile(std::string const& path, Kino::BinaryData& out);
 
 // Text of a four-character code ('avc1'); codes with unprintable bytes as 0xXXXXXXXX.
 std::string FourCCText(std::uint32_t code);

@@ -130,15 +130,7 @@ TEST_F(ExportBridgeTest, PCMAudioReadsBackSampleForSample) {
     ClientRef client = VireoClient::Create();
     std::string const path = Out("audio.mov");
     ExportHost host(client);
-    VireoServer::StartExportData s;
-    s.mFilePath = basekit::utility::UTF8to16(path);
-    s.mExportAudio = true;
-    s.mTicksPerSecond = 48000;
-    s.mExportEndTime = 48000;
-    s.mAudioCodecFourCC = std::int32_t(FourCC("fl32"));
-    s.mAudioFrameRate = 48000;
-    s.mAudioNumChannels = 2;
-    ASSERT_EQ(host.Start(s), 0);
+    ASSERT_EQ(host.Start(PCMSettings(path, 48000)), 0);
     std::vector<float> sent;
     for (int block = 0; block < 3; ++block) {
         std::vector<float> samples(2 * 4000);

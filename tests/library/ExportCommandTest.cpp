@@ -27,8 +27,11 @@ class ExportCommandTest : public LibraryTest {
         return Start(std::move(args))->CloseAndWait(vireo::test::Scaled(120s));
     }
     // Runs it with its error output joined to its output: the exit status and all it printed.
-    static std::pair<int, std::string> RunForText(std::vector<std::string> args) {
-        args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", VIREO_CLI_PATH});
+    // `shell` runs first in the shell that starts it.
+    static std::pair<int, std::string> RunForText(std::vector<std::string> args,
+                                                  std::string const& shell = "") {
+        args.insert(args.begin(),
+                    {"/bin/sh", "-c", shell + "exec \"$0\" \"$@\" 2>&1", VIREO_CLI_PATH});
         vireo::test::ChildProcess child(args);
         std::string text, line;
         while (child.ReadLine(line, vireo::test::Scaled(60s))) {
@@ -158,6 +161,21 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     }
     EXPECT_FALSE(OutputHas("t.mov"));
     EXPECT_FALSE(OutputHas("t\xe9"));
+
+    // A sound file that cannot be written whole (a file size limit stops it at 32 KiB of its
+    // 384 KB) is a failure, not "wrote".
+    std::string const sound = mDir.Path() + "/sound.mov";
+    {
+        ClientRef client = VireoClient::Create();
+        ExportHost host(client);
+        ASSERT_EQ(host.Start(PCMSettings(sound, 48000)), 0);
+        ASSERT_EQ(host.SubmitAudio(std::vector<float>(2 * 48000, 0.25f), 2, 0), 0);
+        ASSERT_EQ(host.Complete(), 0);
+    }
+    auto const [status, text] = RunForText({"audio", sound, "-o", mOut.Path() + "/sound.wav"},
+                                           "trap '' XFSZ; ulimit -f 64; ");
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(text.find("cannot be written"), std::string::npos) << text;
 }
 
 TEST_F(ExportCommandTest, InterruptCancelsAndLeavesNoFile) {

@@ -45,6 +45,19 @@ inline VireoServer::StartExportData VideoSettings(std::string const& path, std::
     return s;
 }
 
+// Sound only: 32-bit float stereo at 48 kHz (ticks are samples), `samples` long.
+inline VireoServer::StartExportData PCMSettings(std::string const& path, std::int64_t samples) {
+    VireoServer::StartExportData s;
+    s.mFilePath = basekit::utility::UTF8to16(path);
+    s.mExportAudio = true;
+    s.mTicksPerSecond = 48000;
+    s.mExportEndTime = samples;
+    s.mAudioCodecFourCC = std::int32_t(FourCC("fl32"));
+    s.mAudioFrameRate = 48000;
+    s.mAudioNumChannels = 2;
+    return s;
+}
+
 // A '2vuy' frame whose pixels are a smooth pattern that moves with `index`.
 inline InterfaceRef<Kino::IWritableVideoFrame> PatternFrame2vuy(
     std::uint32_t width, std::uint32_t height, int index,

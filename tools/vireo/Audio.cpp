@@ -89,12 +89,26 @@ int RunAudio(std::vector<std::string> const& args) {
             count -= skipped;
             data += skipped * audio.ChannelCount;
         }
-        sf_writef_float(file, data, count);
+        if (sf_writef_float(file, data, count) != count) {
+            std::cerr << "\nvireo: " << output << ": cannot be written: " << sf_strerror(file)
+                      << "\n";
+            sf_close(file);
+            return 1;
+        }
         frames += count;
         progress.Update(frames);
     }
     progress.Finish();
-    sf_close(file);
+    if (sf_close(file) != 0) {
+        std::cerr << "vireo: " << output << ": cannot be written\n";
+        return 1;
+    }
+    if (frames + shortBy < audio.Duration) {
+        // What was read is kept, but the command did not do what it was asked.
+        std::cerr << "vireo: " << path << ": the audio ended early: " << frames << " of "
+                  << audio.Duration << " sample frames written to " << output << "\n";
+        return 1;
+    }
     std::cout << "wrote " << frames << " sample frames (" << audio.ChannelCount << " channels) to "
               << output << "\n";
     return 0;

@@ -8,6 +8,7 @@
 #include "ChildProcess.h"
 #include "ExportHost.h"
 #include "LibraryFixture.h"
+#include "samples/SampleSet.h"
 
 namespace vireo::test::library {
 namespace {
@@ -138,6 +139,8 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
           mDir.Path()},
          1,
          "cannot be read"},
+        {{"export", input, "-o", input, "--codec", "apch"}, 2, "the output is the input movie"},
+        {{"frame", input, "-o", input}, 2, "the output is the input movie"},
         {{"export", input, "-o", mOut.Path() + "/t.mov", "--codec", "avc1", "--bitrate", "nan"},
          2,
          "--bitrate takes a number"},
@@ -161,6 +164,11 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
     }
     EXPECT_FALSE(OutputHas("t.mov"));
     EXPECT_FALSE(OutputHas("t\xe9"));
+    ImporterRef importer;  // the input is still the movie it was
+    ASSERT_EQ(
+        VireoClient::ImportFile(basekit::utility::UTF8to16(input), false, false, false, importer),
+        0);
+    EXPECT_EQ(importer->GetVideoProperties().CodecFourCC, FourCC("2vuy"));
 
     // A sound file that cannot be written whole (a file size limit stops it at 32 KiB of its
     // 384 KB) is a failure, not "wrote".
@@ -176,6 +184,15 @@ TEST_F(ExportCommandTest, CommandsNameWhatIsWrongAndNoNumberOverflows) {
                                            "trap '' XFSZ; ulimit -f 64; ");
     EXPECT_EQ(status, 1);
     EXPECT_NE(text.find("cannot be written"), std::string::npos) << text;
+
+    // A movie whose header promises more sound than its data holds: the reading stops early, the
+    // movie is opened again (a new importer), and the command says what it got.
+    std::string const cut = mDir.Path() + "/cut.mov";
+    std::string error;
+    ASSERT_TRUE(vireo::samples::WriteMovieHeaderFirst(sound, cut, 0.5, error)) << error;
+    auto const [cutStatus, cutText] = RunForText({"audio", cut, "-o", mOut.Path() + "/cut.wav"});
+    EXPECT_EQ(cutStatus, 1);
+    EXPECT_NE(cutText.find("the audio ended early"), std::string::npos) << cutText;
 }
 
 TEST_F(ExportCommandTest, InterruptCancelsAndLeavesNoFile) {

@@ -25,12 +25,16 @@ int RunAudio(std::vector<std::string> const& args) {
         return done;
     }
     std::string const path = vm["file"].as<std::string>();
+    if (!IsSeparateOutput(path, vm["output"].as<std::string>())) {
+        return 2;
+    }
     RestartServerOnDemand();
     ImporterRef importer = OpenMovie(path);
     if (!importer) {
         return 1;
     }
-    auto const& audio = importer->GetAudioProperties();
+    // A copy: the importer is replaced when the movie is opened again below.
+    auto const audio = importer->GetAudioProperties();
     if (audio.ChannelCount <= 0 || audio.SampleRate <= 0) {
         std::cerr << "vireo: " << path << ": the movie has no audio\n";
         return 1;

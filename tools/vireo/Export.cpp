@@ -122,6 +122,9 @@ int RunExport(std::vector<std::string> const& args) {
     if (!IsPathText(input) || !IsPathText(output)) {
         return 1;
     }
+    if (!IsSeparateOutput(input, output)) {
+        return 2;
+    }
 
     ClientRef client = VireoClient::Create();
     if (!client || !client->IsQuicktimeAvailable()) {

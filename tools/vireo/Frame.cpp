@@ -63,6 +63,9 @@ int RunFrame(std::vector<std::string> const& args) {
         return done;
     }
     std::string const path = vm["file"].as<std::string>();
+    if (!IsSeparateOutput(path, vm["output"].as<std::string>())) {
+        return 2;
+    }
     std::uint32_t const fourcc = FourCCFromText(vm["format"].as<std::string>());
     if (fourcc == 0) {
         std::cerr << "vireo: --format takes four characters, such as BGRA\n";

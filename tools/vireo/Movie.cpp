@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -68,6 +69,15 @@ bool IsPathText(std::string const& path) {
     std::cerr << "vireo: " << basekit::utility::MakeValidUTF8(path)
               << ": the name is not UTF-8 text, which the server's paths must be\n";
     return false;
+}
+
+bool IsSeparateOutput(std::string const& input, std::string const& output) {
+    std::error_code error;
+    if (std::filesystem::equivalent(input, output, error)) {
+        std::cerr << "vireo: " << output << ": the output is the input movie\n";
+        return false;
+    }
+    return true;
 }
 
 ImporterRef OpenMovie(std::string const& path) {

@@ -24,6 +24,10 @@ int ParseCommandLine(std::vector<std::string> const& args,
 // error.
 bool IsPathText(std::string const& path);
 
+// Whether writing `output` leaves the movie `input` alone: false (with "vireo: <output>: ..." on
+// standard error) when both name the same file, also through a link.
+bool IsSeparateOutput(std::string const& input, std::string const& output);
+
 // Opens `path`; on failure prints "vireo: <path>: <reason>" to standard error and returns an
 // empty holder.
 ImporterRef OpenMovie(std::string const& path);

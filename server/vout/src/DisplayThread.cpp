@@ -195,6 +195,19 @@ struct DisplayThread::State {
         if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             return DisplayError("no display system");
         }
+        // With no display system in reach SDL falls back to drivers that show nothing anywhere
+        // ("offscreen", "dummy"): a display output there would take frames and show none. They
+        // count as no display system unless SDL_VIDEODRIVER asks for one of them by name.
+        char const* driver = SDL_GetCurrentVideoDriver();
+        char const* asked = std::getenv("SDL_VIDEODRIVER");
+        if (driver != nullptr &&
+            (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+            (asked == nullptr || std::strcmp(asked, driver) != 0)) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            return Status::Fail(kVOutOutputFailed, kResultDisplayError,
+                                std::string("no display system (only SDL's ") + driver +
+                                    " driver, which shows nothing)");
+        }
         videoUp = true;
         displayLost = false;
         KeepProcessWhenDisplayIsLost(displayLost);

@@ -14,37 +14,15 @@ namespace vireo::cli {
 
 namespace {
 
-// Readable text for the codes a frame request ends with: the library's, and the server's for
-// frames and for the limits it sets each client (docs/protocol.md, docs/server.md).
+// The library's code for a frame request that could not be sent or was not answered.
+constexpr long kFrameFailed = 5;
+
 std::string DescribeFrameError(long code) {
-    switch (code) {
-        case 5:
-            return "the request failed (the server ended or refused it)";
-        case -2120:
-            return "the movie has no video that can be decoded";
-        case -2122:
-            return "the requested time is outside the movie";
-        case -2123:
-            return "the server does not deliver this pixel format (it delivers BGRA, 2vuy, b64a)";
-        case -2124:
-            return "the size asked for is not valid";
-        case -2125:
-            return "decoding failed";
-        case -2126:
-            return "the frame is missing from the file (it ends early)";
-        case -2127:
-            return "the pixels could not be converted to this format and size";
-        case -2128:
-            return "the server ran out of memory";
-        case -2145:
-            return "the size asked for is larger than the server allows";
-        case -2147:
-            return "this client holds as much of the server's memory as it may";
-        case -2148:
-            return "this client holds as many frames as it may";
-        default:
-            return "the server could not deliver it";
+    if (code == kFrameFailed) {
+        return "the request failed (the server ended or refused it)";
     }
+    std::string const text = ServerCodeText(code);
+    return text.empty() ? "the server could not deliver it" : text;
 }
 
 }  // namespace
@@ -103,9 +81,9 @@ int RunFrame(std::vector<std::string> const& args) {
     auto const time = static_cast<std::int32_t>(std::floor(units));
 
     InterfaceRef<Kino::IVideoFrame> frame;
-    long const result = importer->GetMovieVideo(
-        static_cast<std::int32_t>(time), VireoServer::PixelFormat(fourcc, 0), vm["width"].as<int>(),
-        vm["height"].as<int>(), frame);
+    long const result =
+        importer->GetMovieVideo(time, VireoServer::PixelFormat(fourcc, 0), vm["width"].as<int>(),
+                                vm["height"].as<int>(), frame);
     if (result != 0 || !frame) {
         std::cerr << "vireo: " << path
                   << ": the frame could not be read: " << DescribeFrameError(result) << " (error "

@@ -15,12 +15,22 @@ namespace vireo::cli {
 
 namespace {
 
-// Readable text for the result codes the server and the library give.
+// The library's code for an open that could not be sent.
+constexpr long kOpenNotSent = 5;
+
 std::string DescribeOpenError(long code) {
-    // The server's codes for files it cannot open (docs/protocol.md).
+    if (code == kOpenNotSent) {
+        return "the server could not be reached";
+    }
+    std::string const text = ServerCodeText(code);
+    return text.empty() ? "cannot be opened (error " + std::to_string(code) + ")" : text;
+}
+
+}  // namespace
+
+std::string ServerCodeText(long code) {
     switch (code) {
-        case 5:
-            return "the server could not be reached";
+        // Opening a file.
         case -2101:
             return "no such file";
         case -2102:
@@ -35,15 +45,34 @@ std::string DescribeOpenError(long code) {
             return "the file is damaged";
         case -2107:
             return "not a valid path";
+        // Reading a frame.
+        case -2120:
+            return "the movie has no video that can be decoded";
+        case -2122:
+            return "the requested time is outside the movie";
+        case -2123:
+            return "the server does not deliver this pixel format (it delivers BGRA, 2vuy, b64a)";
+        case -2124:
+            return "the size asked for is not valid";
+        case -2125:
+            return "decoding failed";
+        case -2126:
+            return "the frame is missing from the file (it ends early)";
+        case -2127:
+            return "the pixels could not be converted to this format and size";
+        case -2128:
+            return "the server ran out of memory";
+        // The server's limits for one client.
+        case -2145:
+            return "the size asked for is larger than the server allows";
+        case -2147:
+            return "this client holds as much of the server's memory as it may";
+        case -2148:
+            return "this client holds as many frames as it may";
         default:
-            break;
+            return std::string();
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "cannot be opened (error %ld)", code);
-    return text;
 }
-
-}  // namespace
 
 int ParseCommandLine(std::vector<std::string> const& args,
                      boost::program_options::options_description& options,

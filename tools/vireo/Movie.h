@@ -19,6 +19,10 @@ int ParseCommandLine(std::vector<std::string> const& args,
                      boost::program_options::options_description& options,
                      boost::program_options::variables_map& vm);
 
+// Words for the server's codes of opening a movie and reading its frames, including the limits it
+// sets each client (docs/protocol.md, docs/server.md); empty for any other code.
+std::string ServerCodeText(long code);
+
 // Whether `path` can be handed to the server, whose paths are Unicode text: a name that is not
 // UTF-8 would arrive as another name. When it cannot, prints "vireo: <path>: ..." to standard
 // error.

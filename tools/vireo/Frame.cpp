@@ -14,12 +14,13 @@ namespace vireo::cli {
 
 namespace {
 
-// The library's code for a frame request that could not be sent or was not answered.
-constexpr long kFrameFailed = 5;
+// The library's code for a frame request that could not be sent, was answered with an error, or
+// whose data could not be read.
+constexpr long kFrameFailed = -1;
 
 std::string DescribeFrameError(long code) {
     if (code == kFrameFailed) {
-        return "the request failed (the server ended or refused it)";
+        return "the request failed (no server, an error answer, or data that could not be read)";
     }
     std::string const text = ServerCodeText(code);
     return text.empty() ? "the server could not deliver it" : text;
